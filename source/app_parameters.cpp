@@ -1,0 +1,216 @@
+// Command line and command file into the settings object.
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "kavo_errors.h"
+#include "kavo_json.h"
+#include "kavo_log.h"
+#include "nvme_admin_command.h"
+#include "parameters.h"
+#include "quellix.h"
+#include "simulated_drive.h"
+#include "system_info.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kCopyright = "Copyright (c) 2026 The quellix authors";
+const char* const kWebsite = "https://quellix.dev";
+
+std::vector<std::string> ReadRequiredKeys() {
+    std::vector<std::string> keys = {"short description", "log hex data", "read system data",
+                                     "read extended system data", "read identify controller", "read identify namespace"};
+    char key[32];
+    for (int feature = 0x01; feature <= 0x16; ++feature) {
+        std::snprintf(key, sizeof key, "read feature %02Xh", feature);
+        keys.push_back(key);
+    }
+    keys.push_back("read feature 18h");
+    for (int page = 0x01; page <= 0x10; ++page) {
+        std::snprintf(key, sizeof key, "read log page %02Xh", page);
+        keys.push_back(key);
+    }
+    for (const char* k : {"samples", "interval in ms", "display sample rate", "log sample rate", "compare type",
+                          "compare file", "rules file", "fail limit", "high priority", "high resolution timer"})
+        keys.push_back(k);
+    return keys;
+}
+
+const std::vector<std::string> kSelfTestRequiredKeys = {"short description", "display sample interval in sec",
+                                                        "extended self-test", "read command times", "read smart data",
+                                                        "abort time", "high priority", "high resolution timer"};
+
+// An option's integer value as the standard conversion reads it ("5x" is 5);
+// a value that is no number is a conversion error naming the option.
+int OptionInteger(const std::string& option, const std::string& value) {
+    try {
+        return std::stoi(value);
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument("Option " + option + " needs an integer value, not '" + value + "'");
+    } catch (const std::out_of_range&) {
+        throw std::out_of_range("Option " + option + " value '" + value + "' is out of range");
+    }
+}
+
+// Text of a settings member for the self-test conflict checks: a member that
+// is neither absent nor an empty text counts as given.
+bool NonEmptyText(const Json::Value& value) {
+    if (value.isNull()) return false;
+    return !value.isString() || !value.asString().empty();
+}
+
+bool IsDecimal(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string ChooseDrive(std::string drive) {
+    // Only these forms are accepted, so no command line composes an
+    // arbitrary device path.
+    if (kavo::IsSimulatedDrive(drive)) {
+        kavo::CheckSimulatedDrive(drive);
+        return drive;
+    }
+    if (drive != "*" && !IsDecimal(drive))
+        throw kavo::UsageError("Invalid NVMe drive '" + drive +
+                               "': use * for the first NVMe drive, a drive number such as 0, sim for the built-in "
+                               "simulated drive or sim:FILE for a simulated drive description");
+    try {
+        std::vector<std::string> drives = GetNvmeDriveList();
+        if (drives.empty()) throw kavo::KavoError("No NVMe drives found");
+        if (drive == "*") drive = drives.front();
+        if (std::find(drives.begin(), drives.end(), drive) == drives.end())
+            throw kavo::UsageError("NVMe drive " + drive + " was not found");
+    } catch (const kavo::KavoError& e) {
+        if (drive == "*")
+            throw kavo::KavoError(
+                "Failed to get list of NVMe drives from OS and NVMe drive not specified (eg: --nvme 0)\n Error Message: " +
+                std::string(e.what()));
+    }
+    return drive;
+}
+
+}  // namespace
+
+void ExportParameterList() {
+    Json::Value list(Json::objectValue), filter(Json::objectValue);
+    list["parameters"] = Json::Value(Json::arrayValue);
+    filter["filter"] = Json::Value(Json::arrayValue);
+    for (const auto& [name, description] : kavo::ParameterDescriptions()) {
+        if (name.find('#') != std::string::npos) continue;
+        Json::Value entry(Json::objectValue);
+        entry["name"] = name;
+        entry["description"] = description.description;
+        entry["source"] = description.source;
+        list["parameters"].append(entry);
+        filter["filter"].append(name);
+    }
+    kavo::WriteJsonFile("ALL.filter.json", filter);
+    kavo::WriteJsonFile("parameter_list.json", list);
+}
+
+void GetAppParameters(int argc, char** argv, Json::Value& settings) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    std::string commandFile = "read", compareFile, rulesFile, logDirectory = ".", drive = "*", invalid;
+    int samples = -1, interval = -1;
+    bool extended = false;
+    std::string commandLine = argc > 0 ? argv[0] : kProgramName;
+    for (const std::string& arg : args) commandLine += " " + arg;
+
+    kavo::StartLogging();
+    kavo::ExpandParameterNames();
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) throw kavo::UsageError(arg + " is missing a value");
+            return args[++i];
+        };
+        if (i == 0 && (arg.empty() || arg[0] != '-')) commandFile = arg;
+        else if (arg == "--dir" || arg == "-d") logDirectory = value();
+        else if (arg == "--nvme" || arg == "-n") drive = value();
+        else if (arg == "--samples" || arg == "-s") samples = OptionInteger(arg, value());
+        else if (arg == "--interval" || arg == "-i") interval = OptionInteger(arg, value());
+        else if (arg == "--compare" || arg == "-c") { std::string v = value(); if (!v.empty()) compareFile = v; }
+        else if (arg == "--rules" || arg == "-r") { std::string v = value(); if (!v.empty()) rulesFile = v; }
+        else if (arg == "--extended" || arg == "-e") extended = true;
+        else if (arg == "--export") ExportParameterList();
+        else if (arg == "--help" || arg == "-h") throw kavo::UsageError("help");
+        else if (arg == "--usage" || arg == "-u") throw kavo::UsageError("usage");
+        else if (arg == "-v") kavo::SetLogSeverity(kavo::Severity::Verbose);
+        else if (arg == "-x") kavo::SetLogSeverity(kavo::Severity::Debug);
+        else invalid += "Invalid parameter on command line: '" + arg + "'\n";
+    }
+
+    std::error_code error;
+    fs::path directory = fs::absolute(logDirectory, error);
+    bool directoryMade = !error;
+    if (directoryMade) {
+        fs::create_directories(directory, error);
+        directoryMade = !error && fs::is_directory(directory, error);
+    }
+    if (directoryMade) kavo::SwitchTraceFile((directory / "quellix.trace.log").string());
+
+    kavo::LogTraceOnly(kavo::Severity::Info, "GetAppParameters", __LINE__, "Command '" + commandLine + "'");
+    const std::string separator(128, '-');
+    KLOG(Info) << separator;
+    KLOG(Info) << " " << kProgramName << " " << kProgramVersion << " - 2022/07/21 16:58:24 - " << kCopyright
+               << " - website: " << kWebsite;
+    KLOG(Info) << separator;
+
+    if (!invalid.empty()) throw kavo::UsageError(invalid);
+    if (!directoryMade) throw kavo::UsageError("Failed to make log directory: " + directory.string());
+
+    if (commandFile.find(".cmd.json") == std::string::npos) commandFile += ".cmd.json";
+    if (!fs::is_regular_file(commandFile, error)) throw kavo::UsageError("Did not find command file: " + commandFile);
+    Json::Value document;
+    try {
+        kavo::ReadJsonFile(commandFile, document);
+    } catch (const std::exception&) {
+        throw kavo::UsageError("Failed to parse JSON in command file: " + commandFile);
+    }
+    // A command file is an object of settings; anything else cannot be one.
+    if (!document.isObject()) throw kavo::UsageError("Failed to parse JSON in command file: " + commandFile);
+    KLOG(Info) << " Command file:   " << fs::absolute(commandFile, error).string();
+
+    settings = document;
+    settings["_input"]["cmd file"] = document;
+    settings["_input"]["command line"] = commandLine;
+    settings["_input"]["cmd file name"] = commandFile;
+    if (settings.isMember("common") && !settings["common"].isObject())
+        throw kavo::UsageError("Invalid cmd file, 'common' must be an object: " + commandFile);
+    settings["common"]["log directory"] = directory.string();
+    settings["common"]["drive"] = drive;
+    if (!compareFile.empty()) settings["compare file"] = compareFile;
+    if (!rulesFile.empty()) settings["rules file"] = rulesFile;
+    if (samples != -1) settings["samples"] = samples;
+    if (interval != -1) settings["interval in ms"] = interval;
+    if (extended) settings["extended self-test"] = true;
+
+    const Json::Value& type = document["command type"];
+    std::string commandType = type.isString() ? type.asString() : "";
+    std::vector<std::string> required;
+    if (commandType == "read") {
+        required = ReadRequiredKeys();
+        if (extended) throw kavo::UsageError("Command type read does not use --extended");
+    } else if (commandType == "self-test") {
+        required = kSelfTestRequiredKeys;
+        if (NonEmptyText(settings["rules file"])) throw kavo::UsageError("Command type self-test does not use rules file");
+        if (NonEmptyText(settings["compare file"])) throw kavo::UsageError("Command type self-test does not use compare file");
+        if (samples != -1) throw kavo::UsageError("Command type self-test does not use --samples");
+        if (interval != -1) throw kavo::UsageError("Command type self-test does not use --interval");
+    } else {
+        throw kavo::UsageError("cmd file contains illegal cmd type: " + commandType);
+    }
+    std::string missing;
+    for (const std::string& key : required)
+        if (!document.isMember(key))
+            missing += "Invalid cmd file, missing parameter '" + key + "' required for '" + commandType + "' cmd type \n";
+    if (!missing.empty()) throw kavo::UsageError(missing);
+
+    drive = ChooseDrive(drive);
+    settings["common"]["drive"] = drive;
+    settings["common"]["nvme path"] = kavo::IsSimulatedDrive(drive) ? drive : kavo::PlatformDrivePath(drive);
+    KLOG(Info) << " NVMe:           " << settings["common"]["nvme path"].asString();
+}

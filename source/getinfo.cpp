@@ -1,0 +1,297 @@
+// The read command: samples of one drive on a fixed-rate schedule, each
+// checked against the rules and compared with a reference, with the selected
+// samples written to files and a summary of the run.
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "kavo_errors.h"
+#include "kavo_json.h"
+#include "kavo_log.h"
+#include "kavo_nvme.h"
+#include "kavo_text.h"
+#include "parameters.h"
+#include "quellix.h"
+#include "system_info.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSampleMembers[] = {"Composite Temperature", "Percentage Used", "Data Read", "Data Written",
+                                      "Warning Composite Temperature Time", "Critical Composite Temperature Time",
+                                      "Thermal Management Temperature 1 Time", "Thermal Management Temperature 2 Time",
+                                      "Controller Busy Time", "Host Timestamp"};
+
+// An unsigned setting; a value of another type is reported with its key.
+uint32_t UnsignedSetting(const Json::Value& settings, const char* key) {
+    const Json::Value& value = settings[key];
+    if (value.isUInt()) return value.asUInt();
+    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key +
+                          "': expected an unsigned number, found " + kavo::Trim(value.toStyledString()));
+}
+
+std::string TextSetting(const Json::Value& settings, const char* key) {
+    const Json::Value& value = settings[key];
+    if (value.isString()) return value.asString();
+    if (value.isNull()) return "";
+    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key + "': expected a text, found " +
+                          kavo::Trim(value.toStyledString()));
+}
+
+std::string ParameterText(const Json::Value& parameters, const char* name) {
+    const Json::Value& value = parameters[name]["value"];
+    return value.isString() ? value.asString() : "";
+}
+
+void SleepUntil(int64_t monotonicNanoseconds) {
+    int64_t now = kavo::MonotonicNanoseconds();
+    if (monotonicNanoseconds > now) std::this_thread::sleep_for(std::chrono::nanoseconds(monotonicNanoseconds - now));
+}
+
+std::string SampleFileName(uint32_t samples, uint32_t sample) {
+    return samples == 1 ? "nvme.info.json" : "nvme.info.sample-" + std::to_string(sample) + ".json";
+}
+
+Json::Value SampleRecord(const Json::Value& sample, bool failed, const std::string& message, const std::string& time,
+                         int64_t sampleStart) {
+    Json::Value record(Json::objectValue);
+    const Json::Value& parameters = sample["nvme"]["parameters"];
+    record["message"] = failed ? message : "PASSED";
+    record["return code"] = failed ? 1 : 0;
+    record["timestamp"] = time;
+    for (const char* name : kSampleMembers)
+        record[name] = parameters.isMember(name) ? parameters[name]["value"] : Json::Value();
+    if (parameters.isMember("Timestamp")) record["Drive Timestamp"] = parameters["Timestamp"]["value"];
+    if (parameters.isMember("Current Power State (PS)"))
+        record["Current Power State"] = parameters["Current Power State (PS)"]["value"];
+    record["run time"] = kavo::ElapsedText(sampleStart, 2);
+    return record;
+}
+
+std::string RightAligned(uint32_t number, size_t width) {
+    std::string text = std::to_string(number);
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+int RunRead(Json::Value& settings) {
+    KLOG(Verbose) << "read command started...";
+    InstallConsoleHandlers();
+    std::vector<uint8_t> identify(4096, 0);
+
+    Json::Value summary(Json::objectValue);
+    summary["command times"] = Json::Value(Json::arrayValue);
+    summary["_cmd"]["begin time"] = kavo::CurrentTimeText();
+    summary["_settings"] = settings;
+    summary["read details"]["sample"] = Json::Value(Json::arrayValue);
+    summary["read details"]["static mismatches"] = 0;
+    summary["read details"]["counter mismatches"] = 0;
+
+    std::string rulesFile = TextSetting(settings, "rules file");
+    if (!rulesFile.empty()) {
+        if (rulesFile.find(".rules.json") == std::string::npos) rulesFile += ".rules.json";
+        std::string path = fs::absolute(rulesFile).string();
+        if (!fs::is_regular_file(path)) throw kavo::UsageError("Failed to find rules file: " + path);
+        settings["rules file"] = path;
+        LoadRulesFile(path, settings["rules"]);
+    }
+    Json::Value reference;
+    std::string compareFile = TextSetting(settings, "compare file");
+    if (!compareFile.empty()) {
+        std::string path = fs::absolute(compareFile).string();
+        if (!fs::is_regular_file(path)) throw kavo::UsageError("Failed to find compare file: " + path);
+        settings["compare file"] = path;
+        try {
+            kavo::ReadJsonFile(path, reference);
+        } catch (const std::exception&) {
+            throw kavo::UsageError("Failed to parse JSON in compare file: " + path);
+        }
+        if (!reference.isObject() || !reference["_metadata"].isObject() ||
+            kavo::JsonText(reference["_metadata"], "file type") != "nvme info")
+            throw kavo::UsageError("Invalid compare file: " + path);
+    }
+    Json::Value rules = settings.isMember("rules") ? settings["rules"] : Json::Value();
+    const std::string logDirectory = kavo::JsonText(settings["common"], "log directory");
+    const std::string summaryPath = fs::absolute(fs::path(logDirectory) / "read.summary.json").string();
+    summary["_settings"].removeMember("compare file");
+    summary["_settings"].removeMember("rules");
+
+    const uint32_t samples = UnsignedSetting(settings, "samples");
+    const uint32_t interval = UnsignedSetting(settings, "interval in ms");
+    const uint32_t logSampleRate = UnsignedSetting(settings, "log sample rate");
+    const uint32_t displaySampleRate = UnsignedSetting(settings, "display sample rate");
+    const uint32_t failLimit = UnsignedSetting(settings, "fail limit");
+    const std::string compareType = TextSetting(settings, "compare type");
+    const std::string description = TextSetting(settings, "short description");
+    uint32_t sampleCount = 0, failCount = 0;
+    kavo::NvmeHandle handle = kavo::GetNvmeId(kavo::JsonText(settings["common"], "nvme path"), false);
+
+    KLOG(Info) << " ";
+    KLOG(Info) << " ---- " << description << " ----";
+    KLOG(Info) << "";
+    KLOG(Info) << " Begin Time:         " << summary["_cmd"]["begin time"].asString();
+    if (samples != 1) {
+        KLOG(Info) << " Estimated Run Time: " << kavo::DurationText(static_cast<double>(interval) * samples, 2);
+        KLOG(Info) << " Samples:            " << samples;
+        KLOG(Info) << " Sample Interval:    " << interval << "mS";
+    }
+    if (!reference.isNull()) KLOG(Info) << " Compare File:       " << settings["compare file"].asString();
+    if (!rules.isNull()) KLOG(Info) << " Rules File:         " << settings["rules file"].asString();
+    KLOG(Info) << " Log Directory:      " << logDirectory;
+
+    Json::Value& details = summary["read details"];
+    details["begin time"] = kavo::CurrentTimeText();
+    const int64_t t0 = kavo::MonotonicNanoseconds();
+    const int64_t step = static_cast<int64_t>(interval) * 1000000;
+    int64_t nextStart = t0 + step;
+    bool temperatureShown = false;
+    std::string sampleTime = kavo::CurrentTimeText();
+
+    for (uint32_t i = 1; i <= samples; ++i) {
+        Json::Value sample;
+        int64_t sampleStart = kavo::MonotonicNanoseconds();
+        if (kavo::JsonBool(settings, "read system data"))
+            kavo::GetSystemInfo(sample, kavo::JsonText(settings["common"], "drive"),
+                                kavo::JsonBool(settings, "read extended system data"));
+        std::string message;
+        bool failed = false;
+        if (!kavo::GetNvmeInfo(*handle, identify.data(), settings, summary["command times"], sample)) {
+            message = "Sample " + std::to_string(i) + " failed read";
+            failed = true;
+        }
+        const Json::Value& parameters = sample["nvme"]["parameters"];
+        if (i == 1) {
+            temperatureShown = parameters.isMember("Composite Temperature");
+            if (temperatureShown) KLOG(Info) << " Device Temp:        " << ParameterText(parameters, "Composite Temperature");
+            KLOG(Info) << "";
+        }
+        if (!rules.isNull() && !kavo::VerifyNvmeInfo(sample, rules)) {
+            message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
+            failed = true;
+        }
+        if (!reference.isNull() && !kavo::CompareNvmeInfo(reference, sample, compareType)) {
+            message = message.empty() ? "Sample " + std::to_string(i) + " failed compare" : message + " and compare";
+            details["static mismatches"] = details["static mismatches"].asInt() + sample["static mismatches"].asInt();
+            details["counter mismatches"] = details["counter mismatches"].asInt() + sample["counter mismatches"].asInt();
+            failed = true;
+        }
+        if (reference.isNull()) {
+            // The first sample becomes the reference of the later ones, and its
+            // file carries a compare type per parameter so that it can serve as
+            // the compare file of a later run.
+            reference = sample;
+            Json::Value& own = sample["nvme"]["parameters"];
+            for (const std::string& name : own.getMemberNames())
+                own[name]["compare type"] = kavo::CompareType("default", kavo::JsonText(own[name], "name"),
+                                                              kavo::JsonText(own[name], "source"), true);
+        }
+        bool stop = StopRequested();
+        if (stop || (failed && failCount < failLimit) || i == 1 || i == samples ||
+            (logSampleRate != 0 && i % logSampleRate == 0))
+            kavo::WriteJsonFile((fs::path(logDirectory) / SampleFileName(samples, i)).string(), sample);
+        details["sample"].append(SampleRecord(sample, failed, message, sampleTime, sampleStart));
+        if (stop) break;
+        if (failed && ++failCount >= failLimit) KLOG(Error) << "Reached the failure limit of " << failLimit;
+        SleepUntil(nextStart);
+        nextStart += step;
+        sampleTime = kavo::CurrentTimeText();
+        if (displaySampleRate != 0 && i % displaySampleRate == 0) {
+            std::string line = RightAligned(i, 6) + " samples completed in " + kavo::ElapsedText(t0, 2);
+            if (temperatureShown) line += "   (Device Temp " + ParameterText(sample["nvme"]["parameters"], "Composite Temperature") + ")";
+            KLOG(Info) << line;
+        }
+        ++sampleCount;
+    }
+
+    handle.reset();
+    details["end time"] = kavo::CurrentTimeText();
+    details["run time"] = kavo::ElapsedText(t0, 2);
+    KLOG(Info) << " ";
+    KLOG(Info) << " End Time:           " << details["end time"].asString();
+    KLOG(Info) << " Run Time:           " << details["run time"].asString();
+    KLOG(Info) << " Summary File        " << summaryPath;
+
+    int returnCode = 0;
+    std::string message;
+    if (failCount == 0) {
+        message = samples == 1 ? " No errors found " : " No errors found on " + std::to_string(sampleCount) + " samples";
+    } else {
+        returnCode = failCount >= failLimit ? 22 : 21;
+        message = samples == 1 ? " Found errors"
+                               : " Found errors on " + std::to_string(failCount) + " samples of " +
+                                     std::to_string(sampleCount) + " total samples";
+    }
+    return LogResult(summary, returnCode, message, summaryPath);
+}
+
+}  // namespace
+
+void LoadRulesFile(const std::string& path, Json::Value& rules) {
+    if (path.empty()) {
+        rules = Json::Value();
+        return;
+    }
+    rules = Json::Value(Json::objectValue);
+    rules["rules"] = Json::Value(Json::arrayValue);
+    Json::Value document;
+    kavo::ReadJsonFile(path, document);
+    if (!document.isObject() || !document.isMember("rules"))
+        throw kavo::KavoError("Invalid rules file, missing JSON 'rules' root member: " + path);
+    const Json::Value& list = document["rules"];
+    if (!list.isArray()) throw kavo::UsageError("Invalid rule file: " + path + "\n\n 'rules' must be an array of rule texts\n");
+    std::string errors = "Invalid rule file: " + path + "\n\n";
+    int errorCount = 0;
+    for (const Json::Value& element : list) {
+        KLOG(Verbose) << "Parsing rule " << kavo::Trim(element.toStyledString());
+        if (!element.isString()) {
+            errors += " Rule Error: Rule is not a text: " + kavo::Trim(element.toStyledString()) + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string rule = element.asString();
+        size_t open = rule.find('\'');
+        size_t close = open == std::string::npos ? std::string::npos : rule.find('\'', open + 1);
+        if (close == std::string::npos) {
+            errors += " Rule Error: Did not find quoted parameter name in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string name = rule.substr(open + 1, close - open - 1);
+        std::string rest = kavo::Trim(rule.substr(close + 1));
+        size_t blank = rest.find(' ');
+        if (blank == std::string::npos) {
+            errors += " Rule Error: Did not find operator in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string op = kavo::Trim(rest.substr(0, blank));
+        std::string limit = kavo::Trim(rest.substr(blank));
+        static const char* const kOperators[] = {"match", "not-match", "=", "!=", ">", ">=", "<", "<="};
+        if (kavo::FindParameter(name) == nullptr) {
+            errors += " Rule Error: Unknown parameter '" + name + "' in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        if (std::find(std::begin(kOperators), std::end(kOperators), op) == std::end(kOperators)) {
+            errors += " Rule Error: Unknown operator '" + op + "' in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        Json::Value parsed(Json::objectValue);
+        parsed["parameter"] = name;
+        parsed["operator"] = op;
+        parsed["limit"] = limit;
+        parsed["rule"] = rule;
+        rules["rules"].append(parsed);
+    }
+    if (errorCount != 0) throw kavo::UsageError(errors);
+}
+
+int Read(Json::Value& settings) {
+    try {
+        return RunRead(settings);
+    } catch (...) {
+        kavo::RethrowWithLocation("Read", __FILE__, __LINE__);
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Clocks, time texts, number renderings and number parsing shared by every
+// document and log line, so the same value always looks the same.
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include <boost/multiprecision/cpp_bin_float.hpp>
+#include <boost/multiprecision/cpp_int.hpp>
+#include <json/value.h>
+
+namespace kavo {
+
+using uint128 = boost::multiprecision::uint128_t;
+using int128 = boost::multiprecision::int128_t;
+using quad = boost::multiprecision::cpp_bin_float_quad;
+
+// Clock and time.
+int64_t MonotonicNanoseconds();
+std::string DurationText(double milliseconds, int decimals);
+std::string ElapsedText(int64_t startNanoseconds, int decimals);
+double ElapsedMilliseconds(int64_t startNanoseconds);
+std::string TimestampText(uint64_t millisecondsSinceEpoch);
+std::string CurrentTimeText();
+uint64_t WallClockMilliseconds();
+
+// Raw data as lines of 16 bytes: offset, hex columns and printable characters.
+void HexDump(const uint8_t* bytes, size_t count, Json::Value& target);
+
+// Number renderings.
+std::string GroupDigits(const std::string& digits);
+std::string GroupedDecimal64(uint64_t value);
+std::string GroupedDecimal128(const uint128& value);
+std::string SignedGroupedDecimal128(const int128& value);
+std::string GroupedSigned64(int64_t value);
+std::string GroupedFixed3(const quad& value);
+std::string GroupedDouble3(double value);
+std::string FixedText(double value, int decimals);
+std::string Hex16(uint16_t value);
+// "0x" followed by exactly `digits` upper-case hexadecimal digits.
+std::string HexDigits(uint64_t value, int digits);
+std::string VersionText(uint32_t version);
+std::string DashedHex3Reversed(const uint8_t* bytes);
+std::string DashedHex8(const uint8_t* bytes);
+std::string DashedHex16(const uint8_t* bytes);
+std::string DashedHex16After3(const uint8_t* bytes);
+uint128 U128FromHalves(uint64_t low, uint64_t high);
+
+// Number parsing; never raise.
+std::string Trim(const std::string& text);
+bool TryParseDouble(const std::string& text, double& value);
+bool TryParseInt64(const std::string& text, int64_t& value);
+std::pair<std::string, std::string> SplitValueAndUnit(const std::string& text);
+
+}  // namespace kavo

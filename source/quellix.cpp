@@ -1,0 +1,90 @@
+// Entry, dispatch, result reporting and the stop request.
+#include <atomic>
+#include <string>
+
+#include "kavo_errors.h"
+#include "kavo_json.h"
+#include "kavo_log.h"
+#include "kavo_text.h"
+#include "quellix.h"
+
+namespace {
+std::atomic<int> stopRequest{0};
+}  // namespace
+
+bool StopRequested() { return stopRequest.load() != 0; }
+void RequestStop() { stopRequest.store(1); }
+
+void handleCtrlC(int /*signal*/) {
+    KLOG(Info) << " ";
+    KLOG(Info) << " <CTRL C> detected, gracefully exiting";
+    RequestStop();
+}
+
+void handleCtrlBreak(int /*signal*/) {
+    KLOG(Info) << " ";
+    KLOG(Info) << " <CTRL BREAK> detected, gracefully exiting";
+    RequestStop();
+}
+
+int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path) {
+    KLOG(Info) << " ";
+    summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";
+    if (!message.empty()) {
+        if (returnCode != 0) KLOG(Error) << message;
+        else KLOG(Info) << message;
+        KLOG(Info) << " ";
+    }
+    summary["_cmd"]["return code"] = returnCode;
+    summary["_cmd"]["message"] = message;
+    summary["_cmd"]["end time"] = kavo::CurrentTimeText();
+    kavo::WriteJsonFile(path, summary);
+    return returnCode;
+}
+
+namespace {
+
+void UnhandledLines(const std::string& text, int line) {
+    KLOG_AS(Error, "main") << "\nUnhandled Exception:";
+    KLOG_AS(Error, "main") << text;
+    KLOG_AS(Error, "main") << " @ Main:  " << __FILE__ << " " << line;
+}
+
+}  // namespace
+
+int QuellixMain(int argc, char** argv) {
+    Json::Value settings;
+    int returnCode = 0;
+    try {
+        GetAppParameters(argc, argv, settings);
+        if (kavo::JsonBool(settings, "high priority")) RaiseProcessPriority();
+        if (kavo::JsonBool(settings, "high resolution timer")) RaiseTimerResolution();
+        std::string type = kavo::JsonText(settings, "command type");
+        if (type == "read") returnCode = Read(settings);
+        else if (type == "self-test") returnCode = SelfTest(settings);
+    } catch (const kavo::UsageError& e) {
+        std::string text = e.what();
+        if (text == "help" || text == "usage") {
+            DisplayUsage(text == "help");
+            return 0;
+        }
+        DisplayUsage(false);
+        KLOG_AS(Error, "main") << "USAGE ERROR";
+        KLOG_AS(Error, "main") << text;
+        returnCode = text.find("was not found") != std::string::npos ? 19 : 16;
+    } catch (const kavo::KavoError& e) {
+        KLOG_AS(Error, "main") << e.what();
+        returnCode = 17;
+    } catch (const std::exception& e) {
+        const char* text = e.what();
+        UnhandledLines(text != nullptr ? text : "Unknown exception", __LINE__);
+        returnCode = 17;
+    } catch (...) {
+        UnhandledLines(" Unknown exception type", __LINE__);
+        returnCode = 17;
+    }
+    if (returnCode == 0) KLOG_AS(Info, "main") << "[PASS] " << kProgramName << " returned 0";
+    else KLOG_AS(Fatal, "main") << "[FAIL] " << kProgramName << " returned " << returnCode;
+    kavo::StopLogging();
+    return returnCode;
+}

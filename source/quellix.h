@@ -1,0 +1,36 @@
+#pragma once
+// The application: command line and command file, entry and dispatch, result
+// reporting, usage text, console handlers and the two commands.
+#include <string>
+
+#include <json/value.h>
+
+constexpr const char* kProgramName = "quellix";
+constexpr const char* kProgramVersion = "0.9.3.0";
+
+// Builds the settings object from the command line and the command file.
+void GetAppParameters(int argc, char** argv, Json::Value& settings);
+// Writes "parameter_list.json" and "ALL.filter.json" into the current directory.
+void ExportParameterList();
+// Short usage, or the verbose help.
+void DisplayUsage(bool verbose);
+// The whole program: settings, dispatch, the final line; returns the exit status.
+int QuellixMain(int argc, char** argv);
+// Records the result in the summary document and writes it; returns `returnCode`.
+int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path);
+
+// Console interrupts: the first Ctrl-C (SIGINT) or Ctrl-Break (SIGTERM on
+// Linux) asks for a graceful stop; a second one ends the process.
+void handleCtrlC(int signal);
+void handleCtrlBreak(int signal);
+void InstallConsoleHandlers();
+bool StopRequested();
+void RequestStop();
+
+// Process-wide settings applied by the entry point.
+void RaiseProcessPriority();
+void RaiseTimerResolution();
+
+int Read(Json::Value& settings);
+void LoadRulesFile(const std::string& path, Json::Value& rules);
+int SelfTest(Json::Value& settings);

@@ -1,0 +1,88 @@
+// Usage and help text.
+#include "kavo_log.h"
+#include "quellix.h"
+
+namespace {
+
+const char* const kHeader[] = {
+    " ",
+    " quellix <command file> [-n,--nvme #] [-d,--dir <directory>] [COMMAND-OPTIONS] [-x,-v,-h,-u] [--export]",
+    " ",
+};
+
+const char* const kShortUsage[] = {
+    "   <command file>                  Path to command file with or without .cmd.json extension (default: read)",
+    "   -n, --nvme  #                   Physical drive number. Example: 0 for nvme0 or PHYSICALDRIVE0 (default: *)",
+    "   -d, --dir  <log directory>      Directory to log results (default: .)",
+    " ",
+    "   -r, --rules <rules file>        Path to rules file with or without .rules.json extension",
+    "   -c, --compare <compare file>    Path to file to compare.  Must include full name with extension.",
+    "   -i, --interval <interval>       Interval in mS between read samples.",
+    "   -s, --samples <samples>         Number of read samples.",
+    " ",
+    "   -e, --extended                  Run extended self-test ",
+    " ",
+    "   -u, --usage                     Display this usage information",
+    "   -h, --help                      Display verbose help information",
+    "   -x                              Extra logging for debug",
+    "   -v                              Verbose logging",
+    " ",
+};
+
+const char* const kVerboseHelp[] = {
+    "    <command file>                 Path command file with or without .cmd.json extension",
+    "                                   Example: quellix.exe read ",
+    "                                         Runs read.cmd.json from local directory",
+    "   -n, --nvme #                    Physical drive number. Example: 0 for nvme0 or PHYSICALDRIVE0 (default: *)",
+    "                                   Specifying * reads the first nvme drive reported by the OS",
+    "                                   Example: -n 0",
+    "                                      In Windows reads PHYSICALDRIVE0, in linux reads nvme0",
+    "   -d, --dir  <log directory>      Directory to log results",
+    "                                   The default log directory is the local directory: .",
+    "                                   Example: quellix  read ",
+    "                                         Logs to: .",
+    "                                   Example: quellix read  --dir \\results\\mylog",
+    "                                         In Windows logs to: \\results\\mylog",
+    " ",
+    "  COMMAND-OPTIONS for read command type:",
+    " ",
+    "   -r, --rules <rules file>        Path to rules file with or without .rules.json extension",
+    "                                   Only applies to command type read",
+    "                                   Overides the rules file specified in cmd file",
+    "   -c, --compare <compare file>    Path to file to compare.  Must include full name with extension.",
+    "                                   The file to compare must a nvme.info.json file",
+    "                                   Only applies to command type read",
+    "                                   Overides the compare file specified in cmd file",
+    "                                   Linux Example: --compare ./compare_files/nvme.info.json",
+    "                                   Windows Example: --compare \\nvmeinfo\\results\\verify-new-drive-001\\nvme.info.json",
+    "   -i, --interval <interval>       Interval in mS between read samples",
+    "                                   Only applies to command type read when reading more than 1 sample",
+    "   -s, --samples <samples>         Number of read samples ",
+    "                                   Only applies to command type read",
+    " ",
+    "  COMMAND-OPTIONS for self-test command type:",
+    " ",
+    "   -e, --extended                  Run extended self-test ",
+    "                                   Only applies to command type self-tests",
+    " ",
+    "   -u, --usage                     Display this usage information",
+    "   -h, --help                      Display verbose help information",
+    "   -x                              Extra logging for debug to console and quellix.trace.log",
+    "   -v                              Verbose logging to console and quellix.trace.log",
+    " ",
+    "   --export                        Export parameter list to parameter_list.json and ALL.filter.json",
+    " ",
+};
+
+template <size_t N>
+void LogLines(const char* const (&lines)[N]) {
+    for (const char* line : lines) KLOG_AS(Info, "DisplayUsage") << line;
+}
+
+}  // namespace
+
+void DisplayUsage(bool verbose) {
+    LogLines(kHeader);
+    if (verbose) LogLines(kVerboseHelp);
+    else LogLines(kShortUsage);
+}
