@@ -27,8 +27,6 @@ bool Requested(const Json::Value& settings, uint8_t fid) {
     return JsonBool(settings, ("read feature " + Hex2Upper(fid) + "h").c_str());
 }
 
-std::string TemperatureText(uint64_t kelvin) { return GroupedSigned64(static_cast<int64_t>(kelvin) - 273) + " C"; }
-
 void RawDw0(Json::Value& info, const Json::Value& settings, const std::string& key, uint32_t dw0) {
     if (!JsonBool(settings, "log hex data")) return;
     uint8_t bytes[4] = {static_cast<uint8_t>(dw0), static_cast<uint8_t>(dw0 >> 8), static_cast<uint8_t>(dw0 >> 16),
@@ -123,14 +121,14 @@ int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
         }
         RawDw0(info, settings, "Feature 04h: Composite Over Threshold", compositeOver);
         RawDw0(info, settings, "Feature 04h: Composite Under Threshold", compositeUnder);
-        AddParameter(parameters, "Composite Temperature Under Threshold", TemperatureText(compositeUnder & 0xFFFF));
-        AddParameter(parameters, "Composite Temperature Over Threshold", TemperatureText(compositeOver & 0xFFFF));
+        AddParameter(parameters, "Composite Temperature Under Threshold", KelvinToCelsiusText(compositeUnder & 0xFFFF));
+        AddParameter(parameters, "Composite Temperature Over Threshold", KelvinToCelsiusText(compositeOver & 0xFFFF));
         for (const Sensor& s : sensors) {
             std::string n = std::to_string(s.n);
             RawDw0(info, settings, "Feature 04h: Sensor " + n + " Under Threshold", s.under);
             RawDw0(info, settings, "Feature 04h: Sensor " + n + " Over Threshold", s.over);
-            AddParameter(parameters, "Temperature Sensor " + n + " Under Threshold", TemperatureText(s.under & 0xFFFF));
-            AddParameter(parameters, "Temperature Sensor " + n + " Over Threshold", TemperatureText(s.over & 0xFFFF));
+            AddParameter(parameters, "Temperature Sensor " + n + " Under Threshold", KelvinToCelsiusText(s.under & 0xFFFF));
+            AddParameter(parameters, "Temperature Sensor " + n + " Over Threshold", KelvinToCelsiusText(s.over & 0xFFFF));
         }
         return 0;
     } catch (const std::exception& e) {
@@ -264,8 +262,8 @@ int GetFeature10(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       "Feature 10h: Host Controlled Thermal Management", 0,
                       [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t tmt1 = Bits(dw0, 31, 16), tmt2 = Bits(dw0, 15, 0);
-                          AddParameter(p, "Thermal Management Temperature 1 (TMT1)", tmt1 == 0 ? "Disabled" : TemperatureText(tmt1));
-                          AddParameter(p, "Thermal Management Temperature 2 (TMT2)", tmt2 == 0 ? "Disabled" : TemperatureText(tmt2));
+                          AddParameter(p, "Thermal Management Temperature 1 (TMT1)", tmt1 == 0 ? "Disabled" : KelvinToCelsiusText(tmt1));
+                          AddParameter(p, "Thermal Management Temperature 2 (TMT2)", tmt2 == 0 ? "Disabled" : KelvinToCelsiusText(tmt2));
                       });
 }
 

@@ -30,6 +30,10 @@ int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, c
 int DecodeSelfTestLog(Json::Value& info, const uint8_t* page, size_t size);
 int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
 
+// Renderings of SMART / health values shared with the self-test command.
+std::string KelvinToCelsiusText(uint64_t kelvin);
+std::string DataUnitsToGigabytes(const uint8_t* counter16);
+
 // The highest version detected that log page decoders keep in the document.
 uint32_t DocumentHighestVersion(const Json::Value& info);
 void SetDocumentHighestVersion(Json::Value& info, uint32_t version);

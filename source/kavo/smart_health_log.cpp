@@ -12,8 +12,6 @@ using decode::YesNo;
 
 uint128 Counter(const uint8_t* page, size_t offset) { return U128FromHalves(Le(page, 512, offset, 8), Le(page, 512, offset + 8, 8)); }
 
-std::string TemperatureText(uint64_t kelvin) { return GroupedSigned64(static_cast<int64_t>(kelvin) - 273) + " C"; }
-
 // Data units are thousands of 512-byte units; a gigabyte is 10^9 bytes. The
 // quotient is formed in quadruple precision from the exact 128-bit counter.
 std::string Gigabytes(const uint128& units) {
@@ -25,6 +23,12 @@ std::string Gigabytes(const uint128& units) {
 }
 
 }  // namespace
+
+std::string KelvinToCelsiusText(uint64_t kelvin) { return decode::KelvinText(kelvin); }
+
+std::string DataUnitsToGigabytes(const uint8_t* counter16) {
+    return Gigabytes(U128FromHalves(Le(counter16, 16, 0, 8), Le(counter16, 16, 8, 8)));
+}
 
 int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify) {
     if (size < 512) return 0;
@@ -43,7 +47,7 @@ int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, co
     if (VersionGate14(ver, highest, (warning & 0x20) != 0))
         AddParameter(parameters, "Persistent Memory Unreliable", YesNo(warning & 0x20));
 
-    AddParameter(parameters, "Composite Temperature", TemperatureText(Le(page, size, 1, 2)));
+    AddParameter(parameters, "Composite Temperature", KelvinToCelsiusText(Le(page, size, 1, 2)));
     AddParameter(parameters, "Available Spare", std::to_string(page[3]) + " %");
     AddParameter(parameters, "Available Spare Threshold", std::to_string(page[4]) + " %");
     AddParameter(parameters, "Percentage Used", std::to_string(page[5]) + " %");
@@ -74,7 +78,7 @@ int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, co
 
     for (unsigned n = 1; n <= 8; ++n) {
         uint64_t kelvin = Le(page, size, 200 + 2 * (n - 1), 2);
-        if (kelvin != 0) AddParameter(parameters, "Temperature Sensor " + std::to_string(n), TemperatureText(kelvin));
+        if (kelvin != 0) AddParameter(parameters, "Temperature Sensor " + std::to_string(n), KelvinToCelsiusText(kelvin));
     }
 
     if (Le(identify, 4096, 322, 2) & 1) {

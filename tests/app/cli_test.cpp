@@ -1,1 +1,164 @@
+// The built binary end to end: help and usage, command line and command
+// file errors, drive choice, the trace file and the export.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "run_binary.h"
+
+using test::CountLines;
+using test::ReadFile;
+using test::RunQuellix;
+
+namespace {
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+    void WriteRead(const Json::Value& changes = Json::Value()) { test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes)); }
+    std::string dir;
+};
+
+const char* const kFail16 = "[FAIL] quellix returned 16";
+
+}  // namespace
+
+TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
+    auto help = RunQuellix(dir, "--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(CountLines(help.output, ""), 45u) << help.output;
+    EXPECT_NE(help.output.find("   --export                        Export parameter list to parameter_list.json and ALL.filter.json\n \n"),
+              std::string::npos);
+    EXPECT_EQ(help.output.find("[PASS]"), std::string::npos);
+    auto usage = RunQuellix(dir, "-u");
+    EXPECT_EQ(usage.exitCode, 0);
+    EXPECT_EQ(CountLines(usage.output, ""), 19u);
+    // The trace file of a help request stays in the current directory.
+    std::string trace = ReadFile(dir + "/quellix.trace.log");
+    EXPECT_EQ(trace.compare(0, 3, "\xEF\xBB\xBF"), 0);
+    EXPECT_NE(trace.find("]     -r, --rules <rules file>"), std::string::npos);
+}
+
+TEST_F(Cli, UnknownOptionsAreOneUsageError) {
+    auto run = RunQuellix(dir, "read --bogus -n 0 other");
+    EXPECT_EQ(run.exitCode, 16);
+    size_t usageEnd = run.output.find("   -v                              Verbose logging\n \n");
+    size_t error = run.output.find("USAGE ERROR\nInvalid parameter on command line: '--bogus'\n"
+                                   "Invalid parameter on command line: 'other'\n");
+    EXPECT_NE(usageEnd, std::string::npos);
+    EXPECT_NE(error, std::string::npos) << run.output;
+    EXPECT_LT(usageEnd, error);
+    EXPECT_NE(run.output.find(kFail16), std::string::npos);
+    EXPECT_EQ(RunQuellix(dir, "-d").exitCode, 16);
+    EXPECT_NE(RunQuellix(dir, "-n").output.find("-n is missing a value"), std::string::npos);
+}
+
+TEST_F(Cli, CommandFileProblems) {
+    auto missing = RunQuellix(dir, "--export");
+    EXPECT_EQ(missing.exitCode, 16);
+    EXPECT_NE(missing.output.find("Did not find command file: read.cmd.json"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/parameter_list.json"));
+    test::WriteFile(dir + "/broken.cmd.json", "{ \"command type\": ");
+    auto broken = RunQuellix(dir, "broken");
+    EXPECT_EQ(broken.exitCode, 16);
+    EXPECT_NE(broken.output.find("Failed to parse JSON in command file: broken.cmd.json"), std::string::npos);
+    test::WriteFile(dir + "/array.cmd.json", "[1, 2]");
+    EXPECT_EQ(RunQuellix(dir, "array").exitCode, 16);
+    test::WriteFile(dir + "/type.cmd.json", "{\"command type\": \"format\"}");
+    EXPECT_NE(RunQuellix(dir, "type").output.find("cmd file contains illegal cmd type: format"), std::string::npos);
+
+    Json::Value command = test::ReadCommand();
+    command.removeMember("samples");
+    command.removeMember("fail limit");
+    test::WriteJson(dir + "/keys.cmd.json", command);
+    auto keys = RunQuellix(dir, "keys -s 3 -n sim");
+    EXPECT_EQ(keys.exitCode, 16);
+    EXPECT_NE(keys.output.find("Invalid cmd file, missing parameter 'samples' required for 'read' cmd type \n"
+                               "Invalid cmd file, missing parameter 'fail limit' required for 'read' cmd type \n"),
+              std::string::npos) << keys.output;
+}
+
+TEST_F(Cli, WrongValueTypesEndWithTheProgramsOwnError) {
+    WriteRead(Json::Value());
+    Json::Value command = test::ReadCommand();
+    command["samples"] = "ten";
+    test::WriteJson(dir + "/read.cmd.json", command);
+    auto run = RunQuellix(dir, "-n sim");
+    EXPECT_EQ(run.exitCode, 17);
+    EXPECT_NE(run.output.find("Invalid cmd file value for 'samples'"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("[FAIL] quellix returned 17"), std::string::npos);
+    auto integer = RunQuellix(dir, "-n sim -s abc");
+    EXPECT_EQ(integer.exitCode, 17);
+    EXPECT_NE(integer.output.find("Option -s needs an integer value, not 'abc'"), std::string::npos) << integer.output;
+}
+
+TEST_F(Cli, SelfTestConflicts) {
+    Json::Value command = test::SelfTestCommand();
+    command["rules file"] = "";
+    test::WriteJson(dir + "/st.cmd.json", command);
+    EXPECT_NE(RunQuellix(dir, "st -n sim -s 2").output.find("Command type self-test does not use --samples"), std::string::npos);
+    EXPECT_NE(RunQuellix(dir, "st -n sim -i 2").output.find("Command type self-test does not use --interval"), std::string::npos);
+    EXPECT_NE(RunQuellix(dir, "st -n sim -r x").output.find("Command type self-test does not use rules file"), std::string::npos);
+    EXPECT_NE(RunQuellix(dir, "st -n sim -c x").output.find("Command type self-test does not use compare file"), std::string::npos);
+    WriteRead();
+    EXPECT_NE(RunQuellix(dir, "-n sim -e").output.find("Command type read does not use --extended"), std::string::npos);
+}
+
+TEST_F(Cli, DriveChoice) {
+    WriteRead();
+    auto unknown = RunQuellix(dir, "-n 97");
+    if (std::filesystem::exists("/sys/class/nvme/nvme0")) {
+        EXPECT_EQ(unknown.exitCode, 19) << unknown.output;
+        EXPECT_NE(unknown.output.find("NVMe drive 97 was not found"), std::string::npos);
+    } else {
+        // Without a drive list a named drive is used unchecked.
+        EXPECT_EQ(unknown.exitCode, 17) << unknown.output;
+        EXPECT_NE(unknown.output.find("Failed to open handle for NVME drive '/dev/nvme97'"), std::string::npos);
+    }
+    auto first = RunQuellix(dir, "");
+    if (!std::filesystem::exists("/sys/class/nvme/nvme0")) {
+        EXPECT_EQ(first.exitCode, 17);
+        EXPECT_NE(first.output.find("Failed to get list of NVMe drives from OS and NVMe drive not specified (eg: --nvme 0)\n"
+                                    " Error Message: No NVMe drives found"), std::string::npos) << first.output;
+    }
+    auto path = RunQuellix(dir, "-n ../../dev/sda");
+    EXPECT_EQ(path.exitCode, 16);
+    EXPECT_NE(path.output.find("Invalid NVMe drive '../../dev/sda'"), std::string::npos);
+    auto description = RunQuellix(dir, "-n sim:missing.json");
+    EXPECT_EQ(description.exitCode, 16);
+    EXPECT_NE(description.output.find("Simulated drive description 'missing.json': file not found"), std::string::npos);
+}
+
+TEST_F(Cli, TraceFileInTheLogDirectory) {
+    WriteRead();
+    auto run = RunQuellix(dir, "-n sim -d logs -x");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    std::string trace = ReadFile(dir + "/logs/quellix.trace.log");
+    EXPECT_EQ(trace.compare(0, 3, "\xEF\xBB\xBF"), 0);
+    EXPECT_NE(trace.find("]  Command '"), std::string::npos);
+    EXPECT_EQ(run.output.find("Command '"), std::string::npos) << "the command line reaches the trace file only";
+    EXPECT_NE(trace.find("]  Admin command Identify Controller completed in"), std::string::npos) << "debug lines with -x";
+    EXPECT_EQ(trace.find("FATAL"), std::string::npos);
+    // A second run with the same log directory leaves only its own trace.
+    auto second = RunQuellix(dir, "-n sim -d logs -u");
+    std::string again = ReadFile(dir + "/logs/quellix.trace.log");
+    EXPECT_EQ(again, trace);
+    auto third = RunQuellix(dir, "-n sim:none.json -d logs");
+    std::string last = ReadFile(dir + "/logs/quellix.trace.log");
+    EXPECT_NE(last.find("FATAL [main@"), std::string::npos) << last;
+    EXPECT_EQ(CountLines(last, "Command '"), 1u);
+}
+
+TEST_F(Cli, ExportWritesEveryNameInByteOrder) {
+    auto run = RunQuellix(dir, "--export --export -h");
+    EXPECT_EQ(run.exitCode, 0);
+    Json::Value list = test::ReadJson(dir + "/parameter_list.json");
+    Json::Value filter = test::ReadJson(dir + "/ALL.filter.json");
+    ASSERT_EQ(list["parameters"].size(), 4157u);
+    ASSERT_EQ(filter["filter"].size(), 4157u);
+    for (Json::ArrayIndex i = 1; i < filter["filter"].size(); ++i)
+        ASSERT_LT(filter["filter"][i - 1].asString(), filter["filter"][i].asString());
+    EXPECT_EQ(list["parameters"][0]["name"].asString(), filter["filter"][0].asString());
+    std::string text = ReadFile(dir + "/ALL.filter.json");
+    EXPECT_LT(text.find("\"Error 10 Error Count\""), text.find("\"Error 2 Error Count\""));
+}

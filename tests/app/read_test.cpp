@@ -1,1 +1,186 @@
+// The read command end to end on the simulated drive.
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "run_binary.h"
+
+using test::ReadJson;
+using test::RunQuellix;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ReadRun : public ::testing::Test {
+protected:
+    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+    test::RunResult Read(const Json::Value& changes, const std::string& arguments = "-n sim") {
+        test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
+        return RunQuellix(dir, arguments);
+    }
+    void Drive(const std::string& name, const std::string& json) { test::WriteFile(dir + "/" + name, json); }
+    Json::Value Info(const std::string& file = "nvme.info.json") { return ReadJson(dir + "/" + file); }
+    std::string Parameter(const Json::Value& info, const char* name) {
+        return info["nvme"]["parameters"][name]["value"].asString();
+    }
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(ReadRun, OneSamplePasses) {
+    auto run = Read(Json::Value());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find(" No errors found \n"), std::string::npos);
+    EXPECT_EQ(run.output.find("Estimated Run Time"), std::string::npos);
+    EXPECT_NE(run.output.find("[PASS] quellix returned 0"), std::string::npos);
+    Json::Value info = Info();
+    EXPECT_EQ(info["_metadata"]["file type"].asString(), "nvme info");
+    EXPECT_EQ(info["_metadata"]["result"].asString(), "PASS");
+    EXPECT_EQ(info["nvme"]["health status"].asString(), "GOOD");
+    EXPECT_EQ(info["nvme"]["description"].asString(), "DRIVE sim : Unknown Quellix Simulated NVMe Drive 512GB");
+    EXPECT_EQ(Parameter(info, "Size"), "512 GB");
+    EXPECT_EQ(Parameter(info, "Highest Version Detected"), "1.4.0");
+    EXPECT_EQ(Parameter(info, "OS Location"), "sim");
+    EXPECT_EQ(info["nvme"]["parameters"]["Power On Hours"]["compare type"].asString(), "counter");
+    EXPECT_TRUE(info["raw hex data"].isMember("log page 7 pre"));
+    for (const Json::Value& command : info["_metadata"]["commands"]) EXPECT_EQ(command["return code"].asInt(), 0);
+    Json::Value summary = ReadJson(dir + "/read.summary.json");
+    EXPECT_EQ(summary["_cmd"]["result"].asString(), "PASS");
+    EXPECT_EQ(summary["read details"]["sample"].size(), 1u);
+    EXPECT_FALSE(summary["_settings"].isMember("rules"));
+    EXPECT_FALSE(summary["_settings"].isMember("compare file"));
+    EXPECT_EQ(summary["read details"]["sample"][0]["message"].asString(), "PASSED");
+    EXPECT_EQ(summary["command times"].size(), info["_metadata"]["commands"].size());
+    std::string trace = test::ReadFile(dir + "/quellix.trace.log");
+    EXPECT_EQ(trace.find("ERROR"), std::string::npos) << trace;
+}
+
+TEST_F(ReadRun, ExampleDrivesDecodeWithoutErrors) {
+    for (const auto& entry : fs::directory_iterator(QUELLIX_EXAMPLES "/drives")) {
+        auto run = Read(Json::Value(), "-n sim:" + entry.path().string());
+        EXPECT_EQ(run.exitCode, 0) << entry.path() << run.output;
+        std::string trace = test::ReadFile(dir + "/quellix.trace.log");
+        EXPECT_EQ(trace.find("ERROR"), std::string::npos) << entry.path() << trace;
+    }
+}
+
+TEST_F(ReadRun, GradesAndDescriptionsOfExampleDrives) {
+    Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/worn-end-of-life.json");
+    EXPECT_EQ(Info()["nvme"]["health status"].asString(), "SUSPECT");
+    EXPECT_EQ(Info()["nvme"]["temp status"].asString(), "SUSPECT");
+    Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/critical-warnings.json");
+    Json::Value critical = Info();
+    EXPECT_EQ(critical["nvme"]["health status"].asString(), "CRITICAL");
+    EXPECT_EQ(critical["nvme"]["temp status"].asString(), "CRITICAL");
+    EXPECT_EQ(Parameter(critical, "Current Number Of Errors"), "64");
+    Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/nvme-1.3.json");
+    Json::Value old = Info();
+    EXPECT_EQ(Parameter(old, "Highest Version Detected"), "1.3.0");
+    EXPECT_EQ(old["nvme"]["description"].asString(), "DRIVE sim:" QUELLIX_EXAMPLES "/drives/nvme-1.3.json : Samsung MZVLB256HAHQ-00000 256GB");
+    EXPECT_FALSE(old["raw hex data"].isMember("log page 7 pre"));
+    Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/two-namespaces.json");
+    Json::Value two = Info();
+    EXPECT_EQ(Parameter(two, "Size"), "1024 GB");
+    EXPECT_EQ(Parameter(two, "Namespace 1 Size in LBA (NSZE)"), "125,026,902");
+    EXPECT_EQ(Parameter(two, "Namespace 1 Active LBA Format"), "1");
+    Read(Json::Value(Json::objectValue), "-n sim");
+    Json::Value noSmart = test::ReadCommand();
+    noSmart["read log page 02h"] = false;
+    test::WriteJson(dir + "/read.cmd.json", noSmart);
+    RunQuellix(dir, "-n sim");
+    EXPECT_EQ(Info()["nvme"]["health status"].asString(), "Unknown");
+}
+
+TEST_F(ReadRun, FailingCommandsFailTheSample) {
+    Drive("faulty.json", R"({"faults": [{"command": "log 02", "status": "0x4002"}]})");
+    auto run = Read(Json::Value(), "-n sim:faulty.json");
+    EXPECT_EQ(run.exitCode, 22) << run.output;
+    Json::Value info = Info();
+    EXPECT_EQ(info["_metadata"]["result"].asString(), "FAIL");
+    EXPECT_EQ(info["_metadata"]["read status"].asString(), "Get Log Page 0x02 failed");
+    EXPECT_EQ(info["nvme"]["health status"].asString(), "Unknown");
+    EXPECT_NE(run.output.find(" Found errors"), std::string::npos);
+    Json::Value summary = ReadJson(dir + "/read.summary.json");
+    EXPECT_EQ(summary["read details"]["sample"][0]["message"].asString(), "Sample 1 failed read");
+}
+
+TEST_F(ReadRun, FileRuleForManySamples) {
+    Json::Value changes;
+    changes["samples"] = 10;
+    changes["log sample rate"] = 3;
+    changes["display sample rate"] = 5;
+    auto run = Read(changes);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    for (int i = 1; i <= 10; ++i) {
+        bool expected = i == 1 || i == 3 || i == 6 || i == 9 || i == 10;
+        EXPECT_EQ(fs::exists(dir + "/nvme.info.sample-" + std::to_string(i) + ".json"), expected) << i;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/nvme.info.json"));
+    EXPECT_NE(run.output.find("     5 samples completed in "), std::string::npos);
+    EXPECT_NE(run.output.find("(Device Temp "), std::string::npos);
+    EXPECT_NE(run.output.find(" No errors found on 10 samples"), std::string::npos);
+    // Samples 2 to 10 were compared with sample 1: counters grew, nothing failed.
+    Json::Value last = Info("nvme.info.sample-10.json");
+    EXPECT_EQ(last["counter mismatches"].asInt(), 0);
+    EXPECT_GT(last["all mismatches"].size(), 0u);
+    EXPECT_FALSE(Info("nvme.info.sample-1.json").isMember("all mismatches"));
+}
+
+TEST_F(ReadRun, FailLimitAndReturnCodes) {
+    Drive("faulty.json", R"({"faults": [{"command": "identify 00", "status": 2, "after": 1}]})");
+    Json::Value changes;
+    changes["samples"] = 5;
+    changes["fail limit"] = 2;
+    auto run = Read(changes, "-n sim:faulty.json");
+    EXPECT_EQ(run.exitCode, 22) << run.output;
+    EXPECT_EQ(test::CountLines(run.output, "Reached the failure limit of 2"), 3u);
+    EXPECT_TRUE(fs::exists(dir + "/nvme.info.sample-2.json"));
+    EXPECT_TRUE(fs::exists(dir + "/nvme.info.sample-3.json"));
+    EXPECT_FALSE(fs::exists(dir + "/nvme.info.sample-4.json"));
+    EXPECT_NE(run.output.find(" Found errors on 4 samples of 5 total samples"), std::string::npos);
+    changes["fail limit"] = 10;
+    EXPECT_EQ(Read(changes, "-n sim:faulty.json").exitCode, 21);
+    changes["samples"] = 0;
+    auto none = Read(changes, "-n sim:faulty.json");
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_NE(none.output.find(" No errors found on 0 samples"), std::string::npos);
+}
+
+TEST_F(ReadRun, StopRequestEndsAfterTheSampleInProgress) {
+    Json::Value changes;
+    changes["samples"] = 1000;
+    changes["interval in ms"] = 200;
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
+    std::string command = "cd '" + dir + "' && exec '" QUELLIX_BINARY "' -n sim > out.txt 2>&1";
+    pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string output = test::ReadFile(dir + "/out.txt");
+    EXPECT_NE(output.find("<CTRL BREAK> detected, gracefully exiting"), std::string::npos) << output;
+    Json::Value summary = ReadJson(dir + "/read.summary.json");
+    Json::ArrayIndex records = summary["read details"]["sample"].size();
+    EXPECT_GE(records, 2u);
+    EXPECT_LT(records, 10u);
+    EXPECT_TRUE(fs::exists(dir + "/nvme.info.sample-" + std::to_string(records) + ".json"));
+    EXPECT_EQ(summary["_cmd"]["message"].asString(), " No errors found on " + std::to_string(records - 1) + " samples");
+}
+
+TEST_F(ReadRun, UnwritableLogDirectoryNeverPasses) {
+    test::WriteFile(dir + "/blocker", "a file where the directory should be");
+    auto run = Read(Json::Value(), "-n sim -d blocker/logs");
+    EXPECT_EQ(run.exitCode, 16);
+    EXPECT_NE(run.output.find("Failed to make log directory: "), std::string::npos);
+    EXPECT_EQ(run.output.find("[PASS]"), std::string::npos);
+}
