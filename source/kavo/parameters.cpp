@@ -99,11 +99,13 @@ const ParameterDescription* FindParameter(const std::string& name) {
 void AddParameter(Json::Value& parameters, const std::string& name, const std::string& value) {
     const ParameterDescription* description = FindParameter(name);
     if (description == nullptr) throw KavoError("Parameter '" + name + "' not in parameter descriptions");
+    // Every sample holds hundreds of records: static member keys spare each
+    // record four key strings.
     Json::Value& record = parameters[name];
-    record["name"] = name;
-    record["value"] = value;
-    record["description"] = description->description;
-    record["source"] = description->source;
+    record[Json::StaticString("name")] = name;
+    record[Json::StaticString("value")] = value;
+    record[Json::StaticString("description")] = description->description;
+    record[Json::StaticString("source")] = description->source;
     KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
 }
 

@@ -184,3 +184,76 @@ TEST_F(ReadRun, UnwritableLogDirectoryNeverPasses) {
     EXPECT_NE(run.output.find("Failed to make log directory: "), std::string::npos);
     EXPECT_EQ(run.output.find("[PASS]"), std::string::npos);
 }
+
+TEST_F(ReadRun, BaselineComparedInALaterRun) {
+    // One drive file, changed between the runs, keeps the drive's location.
+    Drive("drive.json", "{}");
+    ASSERT_EQ(Read(Json::Value(), "-n sim:drive.json -d baseline").exitCode, 0);
+    auto later = Read(Json::Value(), "-n sim:drive.json -d later -c baseline/nvme.info.json");
+    EXPECT_EQ(later.exitCode, 0) << later.output;
+    EXPECT_NE(later.output.find(" Compare File:       " + dir + "/baseline/nvme.info.json"), std::string::npos);
+    Json::Value info = Info("later/nvme.info.json");
+    EXPECT_EQ(info["compare mismatches"].size(), 0u);
+    EXPECT_GT(info["all mismatches"].size(), 0u);  // counters grew, host time moved
+    EXPECT_EQ(info["nvme"]["parameters"]["Data Units Read"]["compare type"].asString(), "counter");
+
+    // The same baseline against a drive with other firmware: an exact failure,
+    // unless the compare type allows a firmware update.
+    Drive("drive.json", R"({"identify controller": {"FR": "SIM1.5.0"}})");
+    auto firmware = Read(Json::Value(), "-n sim:drive.json -d fw -c baseline/nvme.info.json");
+    EXPECT_EQ(firmware.exitCode, 22);
+    EXPECT_NE(firmware.output.find("Compare fail: 'Firmware Revision (FR)' value 'SIM1.5.0' does not match compare value 'SIM1.4.0'"),
+              std::string::npos) << firmware.output;
+    Json::Value summary = ReadJson(dir + "/fw/read.summary.json");
+    EXPECT_EQ(summary["read details"]["static mismatches"].asInt(), 1);
+    EXPECT_EQ(summary["read details"]["sample"][0]["message"].asString(), "Sample 1 failed compare");
+    Json::Value allowed;
+    allowed["compare type"] = "firmware";
+    EXPECT_EQ(Read(allowed, "-n sim:drive.json -d fw2 -c baseline/nvme.info.json").exitCode, 0);
+
+    // Another serial number: counters are no longer judged, but the serial
+    // number itself is a static mismatch.
+    Drive("drive.json", R"({"identify controller": {"SN": "OTHER000000000000001"}, "smart": {"POH": 1}})");
+    auto serial = Read(Json::Value(), "-n sim:drive.json -d sn -c baseline/nvme.info.json");
+    EXPECT_EQ(serial.exitCode, 22);
+    Json::Value other = Info("sn/nvme.info.json");
+    EXPECT_EQ(other["static mismatches"].asInt(), 1);
+    EXPECT_EQ(other["counter mismatches"].asInt(), 0);
+    EXPECT_EQ(other["nvme"]["parameters"]["Power On Hours"]["compare type"].asString(), "ignore");
+}
+
+TEST_F(ReadRun, CompareAndRulesFileProblemsStopBeforeTheDrive) {
+    auto missing = Read(Json::Value(), "-n sim -c nothing.json");
+    EXPECT_EQ(missing.exitCode, 16);
+    EXPECT_NE(missing.output.find("Failed to find compare file: " + dir + "/nothing.json"), std::string::npos);
+    test::WriteFile(dir + "/broken.json", "{");
+    EXPECT_NE(Read(Json::Value(), "-n sim -c broken.json").output.find("Failed to parse JSON in compare file: "), std::string::npos);
+    test::WriteFile(dir + "/other.json", R"({"_metadata": {"file type": "read summary"}})");
+    EXPECT_NE(Read(Json::Value(), "-n sim -c other.json").output.find("Invalid compare file: "), std::string::npos);
+    test::WriteFile(dir + "/list.json", "[]");
+    EXPECT_EQ(Read(Json::Value(), "-n sim -c list.json").exitCode, 16);
+    auto rules = Read(Json::Value(), "-n sim -r nothing");
+    EXPECT_EQ(rules.exitCode, 16);
+    EXPECT_NE(rules.output.find("Failed to find rules file: " + dir + "/nothing.rules.json"), std::string::npos);
+    test::WriteFile(dir + "/bad.rules.json", R"({"rules": ["Percentage Used < 90", "'Percentage Used' =< 90"]})");
+    auto bad = Read(Json::Value(), "-n sim -r bad");
+    EXPECT_EQ(bad.exitCode, 16);
+    EXPECT_NE(bad.output.find("Did not find quoted parameter name"), std::string::npos);
+    EXPECT_NE(bad.output.find("Unknown operator '=<'"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir + "/read.summary.json"));
+}
+
+TEST_F(ReadRun, WornDriveBreaksTheHealthRules) {
+    auto run = Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/worn-end-of-life.json -r " QUELLIX_EXAMPLES
+                                   "/rules/health.rules.json");
+    EXPECT_EQ(run.exitCode, 22) << run.output;
+    Json::Value info = Info();
+    ASSERT_EQ(info["rule violations"].size(), 3u) << info["rule violations"].toStyledString();
+    EXPECT_EQ(info["rule violations"][0]["name"].asString(), "Available Spare");
+    EXPECT_EQ(info["rule violations"][1]["msg"].asString(), " Failed rule 'Percentage Used < 90 %' with value '95 %'");
+    EXPECT_EQ(info["rule violations"][2]["name"].asString(), "Media and Data Integrity Errors");
+    Json::Value summary = ReadJson(dir + "/read.summary.json");
+    EXPECT_EQ(summary["read details"]["sample"][0]["message"].asString(), "Sample 1 failed verify");
+    EXPECT_EQ(summary["_settings"]["rules file"].asString(), QUELLIX_EXAMPLES "/rules/health.rules.json");
+    EXPECT_EQ(Read(Json::Value(), "-n sim -r " QUELLIX_EXAMPLES "/rules/health").exitCode, 0);
+}
