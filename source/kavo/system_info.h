@@ -18,10 +18,3 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended);
 // reports them; raises KavoError when they cannot be listed.
 std::vector<std::string> GetNvmeDriveList();
 
-namespace kavo::linux_host {
-// The Linux sources read below a root directory, so tests can build a fake
-// sysfs / procfs tree.
-std::vector<std::string> NvmeControllers(const std::string& root);
-std::string PowerSource(const std::string& root);
-void LinuxPower(const std::string& root, Json::Value& system);
-}  // namespace kavo::linux_host

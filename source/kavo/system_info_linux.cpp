@@ -9,6 +9,8 @@
 #include "kavo_errors.h"
 #include "kavo_log.h"
 #include "kavo_text.h"
+#include "device_tree.h"
+#include "host_linux.h"
 #include "system_info.h"
 
 namespace kavo::linux_host {
@@ -79,7 +81,7 @@ void LinuxPower(const std::string& root, Json::Value& system) {
 
 namespace kavo {
 
-int GetSystemInfo(Json::Value& info, const std::string& /*drive*/, bool /*extended*/) {
+int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
     KLOG(Verbose) << "Getting system info";
     int64_t start = MonotonicNanoseconds();
     Json::Value& system = info["_metadata"]["system"];
@@ -93,6 +95,14 @@ int GetSystemInfo(Json::Value& info, const std::string& /*drive*/, bool /*extend
     KLOG(Debug) << "User:              " << system["username"].asString();
     system["power source"] = linux_host::PowerSource("/");
     linux_host::LinuxPower("/", system);
+    if (extended) {
+        system["Device Tree"] = linux_host::DeviceTree("/");
+        linux_host::HostInventory("/", system);
+        // The drive's controller sits under its PCI function in the tree.
+        Json::Value path(Json::arrayValue);
+        FindDriveInDeviceTree(system["Device Tree"], "nvme" + drive, Json::Value(Json::objectValue),
+                              info["nvme"]["parameters"], path);
+    }
     KLOG(Debug) << "System info read in " << ElapsedText(start, 3);
     return 0;
 }

@@ -1,0 +1,27 @@
+#pragma once
+// Host information read from sysfs, procfs, os-release and DMI below a root
+// directory ("/" on a live system; a fake tree in tests).
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+namespace kavo::linux_host {
+
+// NVMe controller numbers under sys/class/nvme, ascending ("0", "1", "10").
+std::vector<std::string> NvmeControllers(const std::string& root);
+// "AC", "Battery" or "Unknown" from sys/class/power_supply.
+std::string PowerSource(const std::string& root);
+// The NVMe driver's APST latency limit and the PCIe ASPM policy.
+void LinuxPower(const std::string& root, Json::Value& system);
+// The PCI hierarchy under sys/devices as device tree nodes; each NVMe
+// controller appears as a child "nvmeN" of its PCI function.
+Json::Value DeviceTree(const std::string& root);
+// "Gen3 8.0GT/s" from a sysfs link speed text ("8.0 GT/s PCIe"); "" otherwise.
+std::string LinkSpeedText(const std::string& sysfsSpeed);
+// "nvme", "drive", "nvme list", "processor", "dimm", "os", "os version",
+// "bios version", "bios serial number", "manufacturer", "model", "uuid";
+// values that cannot be read are left out.
+void HostInventory(const std::string& root, Json::Value& system);
+
+}  // namespace kavo::linux_host
