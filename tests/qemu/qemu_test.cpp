@@ -1,0 +1,168 @@
+// quellix on QEMU's emulated NVMe controller, driven by the real Linux NVMe
+// driver, checked against nvme-cli's decoding of the same structures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+#include "kavo_text.h"
+#include "run_binary.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Out() { return (fs::temp_directory_path() / "quellix-qemu").string(); }
+
+class QemuController : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string command = "bash '" QUELLIX_SOURCE "/tests/qemu/run-vms.sh' '" QUELLIX_BINARY "' '" QUELLIX_EXAMPLES
+                              "' '" + Out() + "'";
+        int status = std::system(command.c_str());
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void SetUp() override {
+        if (exitCode == 77) {
+            const char* ci = std::getenv("CI");
+            if (ci != nullptr && std::string(ci) == "true") FAIL() << "the QEMU test group must run in CI";
+            GTEST_SKIP() << "QEMU tests skipped: the VM tooling is not available here (see the message above; "
+                            "run the tests as root on a machine that reaches Debian's packages)";
+        }
+        ASSERT_EQ(exitCode, 0) << "the VM runs failed";
+    }
+
+    static Json::Value Json(const std::string& relative) { return test::ReadJson(Out() + "/" + relative); }
+    static std::string Text(const std::string& relative) { return test::ReadFile(Out() + "/" + relative); }
+    static int Code(const std::string& relative) { return std::stoi(Text(relative + ".rc")); }
+    static std::string Value(const Json::Value& info, const std::string& name) {
+        return info["nvme"]["parameters"][name]["value"].asString();
+    }
+    // Our renderings undone: the number at the front, commas removed.
+    static uint64_t Number(const Json::Value& info, const std::string& name) {
+        int64_t value = -1;
+        EXPECT_TRUE(kavo::TryParseInt64(kavo::SplitValueAndUnit(Value(info, name)).first, value)) << name;
+        return static_cast<uint64_t>(value);
+    }
+    static uint64_t CliNumber(const Json::Value& value) {
+        return value.isString() ? std::stoull(value.asString()) : value.asUInt64();
+    }
+
+    static int exitCode;
+};
+
+int QemuController::exitCode = -1;
+
+}  // namespace
+
+TEST_F(QemuController, ReadsPassWithoutErrorLines) {
+    for (const char* run : {"default/auto", "default/read0", "default/multi", "default/after", "namespaces/read0"}) {
+        EXPECT_EQ(Code(run), 0) << run << "\n" << Text(std::string(run) + ".txt");
+        std::string trace = Text(std::string(run) + "/quellix.trace.log");
+        EXPECT_EQ(trace.find("ERROR"), std::string::npos) << run << "\n" << trace;
+    }
+    // Found without --nvme: the first controller of the host.
+    EXPECT_EQ(Value(Json("default/auto/nvme.info.json"), "OS Location"), "/dev/nvme0");
+    Json::Value info = Json("default/read0/nvme.info.json");
+    EXPECT_EQ(info["_metadata"]["read status"].asString(), "All commands passed");
+    EXPECT_EQ(Value(info, "PCI Speed"), "Gen1 2.5GT/s");
+    EXPECT_EQ(Value(info, "Driver").compare(0, 4, "nvme"), 0);
+}
+
+TEST_F(QemuController, IdentifyControllerAgreesWithNvmeCli) {
+    Json::Value ours = Json("default/read0/nvme.info.json"), cli = Json("default/id-ctrl.json");
+    EXPECT_EQ(Value(ours, "Serial Number (SN)"), cli["sn"].asString());
+    EXPECT_EQ(Value(ours, "Model Number (MN)"), cli["mn"].asString());
+    EXPECT_EQ(Value(ours, "Firmware Revision (FR)"), cli["fr"].asString());
+    EXPECT_EQ(Value(ours, "Version (VER)"), kavo::VersionText(cli["ver"].asUInt()));
+    EXPECT_EQ(Number(ours, "Maximum Data Transfer Size (MDTS)"), cli["mdts"].asUInt64());
+    EXPECT_EQ(Number(ours, "Number of Namespaces (NN)"), cli["nn"].asUInt64());
+    EXPECT_EQ(Number(ours, "Controller ID (CNTLID)"), cli["cntlid"].asUInt64());
+    EXPECT_EQ(Value(ours, "PCI Vendor ID (VID)"), kavo::Hex16(static_cast<uint16_t>(cli["vid"].asUInt())));
+    EXPECT_EQ(Value(ours, "PCI Subsystem Vendor ID (SSVID)"), kavo::Hex16(static_cast<uint16_t>(cli["ssvid"].asUInt())));
+    EXPECT_EQ(static_cast<int64_t>(Number(ours, "Warning Composite Temperature Threshold (WCTEMP)")),
+              cli["wctemp"].asInt64() - 273);
+    EXPECT_EQ(Number(ours, "Error Log Page Entries (ELPE)"), cli["elpe"].asUInt64() + 1);
+    EXPECT_EQ(Number(ours, "Number of Power States Support (NPSS)"), cli["npss"].asUInt64() + 1);
+    EXPECT_EQ(Number(ours, "Firmware Slots"), (cli["frmw"].asUInt() >> 1) & 7);
+    uint32_t ieee = cli["ieee"].asUInt();
+    uint8_t oui[3] = {static_cast<uint8_t>(ieee), static_cast<uint8_t>(ieee >> 8), static_cast<uint8_t>(ieee >> 16)};
+    EXPECT_EQ(Value(ours, "IEEE OUI Identifier (IEEE)"), kavo::DashedHex3Reversed(oui));
+    EXPECT_EQ(Value(ours, "Device Self-test Command"), (cli["oacs"].asUInt() & 0x10) ? "Supported" : "Not Supported");
+    EXPECT_EQ(Value(ours, "Power State 0 Maximum Power (MP)"), "25 Watts");
+}
+
+TEST_F(QemuController, SmartNamespaceFirmwareAndErrorsAgreeWithNvmeCli) {
+    Json::Value ours = Json("default/read0/nvme.info.json"), smart = Json("default/smart-log.json");
+    EXPECT_EQ(static_cast<int64_t>(Number(ours, "Composite Temperature")), smart["temperature"].asInt64() - 273);
+    EXPECT_EQ(Number(ours, "Available Spare"), smart["avail_spare"].asUInt64());
+    EXPECT_EQ(Number(ours, "Available Spare Threshold"), smart["spare_thresh"].asUInt64());
+    EXPECT_EQ(Number(ours, "Percentage Used"), smart["percent_used"].asUInt64());
+    EXPECT_EQ(Value(ours, "Critical Warnings"), smart["critical_warning"].asUInt() == 0 ? "No" : "Yes");
+    // nvme-cli read the page after us; no I/O ran in between.
+    for (const auto& [name, key] : std::vector<std::pair<std::string, std::string>>{
+             {"Data Units Read", "data_units_read"}, {"Data Units Written", "data_units_written"},
+             {"Host Read Commands", "host_read_commands"}, {"Host Write Commands", "host_write_commands"},
+             {"Power Cycles", "power_cycles"}, {"Power On Hours", "power_on_hours"},
+             {"Unsafe Shutdowns", "unsafe_shutdowns"}, {"Media and Data Integrity Errors", "media_errors"},
+             {"Number of Error Information Log Entries", "num_err_log_entries"}})
+        EXPECT_EQ(Number(ours, name), CliNumber(smart[key])) << name;
+
+    Json::Value ns = Json("default/id-ns.json");
+    EXPECT_EQ(Number(ours, "Namespace 1 Size in LBA (NSZE)"), ns["nsze"].asUInt64());
+    EXPECT_EQ(Number(ours, "Namespace 1 Number of LBA Formats (NLBAF)"), ns["nlbaf"].asUInt64() + 1);
+    unsigned active = ns["flbas"].asUInt() & 0xF;
+    EXPECT_EQ(Value(ours, "Namespace 1 LBA " + std::to_string(active) + " Data Size (LBADS)"),
+              std::to_string(ns["lbafs"][active]["ds"].asUInt()) + " (2^" + std::to_string(ns["lbafs"][active]["ds"].asUInt()) +
+                  "=" + std::to_string(1u << ns["lbafs"][active]["ds"].asUInt()) + ") *");
+    EXPECT_EQ(Value(ours, "Size"), "1 GB");
+
+    Json::Value fw = Json("default/fw-log.json")["nvme0"];
+    EXPECT_EQ(Number(ours, "Firmware Active Slot"), fw["Active Firmware Slot (afi)"].asUInt64() & 7);
+    // nvme-cli shows a slot revision as the 8 bytes read as one little-endian number.
+    uint64_t revision = std::stoull(fw["Firmware Rev Slot 1"].asString());
+    std::string bytes;
+    for (int i = 0; i < 8 && (revision >> (8 * i) & 0xFF) != 0; ++i) bytes += static_cast<char>(revision >> (8 * i));
+    EXPECT_EQ(Value(ours, "Firmware Slot 1 Revision"), bytes);
+
+    Json::Value errors = Json("default/error-log.json")["errors"];
+    uint64_t used = 0;
+    for (const Json::Value& entry : errors) used += entry["error_count"].asUInt64() != 0;
+    EXPECT_EQ(Number(ours, "Current Number Of Errors"), used);
+}
+
+TEST_F(QemuController, SeveralNamespacesAndCriticalWarning) {
+    Json::Value info = Json("namespaces/read0/nvme.info.json");
+    EXPECT_EQ(info["nvme"]["health status"].asString(), "CRITICAL");
+    EXPECT_EQ(Value(info, "Critical Warnings"), "Yes (0x04)");
+    // 64 MiB + 256 MiB + 128 MiB.
+    EXPECT_EQ(Value(info, "Size"), "0 GB");
+    EXPECT_EQ(Value(info, "Size in GiB"), "0.4 GiB");
+    // The last active namespace stands: 128 MiB of 512-byte blocks.
+    EXPECT_EQ(Value(info, "Namespace 1 Size in LBA (NSZE)"), "262,144");
+    EXPECT_EQ(Value(info, "Namespace 1 LBA 0 Data Size (LBADS)"), "9 (2^9=512) *");
+    size_t identifies = 0;
+    for (const Json::Value& command : info["_metadata"]["commands"])
+        identifies += command["admin command"].asString() == "Identify Namespace 1";
+    EXPECT_EQ(identifies, Number(info, "Number of Namespaces (NN)"));
+}
+
+TEST_F(QemuController, SelfTestIsNotSupported) {
+    EXPECT_EQ(Code("default/selftest"), 30) << Text("default/selftest.txt");
+    Json::Value summary = Json("default/selftest/selftest.summary.json");
+    EXPECT_EQ(summary["_cmd"]["message"].asString(), "Device does NOT support self-test");
+    EXPECT_EQ(summary["_cmd"]["result"].asString(), "FAIL");
+}
+
+TEST_F(QemuController, CountersGrowAcrossRunsAndSamples) {
+    Json::Value multi = Json("default/multi/read.summary.json");
+    EXPECT_EQ(multi["read details"]["sample"].size(), 3u);
+    EXPECT_EQ(multi["read details"]["counter mismatches"].asInt(), 0);
+    EXPECT_EQ(multi["read details"]["static mismatches"].asInt(), 0);
+    Json::Value before = Json("default/read0/nvme.info.json"), after = Json("default/after/nvme.info.json");
+    EXPECT_EQ(after["compare mismatches"].size(), 0u) << after["compare mismatches"].toStyledString();
+    EXPECT_GT(Number(after, "Data Units Written"), Number(before, "Data Units Written"));
+    EXPECT_GT(Number(after, "Host Write Commands"), Number(before, "Host Write Commands"));
+    EXPECT_GT(Number(after, "Data Units Read"), Number(before, "Data Units Read"));
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs quellix and nvme-cli against QEMU's emulated NVMe controller in two
+# throw-away VMs (the default controller, and one with three namespaces of
+# other block sizes and a critical warning raised from power-on) and leaves
+# what they wrote in OUT_DIR/default and OUT_DIR/namespaces.
+#
+# usage: run-vms.sh QUELLIX_BINARY EXAMPLES_DIR OUT_DIR
+# exit 77 when the VM tooling is not available here (not root, no package
+# source); the caller reports the group as skipped.
+set -euo pipefail
+binary=$1 examples=$2 out=$3
+here=$(cd "$(dirname "$0")" && pwd)
+harness=${QUELLIX_QEMU_HARNESS:-$(cd "$here/../../.." && pwd)/shared/qemu-nvme}
+
+skip() { echo "QEMU TESTS SKIPPED: $*" >&2; exit 77; }
+[ -x "$harness/run" ] || skip "no VM harness at $harness"
+[ "$(id -u)" = 0 ] || skip "the VM harness needs root (run the tests as root)"
+"$harness/setup" >"$out.setup.log" 2>&1 || skip "installing QEMU and the guest tools failed: $(tail -n 3 "$out.setup.log")"
+
+payload=$(mktemp -d)
+trap 'rm -rf "$payload"' EXIT
+cp "$binary" "$payload/quellix"
+cp "$here/payload.sh" "$payload/run.sh"
+chmod +x "$payload/run.sh"
+python3 - "$examples" "$payload" <<'PY' 2>/dev/null || {
+import json, sys
+examples, payload = sys.argv[1], sys.argv[2]
+read = json.load(open(examples + "/read.cmd.json"))
+read["read extended system data"] = True
+json.dump(read, open(payload + "/read.cmd.json", "w"), indent=1)
+read["samples"] = 3
+json.dump(read, open(payload + "/multi.cmd.json", "w"), indent=1)
+st = json.load(open(examples + "/self-test-short.cmd.json"))
+json.dump(st, open(payload + "/selftest.cmd.json", "w"), indent=1)
+PY
+  sed 's/"read extended system data": false/"read extended system data": true/' "$examples/read.cmd.json" > "$payload/read.cmd.json"
+  sed 's/"samples": 1,/"samples": 3,/' "$payload/read.cmd.json" > "$payload/multi.cmd.json"
+  cp "$examples/self-test-short.cmd.json" "$payload/selftest.cmd.json"
+}
+
+# KVM inside this kind of machine can hang the guest; the harness uses KVM
+# whenever /dev/kvm is writable, so hide it (a read-only regular file in a
+# private mount namespace) and run under TCG, which boots in about 5 s.
+run_vm() {  # name, harness options...
+  local name=$1; shift
+  rm -rf "${out:?}/$name"
+  local blocker
+  blocker=$(mktemp)
+  unshare -m sh -c 'mount --bind "$0" /dev/kvm 2>/dev/null && mount -o remount,bind,ro /dev/kvm 2>/dev/null; shift; exec "$@"' \
+    "$blocker" _ "$harness/run" --timeout 200 "$@" "$payload" "$out/$name" || {
+      echo "VM run '$name' failed with $?; guest output:" >&2
+      cat "$out/$name/_harness/payload.log" >&2 2>/dev/null || true
+      rm -f "$blocker"
+      return 1
+    }
+  rm -f "$blocker"
+}
+
+mkdir -p "$out"
+run_vm default
+run_vm namespaces --nvme-opts smart_critical_warning=4 \
+  --ns '64M' --ns '256M,logical_block_size=4096,physical_block_size=4096' --ns '128M'
+echo "QEMU VMs done: $out"
