@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds quellix and its tests twice (plain, and
-# with AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test.
+# Installs what is missing, builds quellix and its tests three times (plain,
+# with AddressSanitizer and UndefinedBehaviorSanitizer, and for Windows with
+# mingw-w64) and runs every test (the Windows tests under wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -16,3 +17,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELLIX_SANITIZE=ON >/de
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== Windows build, tests under wine"
+bash tools/build-windows.sh

@@ -68,8 +68,13 @@ TEST(DurationTexts, RangesAndParentheses) {
 }
 
 TEST(TimestampTexts, LocalDateTimeWithMilliseconds) {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC");
+    _tzset();
+#else
     setenv("TZ", "UTC", 1);
     tzset();
+#endif
     EXPECT_EQ(TimestampText(1658422704123ull), "2022-07-21 16:58:24.123");
     EXPECT_EQ(TimestampText(0), "1970-01-01 00:00:00.000");
 }

@@ -71,7 +71,7 @@ TEST(Dispatcher, ChoosesThePathByOpcode) {
         NvmeAdminCommand(drive, "Format", sample, run, 0x09, 0, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0);
         FAIL() << "opcode 09h must be refused";
     } catch (const KavoError& e) {
-        EXPECT_STREQ(e.what(), "Application does not support NVMe Admin command opcode 9 for the Linux OS");
+        EXPECT_EQ(std::string(e.what()), std::string("Application does not support NVMe Admin command opcode 9 for ") + PlatformName());
     }
     EXPECT_EQ(run.size(), records);
 }
@@ -90,19 +90,24 @@ TEST(PassThrough, FailureCodes) {
 }
 
 TEST(OpenDrive, FailureMessagesWithAndWithoutWriteAccess) {
+    const std::string path = PlatformDrivePath("97");
     try {
-        GetNvmeId("/dev/nvme-does-not-exist", false);
+        GetNvmeId(path, false);
         FAIL();
     } catch (const KavoError& e) {
-        EXPECT_STREQ(e.what(), "Failed to open handle for NVME drive '/dev/nvme-does-not-exist'");
+        EXPECT_EQ(std::string(e.what()), "Failed to open handle for NVME drive '" + path + "'");
     }
     try {
-        GetNvmeId("/dev/nvme-does-not-exist", true);
+        GetNvmeId(path, true);
         FAIL();
     } catch (const KavoError& e) {
-        EXPECT_STREQ(e.what(), "Failed to open handle for NVME drive '/dev/nvme-does-not-exist'\n"
-                               "This command requires root privileges for write drive access");
+        EXPECT_EQ(std::string(e.what()), "Failed to open handle for NVME drive '" + path + "'\n" + WriteAccessHint());
     }
+#ifdef _WIN32
+    EXPECT_STREQ(WriteAccessHint(), "This command requires administrator privileges for write drive access");
+#else
+    EXPECT_STREQ(WriteAccessHint(), "This command requires root privileges for write drive access");
+#endif
 }
 
 TEST(Encoding, LogPagesIdentifyAndFeatures) {

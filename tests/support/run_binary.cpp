@@ -5,7 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#ifdef _WIN32
+#include <process.h>
+#define popen _popen
+#define pclose _pclose
+#define getpid _getpid
+#else
 #include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "kavo_json.h"
 
@@ -19,7 +27,11 @@ std::string ScratchDirectory(const std::string& name) {
 }
 
 RunResult RunQuellix(const std::string& directory, const std::string& arguments) {
+#ifdef _WIN32
+    std::string command = "cd /d \"" + directory + "\" && \"" QUELLIX_BINARY "\" " + arguments + " 2>&1";
+#else
     std::string command = "cd '" + directory + "' && '" QUELLIX_BINARY "' " + arguments + " 2>&1";
+#endif
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
@@ -27,7 +39,11 @@ RunResult RunQuellix(const std::string& directory, const std::string& arguments)
     size_t count = 0;
     while ((count = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), count);
     int status = pclose(pipe);
+#ifdef _WIN32
+    result.exitCode = status;
+#else
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return result;
 }
 
