@@ -1,9 +1,7 @@
 // The read command: samples of one drive on a fixed-rate schedule, each
 // checked against the rules and compared with a reference, with the selected
 // samples written to files and a summary of the run.
-#include <chrono>
 #include <filesystem>
-#include <thread>
 #include <vector>
 
 #include "kavo_errors.h"
@@ -24,14 +22,6 @@ const char* const kSampleMembers[] = {"Composite Temperature", "Percentage Used"
                                       "Thermal Management Temperature 1 Time", "Thermal Management Temperature 2 Time",
                                       "Controller Busy Time", "Host Timestamp"};
 
-// An unsigned setting; a value of another type is reported with its key.
-uint32_t UnsignedSetting(const Json::Value& settings, const char* key) {
-    const Json::Value& value = settings[key];
-    if (value.isUInt()) return value.asUInt();
-    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key +
-                          "': expected an unsigned number, found " + kavo::Trim(value.toStyledString()));
-}
-
 std::string TextSetting(const Json::Value& settings, const char* key) {
     const Json::Value& value = settings[key];
     if (value.isString()) return value.asString();
@@ -43,11 +33,6 @@ std::string TextSetting(const Json::Value& settings, const char* key) {
 std::string ParameterText(const Json::Value& parameters, const char* name) {
     const Json::Value& value = parameters[name]["value"];
     return value.isString() ? value.asString() : "";
-}
-
-void SleepUntil(int64_t monotonicNanoseconds) {
-    int64_t now = kavo::MonotonicNanoseconds();
-    if (monotonicNanoseconds > now) std::this_thread::sleep_for(std::chrono::nanoseconds(monotonicNanoseconds - now));
 }
 
 std::string SampleFileName(uint32_t samples, uint32_t sample) {
@@ -193,7 +178,7 @@ int RunRead(Json::Value& settings) {
         details["sample"].append(SampleRecord(sample, failed, message, sampleTime, sampleStart));
         if (stop) break;
         if (failed && ++failCount >= failLimit) KLOG(Error) << "Reached the failure limit of " << failLimit;
-        SleepUntil(nextStart);
+        kavo::SleepUntilMonotonic(nextStart);
         nextStart += step;
         sampleTime = kavo::CurrentTimeText();
         if (displaySampleRate != 0 && i % displaySampleRate == 0) {

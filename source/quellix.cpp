@@ -27,6 +27,14 @@ void handleCtrlBreak(int /*signal*/) {
     RequestStop();
 }
 
+uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero) {
+    const Json::Value& value = settings[key];
+    if (value.isUInt()) return value.asUInt();
+    if (value.isNull() && absentIsZero) return 0;
+    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key + "': expected an unsigned number, found " +
+                          kavo::Trim(value.toStyledString()));
+}
+
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path) {
     KLOG(Info) << " ";
     summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";

@@ -1,6 +1,7 @@
 #pragma once
 // The application: command line and command file, entry and dispatch, result
 // reporting, usage text, console handlers and the two commands.
+#include <cstdint>
 #include <string>
 
 #include <json/value.h>
@@ -30,6 +31,10 @@ void RequestStop();
 // Process-wide settings applied by the entry point.
 void RaiseProcessPriority();
 void RaiseTimerResolution();
+
+// An unsigned setting of the command file; a value of another type is a
+// KavoError naming the key. An absent key reads as 0 when `absentIsZero`.
+uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero = false);
 
 int Read(Json::Value& settings);
 void LoadRulesFile(const std::string& path, Json::Value& rules);

@@ -2,10 +2,8 @@
 // progress and temperature once a second, optionally abort it, judge the
 // result and write "selftest.summary.json".
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 
 #include "decode_table.h"
 #include "kavo_errors.h"
@@ -26,23 +24,10 @@ constexpr int64_t kSecond = 1000000000;
 const char* const kLogPage6Failed = "Failed to read log page 6 for status update";
 const char* const kLogPage2Failed = "Failed to read log page 2 for status update";
 
-uint32_t UnsignedSetting(const Json::Value& settings, const char* key) {
-    const Json::Value& value = settings[key];
-    if (value.isNull()) return 0;
-    if (value.isUInt()) return value.asUInt();
-    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key + "': expected an unsigned number, found " +
-                          kavo::Trim(value.toStyledString()));
-}
-
 std::string Percent4(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "%4u", value);
     return text;
-}
-
-void SleepUntil(int64_t monotonicNanoseconds) {
-    int64_t now = kavo::MonotonicNanoseconds();
-    if (monotonicNanoseconds > now) std::this_thread::sleep_for(std::chrono::nanoseconds(monotonicNanoseconds - now));
 }
 
 class SelfTestRun {
@@ -151,8 +136,8 @@ int SelfTestRun::Run() {
     summary_["_settings"] = settings_;
     const std::string logDirectory = kavo::JsonText(settings_["common"], "log directory");
     summaryPath_ = fs::absolute(fs::path(logDirectory) / "selftest.summary.json").string();
-    const uint32_t displayInterval = UnsignedSetting(settings_, "display sample interval in sec");
-    const uint32_t abortTime = UnsignedSetting(settings_, "abort time");
+    const uint32_t displayInterval = UnsignedSetting(settings_, "display sample interval in sec", true);
+    const uint32_t abortTime = UnsignedSetting(settings_, "abort time", true);
     const bool extended = kavo::JsonBool(settings_, "extended self-test");
     readSmart_ = kavo::JsonBool(settings_, "read smart data");
     const std::string description = kavo::JsonText(settings_, "short description");
@@ -216,7 +201,7 @@ int SelfTestRun::Run() {
 
     unsigned lastProgress = 0;
     while (true) {
-        SleepUntil(nextPoll);
+        kavo::SleepUntilMonotonic(nextPoll);
         nextPoll += kSecond;
         elapsed_ = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
         if (!ReadSelfTestLog()) {

@@ -13,12 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadLine(const fs::path& path) {
-    std::ifstream file(path);
-    std::string line;
-    if (file) std::getline(file, line);
-    return Trim(line);
-}
+std::string ReadLine(const fs::path& path) { return ReadFirstLine(path.string()); }
 
 bool IsPciAddress(const std::string& name) {
     static const std::regex kAddress("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]");

@@ -15,12 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadLine(const fs::path& path) {
-    std::ifstream file(path);
-    std::string line;
-    if (file) std::getline(file, line);
-    return Trim(line);
-}
+std::string ReadLine(const fs::path& path) { return ReadFirstLine(path.string()); }
 
 void SetIfKnown(Json::Value& object, const char* key, const std::string& value) {
     if (!value.empty()) object[key] = value;
@@ -33,11 +28,6 @@ uint64_t BlockBytes(const fs::path& block) {
     std::string sectors = ReadLine(block / "size");
     int64_t count = 0;
     return TryParseInt64(sectors, count) && count > 0 ? static_cast<uint64_t>(count) * 512 : 0;
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 void AddNvmeDrives(const std::string& root, Json::Value& system) {
@@ -58,13 +48,7 @@ void AddNvmeDrives(const std::string& root, Json::Value& system) {
         drive["pnp"] = fs::canonical(controller, error).string();
         system["nvme"].append(drive);
         std::string vendor = LookupVendorName(ReadLine(controller / "device/vendor"));
-        std::string model = Trim(drive["model"].asString());
-        size_t at = Lower(model).find(Lower(vendor));
-        if (at != std::string::npos) model = Trim(model.erase(at, vendor.size()));
-        std::string line = "DRIVE " + number + " : " + vendor + " " + model;
-        std::string size = SizeText(bytes);
-        if (model.find(size) == std::string::npos) line += " " + size;
-        system["nvme list"].append(line);
+        system["nvme list"].append(DriveDescription(number, vendor, drive["model"].asString(), SizeText(bytes)));
     }
 }
 

@@ -8,6 +8,9 @@
 
 namespace kavo::linux_host {
 
+// The first line of a sysfs or procfs file, trimmed; "" when unreadable.
+std::string ReadFirstLine(const std::string& path);
+
 // NVMe controller numbers under sys/class/nvme, ascending ("0", "1", "10").
 std::vector<std::string> NvmeControllers(const std::string& root);
 // "AC", "Battery" or "Unknown" from sys/class/power_supply.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "platform.h"
 
@@ -20,6 +21,11 @@ int64_t MonotonicNanoseconds() {
 
 double ElapsedMilliseconds(int64_t startNanoseconds) {
     return static_cast<double>(MonotonicNanoseconds() - startNanoseconds) / 1000000.0;
+}
+
+void SleepUntilMonotonic(int64_t monotonicNanoseconds) {
+    int64_t now = MonotonicNanoseconds();
+    if (monotonicNanoseconds > now) std::this_thread::sleep_for(std::chrono::nanoseconds(monotonicNanoseconds - now));
 }
 
 std::string FixedText(double value, int decimals) {

@@ -20,6 +20,8 @@ int64_t MonotonicNanoseconds();
 std::string DurationText(double milliseconds, int decimals);
 std::string ElapsedText(int64_t startNanoseconds, int decimals);
 double ElapsedMilliseconds(int64_t startNanoseconds);
+// Sleeps until the monotonic clock reaches the time; returns at once when it has passed.
+void SleepUntilMonotonic(int64_t monotonicNanoseconds);
 std::string TimestampText(uint64_t millisecondsSinceEpoch);
 std::string CurrentTimeText();
 uint64_t WallClockMilliseconds();

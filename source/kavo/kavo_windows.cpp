@@ -417,11 +417,6 @@ std::string Text(const Json::Value& row, const char* key) {
     return Trim(value.toStyledString());
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 std::string DiskVendor(const Json::Value& scsiRows, const std::string& pnp) {
     for (const Json::Value& row : scsiRows) {
         std::string dependent = Text(row, "Dependent");
@@ -498,15 +493,10 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
                 }
                 system["nvme"].append(disk);
                 std::string vendor = DiskVendor(rows["Win32_ScsiControllerDevice"], disk["pnp"].asString());
-                std::string model = Trim(disk["model"].asString());
-                size_t at = Lower(model).find(Lower(vendor));
-                if (at != std::string::npos) model = Trim(model.erase(at, vendor.size()));
                 double bytes = 0;
                 TryParseDouble(disk["size"].asString(), bytes);
-                std::string sizeText = FixedText(bytes / 1000 / 1000 / 1000, 0) + "GB";
-                std::string line = "DRIVE " + disk["index"].asString() + " : " + vendor + " " + model;
-                if (model.find(sizeText) == std::string::npos) line += " " + sizeText;
-                system["nvme list"].append(line);
+                system["nvme list"].append(DriveDescription(disk["index"].asString(), vendor, disk["model"].asString(),
+                                                            FixedText(bytes / 1000 / 1000 / 1000, 0) + "GB"));
             }
             system["dimm"] = Json::Value(Json::arrayValue);
             for (const Json::Value& row : rows["Win32_PhysicalMemory"]) {

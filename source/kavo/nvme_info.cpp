@@ -66,19 +66,9 @@ std::string TemperatureStatus(const Json::Value& p) {
     return "GOOD";
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 std::string Description(const uint8_t* identify, const std::string& drive, const std::string& sizeText) {
     std::string vendor = LookupVendorName(Hex16(static_cast<uint16_t>(Le(identify, 4096, 2, 2))));
-    std::string model = Trim(std::string(reinterpret_cast<const char*>(identify + 24), 40));
-    size_t at = Lower(model).find(Lower(vendor));
-    if (at != std::string::npos) model = Trim(model.erase(at, vendor.size()));
-    std::string description = "DRIVE " + drive + " : " + vendor + " " + model;
-    if (!sizeText.empty() && model.find(sizeText) == std::string::npos) description += " " + sizeText;
-    return description;
+    return DriveDescription(drive, vendor, std::string(reinterpret_cast<const char*>(identify + 24), 40), sizeText);
 }
 
 void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {

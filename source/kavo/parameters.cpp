@@ -7,6 +7,7 @@
 
 #include "kavo_errors.h"
 #include "kavo_log.h"
+#include "kavo_text.h"
 #include "parameter_table.h"
 
 namespace kavo {
@@ -119,6 +120,20 @@ std::string LookupVendorName(const std::string& identifier) {
     if (key.size() > 1) key[1] = 'x';
     auto found = kVendors.find(key);
     return found == kVendors.end() ? "Unknown" : found->second;
+}
+
+std::string DriveDescription(const std::string& drive, const std::string& vendor, const std::string& model,
+                             const std::string& sizeText) {
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    std::string shown = Trim(model);
+    size_t at = lower(shown).find(lower(vendor));
+    if (at != std::string::npos) shown = Trim(shown.erase(at, vendor.size()));
+    std::string description = "DRIVE " + drive + " : " + vendor + " " + shown;
+    if (!sizeText.empty() && shown.find(sizeText) == std::string::npos) description += " " + sizeText;
+    return description;
 }
 
 bool VersionGate13(uint32_t ver, uint32_t& highest, bool fieldNonZero) {

@@ -29,6 +29,12 @@ void AddParameter(Json::Value& parameters, const std::string& name, const std::s
 // Vendor name of a PCI vendor identifier text such as "0x144D", or "Unknown".
 std::string LookupVendorName(const std::string& identifier);
 
+// "DRIVE " + drive + " : " + vendor + " " + model, the vendor's name removed
+// from the model (any case) and the size text appended unless the model
+// already shows it.
+std::string DriveDescription(const std::string& drive, const std::string& vendor, const std::string& model,
+                             const std::string& sizeText);
+
 // Whether a field of NVMe 1.3 / 1.4 is reported; raises `highest` to the
 // gate's version when it is.
 bool VersionGate13(uint32_t ver, uint32_t& highest, bool fieldNonZero);

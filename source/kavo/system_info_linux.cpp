@@ -18,19 +18,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The first line of a sysfs attribute; "" when it cannot be read.
-std::string ReadLine(const fs::path& path) {
+bool IsNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string ReadLine(const fs::path& path) { return ReadFirstLine(path.string()); }
+
+}  // namespace
+
+std::string ReadFirstLine(const std::string& path) {
     std::ifstream file(path);
     std::string line;
     if (file) std::getline(file, line);
     return Trim(line);
 }
-
-bool IsNumber(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-}  // namespace
 
 std::vector<std::string> NvmeControllers(const std::string& root) {
     std::vector<std::string> drives;

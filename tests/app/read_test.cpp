@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/wait.h>
 #include <filesystem>
 #include <thread>
 
@@ -256,4 +257,44 @@ TEST_F(ReadRun, WornDriveBreaksTheHealthRules) {
     EXPECT_EQ(summary["read details"]["sample"][0]["message"].asString(), "Sample 1 failed verify");
     EXPECT_EQ(summary["_settings"]["rules file"].asString(), QUELLIX_EXAMPLES "/rules/health.rules.json");
     EXPECT_EQ(Read(Json::Value(), "-n sim -r " QUELLIX_EXAMPLES "/rules/health").exitCode, 0);
+}
+
+TEST_F(ReadRun, SecondInterruptEndsTheProcessAtOnce) {
+    Json::Value changes;
+    changes["samples"] = 1000;
+    changes["interval in ms"] = 2000;
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
+    std::string command = "cd '" + dir + "' && exec '" QUELLIX_BINARY "' -n sim > out.txt 2>&1";
+    pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(child, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    // The first interrupt asked for a stop after the sample in progress; the
+    // run was still waiting for its next sample when the second one ended it.
+    ASSERT_TRUE(WIFSIGNALED(status)) << test::ReadFile(dir + "/out.txt");
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_NE(test::ReadFile(dir + "/out.txt").find("<CTRL C> detected, gracefully exiting"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir + "/read.summary.json"));
+}
+
+TEST_F(ReadRun, TelemetryOnlyWhenItsPagesAreRequested) {
+    Json::Value changes;
+    changes["read log page 07h"] = false;
+    ASSERT_EQ(Read(changes).exitCode, 0);
+    Json::Value info = Info();
+    EXPECT_FALSE(info["raw hex data"].isMember("log page 7 pre"));
+    EXPECT_TRUE(info["raw hex data"].isMember("log page 8 pre"));
+    for (const Json::Value& command : info["_metadata"]["commands"])
+        EXPECT_NE(command["admin command"].asString(), "Get Log Page 0x07");
+    changes["log hex data"] = true;
+    ASSERT_EQ(Read(changes).exitCode, 0);
+    EXPECT_TRUE(Info()["raw hex data"].isMember("log page 0x08"));
+    EXPECT_TRUE(Info()["raw hex data"].isMember("Identify Controller"));
 }

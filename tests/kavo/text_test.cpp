@@ -1,6 +1,8 @@
 // Renderings, parsers, hex dumps and time texts.
 #include <gtest/gtest.h>
 
+#include "kavo_errors.h"
+#include "kavo_json.h"
 #include "kavo_text.h"
 
 using namespace kavo;
@@ -104,3 +106,21 @@ TEST(NumberParsing, SplitValueAndUnit) {
     EXPECT_EQ(SplitValueAndUnit("Supported"), P("Supported", ""));
     EXPECT_EQ(SplitValueAndUnit(""), P("", ""));
 }
+
+#ifndef _WIN32
+TEST(JsonFiles, AFullDiskIsAnErrorNotASilentlyShortFile) {
+    Json::Value document;
+    document["samples"] = Json::Value(Json::arrayValue);
+    for (int i = 0; i < 1000; ++i) document["samples"].append("a sample record that takes some room");
+    try {
+        WriteJsonFile("/dev/full", document);
+        FAIL() << "writing to a full device must fail";
+    } catch (const KavoError& e) {
+        EXPECT_STREQ(e.what(), "Could not write JSON data to file '/dev/full'");
+    }
+    EXPECT_THROW(WriteJsonFile("/nonexistent-dir/x.json", document), KavoError);
+    Json::Value read;
+    EXPECT_THROW(ReadJsonFile("/nonexistent-dir/x.json", read), KavoError);
+    EXPECT_THROW(ParseJsonText("{", read), KavoError);
+}
+#endif
