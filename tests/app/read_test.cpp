@@ -298,3 +298,16 @@ TEST_F(ReadRun, TelemetryOnlyWhenItsPagesAreRequested) {
     EXPECT_TRUE(Info()["raw hex data"].isMember("log page 0x08"));
     EXPECT_TRUE(Info()["raw hex data"].isMember("Identify Controller"));
 }
+
+TEST_F(ReadRun, ExtendedHostDataFromThisMachine) {
+    Json::Value changes;
+    changes["read extended system data"] = true;
+    auto run = Read(changes);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    Json::Value info = Info();
+    const Json::Value& system = info["_metadata"]["system"];
+    for (const char* key : {"hostname", "username", "power source", "Device Tree", "nvme", "drive", "nvme list", "processor"})
+        EXPECT_TRUE(system.isMember(key)) << key;
+    EXPECT_TRUE(info["_metadata"].isMember("date"));
+    EXPECT_EQ(test::ReadFile(dir + "/quellix.trace.log").find("ERROR"), std::string::npos);
+}

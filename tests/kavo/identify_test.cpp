@@ -125,6 +125,12 @@ TEST_F(IdentifyTest, Renderings) {
     EXPECT_EQ(Value("FRU Globally Unique Identifier (FGUID)"), "000102-030405060708090a0b0c0d0e0f");
     EXPECT_EQ(Value("NVM Subsystem NVMe Qualified Name (SUBNQN)"), "nqn.test");
     EXPECT_FALSE(Has("Atomic Compare & Write Unit (ACWU)"));
+
+    Put(c, 272, 8192, 4);  // HMPRE
+    Put(c, 276, 0, 4);     // HMMIN
+    EXPECT_EQ(Decode(c), 0);
+    EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "8,192 (32,768 KiB)");
+    EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Any Amount");
 }
 
 TEST_F(IdentifyTest, PowerStates) {

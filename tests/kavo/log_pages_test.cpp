@@ -61,6 +61,15 @@ TEST_F(LogPageTest, ErrorEntries) {
     EXPECT_EQ(DocumentHighestVersion(info), 0x00010400u);
 }
 
+TEST_F(LogPageTest, TransportTypeIsAlwaysShownOnA14Controller) {
+    Put(identify, 80, 0x00010400, 4);
+    std::vector<uint8_t> page(64, 0);
+    Put(page, 0, 5, 8);
+    EXPECT_EQ(DecodeErrorInformationLog(info, page.data(), page.size(), identify.data()), 0);
+    EXPECT_EQ(Value("Error 0 Transport Type"), "Not Applicable");
+    EXPECT_EQ(Value("Error 0 Transport Type Info"), "Reserved");
+}
+
 TEST_F(LogPageTest, ErrorEntriesNeverReadPastThePage) {
     identify[262] = 255;  // ELPE claims 256 entries
     std::vector<uint8_t> page(64, 0);
