@@ -114,7 +114,8 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
         current["counter mismatches"] = 0;
         const Json::Value& referenceParameters = reference["nvme"]["parameters"];
         Json::Value& parameters = current["nvme"]["parameters"];
-        const Json::Value& currentSerial = parameters["Serial Number (SN)"];
+        // Looked up read-only: a lookup through `parameters` would insert a null record.
+        const Json::Value& currentSerial = static_cast<const Json::Value&>(parameters)["Serial Number (SN)"];
         const Json::Value& referenceSerial = referenceParameters["Serial Number (SN)"];
         bool sameDrive = !(currentSerial.isObject() && referenceSerial.isObject() &&
                            currentSerial["value"] != referenceSerial["value"]);

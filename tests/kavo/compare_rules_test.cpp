@@ -78,6 +78,14 @@ TEST(CompareDocuments, IdenticalCountersAndMissing) {
     EXPECT_EQ(current["static mismatches"].asInt(), 1);
 }
 
+TEST(CompareDocuments, DrivesWithoutSerialNumberGainNoRecord) {
+    Json::Value reference = Document({{"Power Cycles", "12"}});
+    Json::Value current = Document({{"Power Cycles", "13"}});
+    EXPECT_TRUE(CompareNvmeInfo(reference, current, "default"));
+    EXPECT_FALSE(current["nvme"]["parameters"].isMember("Serial Number (SN)"));
+    EXPECT_EQ(current["all mismatches"].size(), 1u);
+}
+
 TEST(CompareDocuments, UnparsableCounterNamesTheParameter) {
     Json::Value reference = Document({{"Power Cycles", "12"}});
     Json::Value current = Document({{"Power Cycles", "twelve"}});
