@@ -110,6 +110,9 @@ int RunRead(Json::Value& settings) {
     const std::string compareType = TextSetting(settings, "compare type");
     const std::string description = TextSetting(settings, "short description");
     uint32_t sampleCount = 0, failCount = 0;
+    // The run's command records, every one of every sample, are kept as text
+    // and written into the summary's "command times" at the end.
+    kavo::JsonArrayText commandTimes;
     kavo::NvmeHandle handle = kavo::GetNvmeId(kavo::JsonText(settings["common"], "nvme path"), false);
 
     KLOG(Info) << " ";
@@ -141,7 +144,10 @@ int RunRead(Json::Value& settings) {
                                 kavo::JsonBool(settings, "read extended system data"));
         std::string message;
         bool failed = false;
-        if (!kavo::GetNvmeInfo(*handle, identify.data(), settings, summary["command times"], sample)) {
+        Json::Value runCommands(Json::arrayValue);
+        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, runCommands, sample);
+        for (const Json::Value& record : runCommands) commandTimes.Append(record);
+        if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
             failed = true;
         }
@@ -207,7 +213,7 @@ int RunRead(Json::Value& settings) {
                                : " Found errors on " + std::to_string(failCount) + " samples of " +
                                      std::to_string(sampleCount) + " total samples";
     }
-    return LogResult(summary, returnCode, message, summaryPath);
+    return LogResult(summary, returnCode, message, summaryPath, &commandTimes);
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool abse
                           kavo::Trim(value.toStyledString()));
 }
 
-int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path) {
+int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
+              const kavo::JsonArrayText* commandTimes) {
     KLOG(Info) << " ";
     summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";
     if (!message.empty()) {
@@ -46,7 +47,8 @@ int LogResult(Json::Value& summary, int returnCode, const std::string& message, 
     summary["_cmd"]["return code"] = returnCode;
     summary["_cmd"]["message"] = message;
     summary["_cmd"]["end time"] = kavo::CurrentTimeText();
-    kavo::WriteJsonFile(path, summary);
+    if (commandTimes != nullptr) kavo::WriteJsonFile(path, summary, "command times", *commandTimes);
+    else kavo::WriteJsonFile(path, summary);
     return returnCode;
 }
 

@@ -17,8 +17,15 @@ void ExportParameterList();
 void DisplayUsage(bool verbose);
 // The whole program: settings, dispatch, the final line; returns the exit status.
 int QuellixMain(int argc, char** argv);
-// Records the result in the summary document and writes it; returns `returnCode`.
-int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path);
+namespace kavo {
+class JsonArrayText;
+}
+
+// Records the result in the summary document and writes it; returns
+// `returnCode`. `commandTimes`, when given, is written as the summary's
+// "command times".
+int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
+              const kavo::JsonArrayText* commandTimes = nullptr);
 
 // Console interrupts: the first Ctrl-C (SIGINT) or Ctrl-Break (SIGTERM on
 // Linux) asks for a graceful stop; a second one ends the process.

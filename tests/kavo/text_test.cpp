@@ -107,6 +107,33 @@ TEST(NumberParsing, SplitValueAndUnit) {
     EXPECT_EQ(SplitValueAndUnit(""), P("", ""));
 }
 
+TEST(JsonFiles, ArrayKeptAsTextIsWrittenInItsPlace) {
+    std::string path = "quellix-array-text-test.json";
+    Json::Value document;
+    document["_cmd"]["result"] = "PASS";
+    document["command times"] = Json::Value(Json::arrayValue);
+    document["read details"]["sample"].append("a");
+    JsonArrayText array;
+    WriteJsonFile(path, document, "command times", array);
+    Json::Value read;
+    ReadJsonFile(path, read);
+    EXPECT_EQ(read, document);
+    Json::Value expected = document;
+    for (int i = 0; i < 3; ++i) {
+        Json::Value record;
+        record["admin command"] = "Get Log Page 0x0" + std::to_string(i);
+        record["time in ms"] = 0.5 * i;
+        record["nested"]["list"].append(i);
+        array.Append(record);
+        expected["command times"].append(record);
+    }
+    WriteJsonFile(path, document, "command times", array);
+    ReadJsonFile(path, read);
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(document["command times"].size(), 0u) << "the document is left as it was";
+    std::remove(path.c_str());
+}
+
 #ifndef _WIN32
 TEST(JsonFiles, AFullDiskIsAnErrorNotASilentlyShortFile) {
     Json::Value document;
