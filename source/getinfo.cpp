@@ -60,8 +60,9 @@ std::string RightAligned(uint32_t number, size_t width) {
     return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
+// The read command's body; its records carry the name "Read".
 int RunRead(Json::Value& settings) {
-    KLOG(Verbose) << "read command started...";
+    KLOG_AS(Verbose, "Read") << "read command started...";
     InstallConsoleHandlers();
     std::vector<uint8_t> identify(4096, 0);
 
@@ -115,18 +116,18 @@ int RunRead(Json::Value& settings) {
     kavo::JsonArrayText commandTimes;
     kavo::NvmeHandle handle = kavo::GetNvmeId(kavo::JsonText(settings["common"], "nvme path"), false);
 
-    KLOG(Info) << " ";
-    KLOG(Info) << " ---- " << description << " ----";
-    KLOG(Info) << "";
-    KLOG(Info) << " Begin Time:         " << summary["_cmd"]["begin time"].asString();
+    KLOG_AS(Info, "Read") << " ";
+    KLOG_AS(Info, "Read") << " ---- " << description << " ----";
+    KLOG_AS(Info, "Read") << "";
+    KLOG_AS(Info, "Read") << " Begin Time:         " << summary["_cmd"]["begin time"].asString();
     if (samples != 1) {
-        KLOG(Info) << " Estimated Run Time: " << kavo::DurationText(static_cast<double>(interval) * samples, 2);
-        KLOG(Info) << " Samples:            " << samples;
-        KLOG(Info) << " Sample Interval:    " << interval << "mS";
+        KLOG_AS(Info, "Read") << " Estimated Run Time: " << kavo::DurationText(static_cast<double>(interval) * samples, 2);
+        KLOG_AS(Info, "Read") << " Samples:            " << samples;
+        KLOG_AS(Info, "Read") << " Sample Interval:    " << interval << "mS";
     }
-    if (!reference.isNull()) KLOG(Info) << " Compare File:       " << settings["compare file"].asString();
-    if (!rules.isNull()) KLOG(Info) << " Rules File:         " << settings["rules file"].asString();
-    KLOG(Info) << " Log Directory:      " << logDirectory;
+    if (!reference.isNull()) KLOG_AS(Info, "Read") << " Compare File:       " << settings["compare file"].asString();
+    if (!rules.isNull()) KLOG_AS(Info, "Read") << " Rules File:         " << settings["rules file"].asString();
+    KLOG_AS(Info, "Read") << " Log Directory:      " << logDirectory;
 
     Json::Value& details = summary["read details"];
     details["begin time"] = kavo::CurrentTimeText();
@@ -154,8 +155,8 @@ int RunRead(Json::Value& settings) {
         const Json::Value& parameters = sample["nvme"]["parameters"];
         if (i == 1) {
             temperatureShown = parameters.isMember("Composite Temperature");
-            if (temperatureShown) KLOG(Info) << " Device Temp:        " << ParameterText(parameters, "Composite Temperature");
-            KLOG(Info) << "";
+            if (temperatureShown) KLOG_AS(Info, "Read") << " Device Temp:        " << ParameterText(parameters, "Composite Temperature");
+            KLOG_AS(Info, "Read") << "";
         }
         if (!rules.isNull() && !kavo::VerifyNvmeInfo(sample, rules)) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
@@ -183,14 +184,14 @@ int RunRead(Json::Value& settings) {
             kavo::WriteJsonFile((fs::path(logDirectory) / SampleFileName(samples, i)).string(), sample);
         details["sample"].append(SampleRecord(sample, failed, message, sampleTime, sampleStart));
         if (stop) break;
-        if (failed && ++failCount >= failLimit) KLOG(Error) << "Reached the failure limit of " << failLimit;
+        if (failed && ++failCount >= failLimit) KLOG_AS(Error, "Read") << "Reached the failure limit of " << failLimit;
         kavo::SleepUntilMonotonic(nextStart);
         nextStart += step;
         sampleTime = kavo::CurrentTimeText();
         if (displaySampleRate != 0 && i % displaySampleRate == 0) {
             std::string line = RightAligned(i, 6) + " samples completed in " + kavo::ElapsedText(t0, 2);
             if (temperatureShown) line += "   (Device Temp " + ParameterText(sample["nvme"]["parameters"], "Composite Temperature") + ")";
-            KLOG(Info) << line;
+            KLOG_AS(Info, "Read") << line;
         }
         ++sampleCount;
     }
@@ -198,10 +199,10 @@ int RunRead(Json::Value& settings) {
     handle.reset();
     details["end time"] = kavo::CurrentTimeText();
     details["run time"] = kavo::ElapsedText(t0, 2);
-    KLOG(Info) << " ";
-    KLOG(Info) << " End Time:           " << details["end time"].asString();
-    KLOG(Info) << " Run Time:           " << details["run time"].asString();
-    KLOG(Info) << " Summary File        " << summaryPath;
+    KLOG_AS(Info, "Read") << " ";
+    KLOG_AS(Info, "Read") << " End Time:           " << details["end time"].asString();
+    KLOG_AS(Info, "Read") << " Run Time:           " << details["run time"].asString();
+    KLOG_AS(Info, "Read") << " Summary File        " << summaryPath;
 
     int returnCode = 0;
     std::string message;

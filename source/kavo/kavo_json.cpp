@@ -32,7 +32,7 @@ void WriteText(const std::string& path, std::initializer_list<std::pair<const ch
     file.close();
     // A summary that silently lacks data is worse than a failed run.
     if (!written || file.fail()) throw KavoError("Could not write JSON data to file '" + path + "'");
-    KLOG(Debug) << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
+    KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
 }
 
 }  // namespace

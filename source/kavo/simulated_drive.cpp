@@ -291,6 +291,11 @@ void SimulatedController::BuildDefaults() {
     Put(hostMemory_.data() + 12, 4, 4);
     compositeOver_ = 357, compositeUnder_ = 273, sensorOver_ = 363, sensorUnder_ = 268;
     completedResult_.result = 0;
+    // One earlier extended test that passed, as a drive in service has.
+    SelfTestResult earlier;
+    earlier.code = 2;
+    earlier.poh = 2300;
+    selfTestLog_.push_back(earlier);
 }
 
 void SimulatedController::ApplyDescription(const Json::Value& d) {
@@ -395,6 +400,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
                 for (const Json::Value& p : v) progressScript_.push_back(static_cast<uint8_t>(sim::ParseUnsigned(p, 100, origin_, key)));
             } else if (key == "history") {
                 if (!v.isArray() || v.size() > 20) Fail(origin_, "'history' must be an array of at most 20 results");
+                selfTestLog_.clear();
                 for (const Json::Value& entry : v) {
                     SelfTestResult r;
                     r.result = static_cast<uint8_t>(sim::ParseUnsigned(entry.get("result", 0), 0xF, origin_, "history result"));

@@ -48,6 +48,9 @@ TEST_F(ReadRun, OneSamplePasses) {
     EXPECT_EQ(Parameter(info, "OS Location"), "sim");
     EXPECT_EQ(info["nvme"]["parameters"]["Power On Hours"]["compare type"].asString(), "counter");
     EXPECT_TRUE(info["raw hex data"].isMember("log page 7 pre"));
+    EXPECT_EQ(Parameter(info, "Self-Test 1 Result"), "Passed");
+    EXPECT_EQ(Parameter(info, "Self-Test 1 Type"), "Extended Test");
+    EXPECT_EQ(Parameter(info, "Current Number Of Self-Tests"), "1");
     for (const Json::Value& command : info["_metadata"]["commands"]) EXPECT_EQ(command["return code"].asInt(), 0);
     Json::Value summary = ReadJson(dir + "/read.summary.json");
     EXPECT_EQ(summary["_cmd"]["result"].asString(), "PASS");
