@@ -273,7 +273,7 @@ void SimulatedController::BuildDefaults() {
     Put(s + 128, 2345, 8);
     Put(s + 144, 12, 8);
     Put(s + 200, 310, 2), Put(s + 202, 305, 2);
-    growth_ = {{"DUR", 1000}, {"DUW", 500}, {"HRC", 20000}, {"HWC", 9000}, {"CBT", 0}};
+    growth_ = {{"DUR", 1000}, {"DUW", 500}, {"HRC", 20000}, {"HWC", 9000}, {"CBT", 1}, {"POH", 0}};
 
     firmware_[0] = 0x01;
     PutText(firmware_.data() + 8, "SIM1.4.0", 8, ' ');
@@ -324,7 +324,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
         const Json::Value& growth = d["growth per read"];
         if (!growth.isObject()) Fail(origin_, "'growth per read' must be an object");
         for (const std::string& name : growth.getMemberNames()) {
-            if (!growth_.count(name) && name != "POH") Fail(origin_, "unknown counter '" + name + "' in 'growth per read'");
+            if (!growth_.count(name)) Fail(origin_, "unknown counter '" + name + "' in 'growth per read'");
             growth_[name] = sim::ParseUnsigned(growth[name], UINT32_MAX, origin_, "growth per read " + name);
         }
     }
@@ -516,17 +516,20 @@ SimulatedController::Completion SimulatedController::Identify(const NvmeCommand&
 }
 
 uint64_t SimulatedController::PowerOnHours() const {
+    // The stored hours (which grow per SMART read by "growth per read" POH)
+    // plus the hours the drive has been open.
     uint64_t base = Get(smart_.data() + 128, 8);
     return base + static_cast<uint64_t>(ElapsedMilliseconds(startNanoseconds_) / 3600000.0);
 }
 
 std::vector<uint8_t> SimulatedController::SmartPage() {
     std::vector<uint8_t> page(smart_.begin(), smart_.end());
+    Put(page.data() + 128, PowerOnHours(), 8);
     ++smartReads_;
     // Counters grow between reads; temperatures move around their base.
-    static const std::map<std::string, uint32_t> kOffsets = {{"DUR", 32}, {"DUW", 48}, {"HRC", 64}, {"HWC", 80}, {"CBT", 96}};
+    static const std::map<std::string, uint32_t> kOffsets = {{"DUR", 32}, {"DUW", 48}, {"HRC", 64},
+                                                             {"HWC", 80}, {"CBT", 96}, {"POH", 128}};
     for (const auto& [name, offset] : kOffsets) Add128(smart_.data() + offset, growth_[name]);
-    Put(page.data() + 128, PowerOnHours(), 8);
     int swing = static_cast<int>(std::lround(temperatureSwing_ * std::sin(static_cast<double>(smartReads_) * 0.9)));
     for (uint32_t offset : {1u, 200u, 202u, 204u, 206u, 208u, 210u, 212u, 214u}) {
         uint64_t kelvin = Get(smart_.data() + offset, 2);

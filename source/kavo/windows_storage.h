@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+// Headers that declare STORAGE_PROTOCOL_COMMAND declare its version macro
+// with it; without the macro the structure is missing too.
 #ifndef STORAGE_PROTOCOL_STRUCTURE_VERSION
+#define QUELLIX_LOCAL_STORAGE_PROTOCOL_COMMAND
 #define STORAGE_PROTOCOL_STRUCTURE_VERSION 0x1
 #endif
 #ifndef STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST
@@ -21,8 +24,8 @@
 #define STORAGE_PROTOCOL_STATUS_SUCCESS 0x1
 #endif
 
-#if defined(__MINGW32__) && !defined(QUELLIX_HAVE_STORAGE_PROTOCOL_COMMAND)
-// mingw-w64 declares the IOCTL but not the structure it carries.
+#ifdef QUELLIX_LOCAL_STORAGE_PROTOCOL_COMMAND
+// mingw-w64 10 declares the IOCTL but not the structure it carries.
 typedef struct _STORAGE_PROTOCOL_COMMAND {
     DWORD Version;
     DWORD Length;

@@ -72,7 +72,7 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     EXPECT_EQ(ReadLogPage(0x02, 512, *raw2, page.data(), none, run), 0);
     EXPECT_EQ(page[3], 77);
 
-    test::WriteFile(dir + "/e.json", R"({"smart": {"DUR": "36893488147419103232"}, "growth per read": {"DUR": 5}})");
+    test::WriteFile(dir + "/e.json", R"({"smart": {"DUR": "36893488147419103232", "POH": 10}, "growth per read": {"DUR": 5, "POH": 2}})");
     NvmeHandle drive = OpenSimulatedDrive("sim:" + dir + "/e.json");
     std::vector<uint8_t> identify(4096);
     IdentifyController(*drive, identify.data(), none, run);
@@ -81,6 +81,10 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), none, run), page.data()), 512, identify.data());
     EXPECT_EQ(first["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,232");
     EXPECT_EQ(second["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,237");
+    EXPECT_EQ(first["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "10");
+    EXPECT_EQ(second["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "12");
+    EXPECT_EQ(first["nvme"]["parameters"]["Controller Busy Time"]["value"].asString(), "1,234 Min");
+    EXPECT_EQ(second["nvme"]["parameters"]["Controller Busy Time"]["value"].asString(), "1,235 Min");
 }
 
 TEST(SimulatedDrive, FaultsFailShortenAndCount) {
