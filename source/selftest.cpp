@@ -46,6 +46,8 @@ private:
     void WriteDetails();
     void ResultLines(const char* resultLabel);
     void RecordRunning(const std::string& elapsed);
+    // A status entry for a failed read of the self-test log, counted as a failure.
+    void RecordUnreadableLog(const std::string& percent);
 
     Json::Value& settings_;
     Json::Value summary_ = Json::Value(Json::objectValue);
@@ -102,6 +104,16 @@ void SelfTestRun::RecordRunning(const std::string& elapsed) {
     } else {
         KLOG_AS(Info, "SelfTest") << line;
     }
+    summary_["selftest details"]["status"].append(entry);
+}
+
+void SelfTestRun::RecordUnreadableLog(const std::string& percent) {
+    ++failures_;
+    Json::Value entry(Json::objectValue);
+    entry["percent complete"] = percent;
+    entry["timestamp"] = kavo::CurrentTimeText();
+    entry["message"] = kLogPage6Failed;
+    KLOG_AS(Error, "SelfTest") << kLogPage6Failed;
     summary_["selftest details"]["status"].append(entry);
 }
 
@@ -172,13 +184,7 @@ int SelfTestRun::Run() {
     KLOG_AS(Info, "SelfTest") << "";
 
     if (!ReadSelfTestLog()) {
-        ++failures_;
-        Json::Value entry(Json::objectValue);
-        entry["percent complete"] = "0";
-        entry["timestamp"] = kavo::CurrentTimeText();
-        entry["message"] = kLogPage6Failed;
-        KLOG_AS(Error, "SelfTest") << kLogPage6Failed;
-        details["status"].append(entry);
+        RecordUnreadableLog("0");
     } else {
         Json::Value entry = StatusEntry("0", log6_[0]);
         std::string line = Percent4(0) + "% complete at start";
@@ -205,13 +211,7 @@ int SelfTestRun::Run() {
         nextPoll += kSecond;
         elapsed_ = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
         if (!ReadSelfTestLog()) {
-            ++failures_;
-            Json::Value entry(Json::objectValue);
-            entry["percent complete"] = "";
-            entry["timestamp"] = kavo::CurrentTimeText();
-            entry["message"] = kLogPage6Failed;
-            KLOG_AS(Error, "SelfTest") << kLogPage6Failed;
-            details["status"].append(entry);
+            RecordUnreadableLog("");
             continue;
         }
         if (abortTime != 0 && abortDeadline < nextPoll) {

@@ -24,6 +24,17 @@ protected:
     }
     void Drive(const std::string& name, const std::string& json) { test::WriteFile(dir + "/" + name, json); }
     Json::Value Info(const std::string& file = "nvme.info.json") { return ReadJson(dir + "/" + file); }
+    // Starts a read of the built-in drive in the background; its output goes to out.txt.
+    pid_t StartRead(const Json::Value& changes) {
+        test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
+        std::string command = "cd '" + dir + "' && exec '" QUELLIX_BINARY "' -n sim > out.txt 2>&1";
+        pid_t child = fork();
+        if (child == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child;
+    }
     std::string Parameter(const Json::Value& info, const char* name) {
         return info["nvme"]["parameters"][name]["value"].asString();
     }
@@ -158,13 +169,7 @@ TEST_F(ReadRun, StopRequestEndsAfterTheSampleInProgress) {
     Json::Value changes;
     changes["samples"] = 1000;
     changes["interval in ms"] = 200;
-    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
-    std::string command = "cd '" + dir + "' && exec '" QUELLIX_BINARY "' -n sim > out.txt 2>&1";
-    pid_t child = fork();
-    if (child == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t child = StartRead(changes);
     std::this_thread::sleep_for(std::chrono::milliseconds(900));
     kill(child, SIGTERM);
     int status = 0;
@@ -266,13 +271,7 @@ TEST_F(ReadRun, SecondInterruptEndsTheProcessAtOnce) {
     Json::Value changes;
     changes["samples"] = 1000;
     changes["interval in ms"] = 2000;
-    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
-    std::string command = "cd '" + dir + "' && exec '" QUELLIX_BINARY "' -n sim > out.txt 2>&1";
-    pid_t child = fork();
-    if (child == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t child = StartRead(changes);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     kill(child, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
