@@ -538,11 +538,10 @@ std::vector<uint8_t> SimulatedController::SmartPage() {
     return page;
 }
 
-void SimulatedController::AdvanceSelfTest(bool forStatusRead) {
+void SimulatedController::AdvanceSelfTest() {
     if (testOperation_ == 0) return;
     uint32_t seconds = testOperation_ == 1 ? shortSeconds_ : extendedSeconds_;
     if (ElapsedMilliseconds(testStart_) < seconds * 1000.0) return;
-    (void)forStatusRead;
     SelfTestResult result = completedResult_;
     result.code = testOperation_;
     result.poh = PowerOnHours();
@@ -552,7 +551,7 @@ void SimulatedController::AdvanceSelfTest(bool forStatusRead) {
 }
 
 std::vector<uint8_t> SimulatedController::SelfTestPage() {
-    AdvanceSelfTest(true);
+    AdvanceSelfTest();
     std::vector<uint8_t> page(564, 0);
     page[0] = testOperation_;
     if (testOperation_ != 0) {
@@ -608,7 +607,6 @@ SimulatedController::Completion SimulatedController::LogPage(const NvmeCommand& 
     uint8_t lid = static_cast<uint8_t>(command.cdw10 & 0xFF);
     // The offset only counts for a piece of a longer read.
     uint64_t offset = (static_cast<uint64_t>(command.cdw13) << 32) | command.cdw12;
-    if (lid == 0x02 && offset != 0) lid = 0x02;  // pieces of SMART reuse the page
     std::vector<uint8_t> page = LogPageData(lid);
     if (page.empty()) {
         completion.status = kStatusInvalidField;
@@ -684,7 +682,7 @@ SimulatedController::Completion SimulatedController::SelfTest(const NvmeCommand&
         return completion;
     }
     uint8_t code = static_cast<uint8_t>(command.cdw10 & 0xF);
-    AdvanceSelfTest(false);
+    AdvanceSelfTest();
     if (code == 0xF) {
         abortReceived_ = true;
         if (!ignoreAbort_ && testOperation_ != 0) {

@@ -71,7 +71,8 @@ private:
     std::vector<uint8_t> LogPageData(uint8_t lid);
     std::vector<uint8_t> SmartPage();
     std::vector<uint8_t> SelfTestPage();
-    void AdvanceSelfTest(bool forStatusRead);
+    // Records the result of a test whose time is up.
+    void AdvanceSelfTest();
     uint64_t PowerOnHours() const;
     Fault* MatchFault(const std::string& key);
 
