@@ -6,9 +6,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "kavo_json.h"
-#include "kavo_nvme.h"
-#include "parameters.h"
+#include "base/kavo_json.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "decode/parameters.h"
 #include "quellix.h"
 
 namespace {

@@ -3,14 +3,14 @@
 #include <filesystem>
 #include <vector>
 
-#include "kavo_errors.h"
-#include "kavo_json.h"
-#include "kavo_log.h"
-#include "nvme_admin_command.h"
-#include "parameters.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_log.h"
+#include "transport/nvme_admin_command.h"
+#include "decode/parameters.h"
 #include "quellix.h"
-#include "simulated_drive.h"
-#include "system_info.h"
+#include "transport/simulated_drive.h"
+#include "host/system_info.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include <sys/resource.h>
 #include <thread>
 
-#include "kavo_log.h"
+#include "base/kavo_log.h"
 #include "quellix.h"
 
 namespace {

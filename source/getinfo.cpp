@@ -4,14 +4,15 @@
 #include <filesystem>
 #include <vector>
 
-#include "kavo_errors.h"
-#include "kavo_json.h"
-#include "kavo_log.h"
-#include "kavo_nvme.h"
-#include "kavo_text.h"
-#include "parameters.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_log.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "base/kavo_text.h"
+#include "decode/parameters.h"
 #include "quellix.h"
-#include "system_info.h"
+#include "host/system_info.h"
 
 namespace fs = std::filesystem;
 

@@ -2,10 +2,10 @@
 #include <atomic>
 #include <string>
 
-#include "kavo_errors.h"
-#include "kavo_json.h"
-#include "kavo_log.h"
-#include "kavo_text.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_log.h"
+#include "base/kavo_text.h"
 #include "quellix.h"
 
 namespace {

@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "decode_table.h"
-#include "kavo_errors.h"
-#include "kavo_json.h"
-#include "kavo_log.h"
-#include "kavo_nvme.h"
-#include "kavo_text.h"
+#include "decode/decode_table.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_log.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "base/kavo_text.h"
 #include "quellix.h"
 
 namespace fs = std::filesystem;

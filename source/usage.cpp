@@ -1,5 +1,5 @@
 // Usage and help text.
-#include "kavo_log.h"
+#include "base/kavo_log.h"
 #include "quellix.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <sys/wait.h>
 
-#include "kavo_text.h"
+#include "base/kavo_text.h"
 #include "run_binary.h"
 
 namespace fs = std::filesystem;

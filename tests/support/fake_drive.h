@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "nvme_admin_command.h"
+#include "transport/nvme_admin_command.h"
 
 namespace test {
 

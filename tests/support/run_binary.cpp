@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-#include "kavo_json.h"
+#include "base/kavo_json.h"
 
 namespace test {
 

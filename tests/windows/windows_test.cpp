@@ -5,12 +5,13 @@
 
 #include <windows.h>
 
-#include "kavo_errors.h"
-#include "kavo_json.h"
-#include "kavo_nvme.h"
-#include "parameters.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "decode/parameters.h"
 #include "run_binary.h"
-#include "system_info.h"
+#include "host/system_info.h"
 
 namespace kavo {
 bool WmiIsRunning();

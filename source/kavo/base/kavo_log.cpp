@@ -1,0 +1,269 @@
+// Loggers, sinks and the two line layouts.
+#include "base/kavo_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include <spdlog/logger.h>
+#include <spdlog/sinks/base_sink.h>
+
+#include "base/platform.h"
+
+namespace kavo {
+namespace {
+
+const char* const kTraceFileName = "quellix.trace.log";
+
+spdlog::level::level_enum ToSpdlog(Severity severity) {
+    switch (severity) {
+        case Severity::Verbose: return spdlog::level::trace;
+        case Severity::Debug: return spdlog::level::debug;
+        case Severity::Info: return spdlog::level::info;
+        case Severity::Warning: return spdlog::level::warn;
+        case Severity::Error: return spdlog::level::err;
+        case Severity::Fatal: return spdlog::level::critical;
+        default: return spdlog::level::off;
+    }
+}
+
+const char* SeverityName(spdlog::level::level_enum level) {
+    switch (level) {
+        case spdlog::level::critical: return "FATAL";
+        case spdlog::level::err: return "ERROR";
+        case spdlog::level::warn: return "WARN";
+        case spdlog::level::info: return "INFO";
+        case spdlog::level::debug: return "DEBUG";
+        case spdlog::level::trace: return "VERB";
+        default: return "NONE";
+    }
+}
+
+void Append(spdlog::memory_buf_t& dest, const std::string& text) { dest.append(text.data(), text.data() + text.size()); }
+
+// Writes records to the trace file. The file is opened at the first record
+// after start-up or after a switch, in append mode; a new file first gets the
+// formatter's header, which is empty, so only the UTF-8 byte order mark.
+class TraceFileSink : public spdlog::sinks::base_sink<std::mutex> {
+public:
+    explicit TraceFileSink(std::string path) : path_(std::move(path)) {}
+    ~TraceFileSink() override { Close(); }
+
+    void SetFileName(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Close();
+        path_ = path;
+    }
+    void CloseFile() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Close();
+    }
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        if (file_ == nullptr && !Open()) return;
+        spdlog::memory_buf_t formatted;
+        formatter_.format(msg, formatted);
+        std::string text(formatted.data(), formatted.size());
+        std::string lineEnd = platform::NativeLineEnd();
+        if (lineEnd != "\n") {
+            std::string converted;
+            for (char c : text) {
+                if (c == '\n') converted += lineEnd; else converted += c;
+            }
+            text.swap(converted);
+        }
+        std::fwrite(text.data(), 1, text.size(), file_);
+        std::fflush(file_);
+    }
+    void flush_() override {
+        if (file_ != nullptr) std::fflush(file_);
+    }
+
+private:
+    bool Open() {
+        file_ = std::fopen(path_.c_str(), "ab");
+        if (file_ == nullptr) return false;
+        std::fseek(file_, 0, SEEK_END);
+        if (std::ftell(file_) == 0) {
+            static const unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
+            std::fwrite(kBom, 1, sizeof kBom, file_);
+            std::string header = KavoTxtFormatter::Header();
+            std::fwrite(header.data(), 1, header.size(), file_);
+        }
+        return true;
+    }
+    void Close() {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+    }
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    KavoTxtFormatter formatter_;
+};
+
+// Writes records to standard output, coloured on a console.
+class ConsoleSink : public spdlog::sinks::base_sink<std::mutex> {
+public:
+    ConsoleSink() : colours_(platform::StdoutIsConsole()) {}
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        spdlog::memory_buf_t formatted;
+        formatter_.format(msg, formatted);
+        int colour = 0;
+        if (colours_) {
+            if (msg.level == spdlog::level::critical) colour = 1;
+            else if (msg.level == spdlog::level::err) colour = 2;
+            else if (msg.level == spdlog::level::warn) colour = 3;
+        }
+        platform::WriteConsole(std::string(formatted.data(), formatted.size()), colour);
+    }
+    void flush_() override { std::fflush(stdout); }
+
+private:
+    bool colours_;
+    KavoFormatter formatter_;
+};
+
+// Passes a record of the main logger on to the trace logger, which applies
+// its own severity filter.
+class ForwardSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+public:
+    explicit ForwardSink(std::shared_ptr<spdlog::logger> target) : target_(std::move(target)) {}
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        if (!target_->should_log(msg.level)) return;
+        for (auto& sink : target_->sinks()) sink->log(msg);
+    }
+    void flush_() override {}
+
+private:
+    std::shared_ptr<spdlog::logger> target_;
+};
+
+struct Loggers {
+    std::shared_ptr<TraceFileSink> traceSink;
+    std::shared_ptr<spdlog::logger> traceLogger;
+    std::shared_ptr<spdlog::logger> mainLogger;
+};
+
+Loggers& State() {
+    static Loggers loggers;
+    return loggers;
+}
+
+void EnsureStarted() {
+    if (!State().mainLogger) StartLogging();
+}
+
+void Emit(spdlog::logger& logger, Severity severity, const std::string& function, int line, const std::string& text) {
+    spdlog::source_loc location{"", line, function.c_str()};
+    logger.log(location, ToSpdlog(severity), spdlog::string_view_t(text.data(), text.size()));
+}
+
+}  // namespace
+
+void KavoFormatter::format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) {
+    dest.append(msg.payload.data(), msg.payload.data() + msg.payload.size());
+    dest.push_back('\n');
+}
+
+std::unique_ptr<spdlog::formatter> KavoFormatter::clone() const { return std::make_unique<KavoFormatter>(); }
+
+void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) {
+    using namespace std::chrono;
+    std::time_t seconds = system_clock::to_time_t(msg.time);
+    auto millis = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
+    if (millis < 0) millis += 1000;
+    std::tm local{};
+    platform::LocalTime(seconds, local);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "[%04d-%02d-%02d %02d:%02d:%02d.%03d]  ", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
+    Append(dest, stamp);
+    if (msg.level != spdlog::level::info && msg.level != spdlog::level::debug) {
+        char name[8];
+        std::snprintf(name, sizeof name, "%-5s", SeverityName(msg.level));
+        Append(dest, name);
+        Append(dest, " [");
+        Append(dest, msg.source.funcname != nullptr ? msg.source.funcname : "");
+        Append(dest, "@" + std::to_string(msg.source.line) + "] ");
+    }
+    dest.append(msg.payload.data(), msg.payload.data() + msg.payload.size());
+    dest.push_back('\n');
+}
+
+std::unique_ptr<spdlog::formatter> KavoTxtFormatter::clone() const { return std::make_unique<KavoTxtFormatter>(); }
+
+void StartLogging() {
+    std::error_code ignored;
+    std::filesystem::remove(kTraceFileName, ignored);
+    Loggers& state = State();
+    if (state.traceSink) {
+        // Started before (tests run several start-ups in one process).
+        state.traceSink->SetFileName(kTraceFileName);
+        SetLogSeverity(Severity::Info);
+        return;
+    }
+    state.traceSink = std::make_shared<TraceFileSink>(kTraceFileName);
+    state.traceLogger = std::make_shared<spdlog::logger>("trace", state.traceSink);
+    auto forward = std::make_shared<ForwardSink>(state.traceLogger);
+    auto console = std::make_shared<ConsoleSink>();
+    state.mainLogger = std::make_shared<spdlog::logger>("main", spdlog::sinks_init_list{forward, console});
+    SetLogSeverity(Severity::Info);
+}
+
+void SwitchTraceFile(const std::string& path) {
+    EnsureStarted();
+    std::error_code ignored;
+    State().traceSink->CloseFile();
+    std::filesystem::remove(path, ignored);
+    State().traceSink->SetFileName(path);
+}
+
+void SetLogSeverity(Severity maximum) {
+    EnsureStarted();
+    State().mainLogger->set_level(ToSpdlog(maximum));
+    State().traceLogger->set_level(ToSpdlog(maximum));
+}
+
+bool LogEnabled(Severity severity) {
+    EnsureStarted();
+    return State().mainLogger->should_log(ToSpdlog(severity));
+}
+
+void LogMessage(Severity severity, const std::string& function, int line, const std::string& text) {
+    EnsureStarted();
+    Emit(*State().mainLogger, severity, function, line, text);
+}
+
+void LogTraceOnly(Severity severity, const std::string& function, int line, const std::string& text) {
+    EnsureStarted();
+    Emit(*State().traceLogger, severity, function, line, text);
+}
+
+void StopLogging() {
+    if (State().traceSink) State().traceSink->CloseFile();
+}
+
+std::string QualifiedFunctionName(const char* prettyFunction) {
+    std::string text = prettyFunction;
+    size_t paren = text.find('(');
+    if (paren != std::string::npos) text.erase(paren);
+    size_t space = text.rfind(' ');
+    if (space != std::string::npos) text.erase(0, space + 1);
+    const std::string anonymous = "{anonymous}::";
+    for (size_t at = text.find(anonymous); at != std::string::npos; at = text.find(anonymous)) text.erase(at, anonymous.size());
+    return text;
+}
+
+LogRecord::~LogRecord() {
+    if (traceOnly_) LogTraceOnly(severity_, function_, line_, stream_.str());
+    else LogMessage(severity_, function_, line_, stream_.str());
+}
+
+}  // namespace kavo

@@ -1,0 +1,215 @@
+// Clocks, time texts, number renderings and parsing.
+#include "base/kavo_text.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "base/platform.h"
+
+namespace kavo {
+
+int64_t MonotonicNanoseconds() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+double ElapsedMilliseconds(int64_t startNanoseconds) {
+    return static_cast<double>(MonotonicNanoseconds() - startNanoseconds) / 1000000.0;
+}
+
+void SleepUntilMonotonic(int64_t monotonicNanoseconds) {
+    int64_t now = MonotonicNanoseconds();
+    if (monotonicNanoseconds > now) std::this_thread::sleep_for(std::chrono::nanoseconds(monotonicNanoseconds - now));
+}
+
+std::string FixedText(double value, int decimals) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+std::string DurationText(double ms, int decimals) {
+    // The integer parts in parentheses come from the truncated value; a
+    // negative duration (a clock step) shows as zero there.
+    uint64_t t = ms > 0 && ms < 1.8e19 ? static_cast<uint64_t>(ms) : 0;
+    char tail[96];
+    if (ms < 1000.0) return FixedText(ms, decimals) + " Milliseconds";
+    if (ms < 60000.0) {
+        std::snprintf(tail, sizeof tail, " (%" PRIu64 ".%03" PRIu64 ")", (t % 60000) / 1000, t % 1000);
+        return FixedText(ms / 1000.0, decimals) + " Seconds" + tail;
+    }
+    if (ms < 3600000.0) {
+        std::snprintf(tail, sizeof tail, " (%" PRIu64 ":%02" PRIu64 ".%03" PRIu64 ")", (t % 3600000) / 60000,
+                      (t % 60000) / 1000, t % 1000);
+        return FixedText(ms / 60000.0, decimals) + " Minutes" + tail;
+    }
+    std::snprintf(tail, sizeof tail, " (%" PRIu64 ":%02" PRIu64 ":%02" PRIu64 ".%03" PRIu64 ")", t / 3600000,
+                  (t % 3600000) / 60000, (t % 60000) / 1000, t % 1000);
+    return FixedText(ms / 3600000.0, decimals) + " Hours" + tail;
+}
+
+std::string ElapsedText(int64_t startNanoseconds, int decimals) {
+    return DurationText(ElapsedMilliseconds(startNanoseconds), decimals);
+}
+
+std::string TimestampText(uint64_t ms) {
+    std::tm local{};
+    if (ms / 1000 > static_cast<uint64_t>(INT64_MAX) ||
+        !platform::LocalTime(static_cast<std::time_t>(ms / 1000), local)) {
+        return "Invalid time";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d%s", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms % 1000),
+                  local.tm_isdst > 0 ? " DST" : "");
+    return text;
+}
+
+uint64_t WallClockMilliseconds() {
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return ms > 0 ? static_cast<uint64_t>(ms) : 0;
+}
+
+std::string CurrentTimeText() { return TimestampText(WallClockMilliseconds()); }
+
+void HexDump(const uint8_t* bytes, size_t count, Json::Value& target) {
+    static const char* const kTemplate =
+        "  |  .. .. .. .. .. .. .. ..  |  .. .. .. .. .. .. .. ..        . . . . . . . .  |  . . . . . . . .";
+    static const char kDigits[] = "0123456789ABCDEF";
+    target = Json::Value(Json::arrayValue);
+    for (size_t offset = 0; offset < count; offset += 16) {
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "0x%04X", static_cast<unsigned>(offset & 0xFFFF));
+        std::string line = std::string(prefix) + kTemplate;
+        for (size_t k = 0; k < 16 && offset + k < count; ++k) {
+            uint8_t byte = bytes[offset + k];
+            size_t hexAt = k < 8 ? 11 + 3 * k : 39 + 3 * (k - 8);
+            line[hexAt] = kDigits[byte >> 4];
+            line[hexAt + 1] = kDigits[byte & 0xF];
+            if (byte >= 0x20 && byte < 0x7F) line[k < 8 ? 70 + 2 * k : 90 + 2 * (k - 8)] = static_cast<char>(byte);
+        }
+        target.append(line);
+    }
+}
+
+std::string GroupDigits(const std::string& text) {
+    size_t point = text.find('.');
+    size_t end = point == std::string::npos ? text.size() : point;
+    size_t minimum = !text.empty() && text[0] == '-' ? 1 : 0;
+    std::string result = text;
+    for (size_t at = end; at > minimum + 3; at -= 3) result.insert(at - 3, ",");
+    return result;
+}
+
+std::string GroupedDecimal64(uint64_t value) { return GroupDigits(std::to_string(value)); }
+std::string GroupedDecimal128(const uint128& value) { return GroupDigits(value.str()); }
+std::string SignedGroupedDecimal128(const int128& value) { return GroupDigits(value.str()); }
+std::string GroupedSigned64(int64_t value) { return GroupDigits(std::to_string(value)); }
+
+std::string GroupedFixed3(const quad& value) {
+    std::string text = value.str(3, std::ios_base::fixed);
+    return text.find('.') == std::string::npos ? text : GroupDigits(text);
+}
+
+std::string GroupedDouble3(double value) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%f", value);
+    std::string text = buffer;
+    size_t point = text.find('.');
+    if (point == std::string::npos) return text;
+    if (text.size() > point + 4) text.erase(point + 4);
+    return GroupDigits(text);
+}
+
+std::string HexDigits(uint64_t value, int digits) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "0x%0*" PRIX64, digits, value);
+    return buffer;
+}
+
+std::string Hex16(uint16_t value) { return HexDigits(value, 4); }
+
+std::string VersionText(uint32_t version) {
+    return std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xFF) + "." +
+           std::to_string(version & 0xFF);
+}
+
+namespace {
+std::string LowerHex(const uint8_t* bytes, size_t count) {
+    std::string text;
+    char pair[3];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        text += pair;
+    }
+    return text;
+}
+}  // namespace
+
+std::string DashedHex3Reversed(const uint8_t* b) {
+    return LowerHex(b + 2, 1) + "-" + LowerHex(b + 1, 1) + "-" + LowerHex(b, 1);
+}
+std::string DashedHex8(const uint8_t* b) { return LowerHex(b, 3) + "-" + LowerHex(b + 3, 5); }
+std::string DashedHex16(const uint8_t* b) { return LowerHex(b, 8) + "-" + LowerHex(b + 8, 3) + "-" + LowerHex(b + 11, 5); }
+std::string DashedHex16After3(const uint8_t* b) { return LowerHex(b, 3) + "-" + LowerHex(b + 3, 13); }
+
+uint128 U128FromHalves(uint64_t low, uint64_t high) { return (uint128(high) << 64) | uint128(low); }
+
+std::string Trim(const std::string& text) {
+    static const char* const kSpace = " \t\r\n\f\v";
+    size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(kSpace);
+    return text.substr(first, last - first + 1);
+}
+
+namespace {
+std::string WithoutCommas(const std::string& text) {
+    std::string result;
+    for (char c : Trim(text))
+        if (c != ',') result += c;
+    return result;
+}
+}  // namespace
+
+bool TryParseDouble(const std::string& text, double& value) {
+    std::string clean = WithoutCommas(text);
+    if (clean.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    double parsed = std::strtod(clean.c_str(), &end);
+    if (end == clean.c_str() || errno == ERANGE) return false;
+    value = parsed;
+    return true;
+}
+
+bool TryParseInt64(const std::string& text, int64_t& value) {
+    std::string clean = WithoutCommas(text);
+    if (clean.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long long parsed = std::strtoll(clean.c_str(), &end, 10);
+    if (end == clean.c_str() || errno == ERANGE) return false;
+    value = parsed;
+    return true;
+}
+
+std::pair<std::string, std::string> SplitValueAndUnit(const std::string& text) {
+    std::string clean = WithoutCommas(text);
+    size_t blank = clean.find(' ');
+    if (blank == std::string::npos) return {clean, ""};
+    std::string unit = clean.substr(blank + 1);
+    size_t unitBlank = unit.find(' ');
+    if (unitBlank != std::string::npos) unit.erase(unitBlank);
+    if (!unit.empty() && unit[0] == '(') unit.clear();
+    return {clean.substr(0, blank), unit};
+}
+
+}  // namespace kavo

@@ -1,0 +1,42 @@
+// Windows implementations of the platform services.
+#include "base/platform.h"
+
+#include <cstdio>
+#include <io.h>
+#include <windows.h>
+
+namespace kavo::platform {
+
+bool LocalTime(std::time_t t, std::tm& out) { return localtime_s(&out, &t) == 0; }
+
+bool StdoutIsConsole() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void WriteConsole(const std::string& text, int colour) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!StdoutIsConsole()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(out, &info);
+    static const WORD kAttributes[] = {
+        0,
+        FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY | BACKGROUND_RED,
+        FOREGROUND_RED | FOREGROUND_INTENSITY,
+        FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_INTENSITY};
+    if (colour > 0 && colour < 4) SetConsoleTextAttribute(out, kAttributes[colour]);
+    int wideLength = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    if (colour > 0 && colour < 4) SetConsoleTextAttribute(out, info.wAttributes);
+}
+
+const char* NativeLineEnd() { return "\r\n"; }
+
+}  // namespace kavo::platform

@@ -1,0 +1,69 @@
+#pragma once
+// The decoders: each reads its admin command through the transport and turns
+// the returned structure into parameter records of an info document.
+#include <cstdint>
+#include <string>
+
+#include <json/value.h>
+
+#include "transport/nvme_admin_command.h"
+
+namespace kavo {
+
+// Identify Controller into `buffer` (4096 bytes) and its parameters, power
+// states included. Returns 0 when every parameter was added, else 1.
+int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& info, bool logHexData,
+                          uint32_t& highestVersion, Json::Value& runCommands);
+// Power state descriptors of an Identify Controller structure.
+void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parameters);
+// Identify Namespace of `nsid` into `buffer` (4096 bytes) and its parameters.
+int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
+                         uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands);
+
+// One Get Log Page of `length` bytes from offset 0; no decoding.
+int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands,
+                Json::Value& runCommands);
+// Reads a requested page and decodes it. 0 when not requested or decoded.
+int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, Json::Value& runCommands,
+               const Json::Value& settings, const uint8_t* identify);
+int DecodeErrorInformationLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
+int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
+int DecodeSelfTestLog(Json::Value& info, const uint8_t* page, size_t size);
+int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
+
+// Renderings of SMART / health values shared with the self-test command.
+std::string KelvinToCelsiusText(uint64_t kelvin);
+std::string DataUnitsToGigabytes(const uint8_t* counter16);
+
+// The highest version detected that log page decoders keep in the document.
+uint32_t DocumentHighestVersion(const Json::Value& info);
+void SetDocumentHighestVersion(Json::Value& info, uint32_t version);
+
+// Get Features with select 000b (current value).
+int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data,
+               uint32_t dataLength, Json::Value& sampleCommands, Json::Value& runCommands);
+int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+int GetFeature02(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+int GetFeature06(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature08(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+int GetFeature0A(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+int GetFeature0B(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature0C(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature0D(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature0E(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature0F(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature10(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+int GetFeature11(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 const uint8_t* identify);
+
+}  // namespace kavo

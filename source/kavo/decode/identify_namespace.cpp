@@ -1,0 +1,157 @@
+// Identify Namespace: namespace fields, LBA formats and size.
+#include <cmath>
+
+#include "decode/decode_table.h"
+#include "base/kavo_log.h"
+#include "decode/decoders.h"
+#include "base/kavo_text.h"
+#include "decode/parameters.h"
+
+namespace kavo {
+namespace {
+
+using namespace decode;
+using G = Gate;
+constexpr uint8_t W = kWhole;
+
+constexpr char kNotReported[] = "Not Reported";
+constexpr char kNotSupported[] = "Not Supported";
+constexpr char kSameAsAwun[] = "Same as AWUN";
+constexpr char kSameAsAwupf[] = "Same as AWUPF";
+constexpr char kSameAsAcwu[] = "Same as ACWU";
+constexpr char kNoBoundaries[] = "No boundaries";
+
+std::string ProtectionType(const FieldView& f) {
+    static const char* const kTypes[] = {"Disabled", "Type 1", "Type 2", "Type 3"};
+    return f.value < 4 ? kTypes[f.value] : "Reserved";
+}
+std::string ProtectionPosition(const FieldView& f) { return f.value ? "First 8 Bytes" : "Last 8 Bytes"; }
+std::string KeyRevision(const FieldView& f) { return f.value ? "1.3 or later" : "1.2.1 or earlier"; }
+std::string DeallocatedValue(const FieldView& f) {
+    static const char* const kValues[] = {"Not Reported", "All 00h", "All FFh"};
+    return f.value < 3 ? kValues[f.value] : "Reserved";
+}
+std::string YesNoBit(const FieldView& f) { return YesNo(f.value != 0); }
+std::string Nguid(const FieldView& f) { return DashedHex16(f.bytes); }
+std::string Eui64(const FieldView& f) { return DashedHex8(f.bytes); }
+bool FormatInProgress(const uint8_t* d, size_t s) { return Bit(Le(d, s, 32, 1), 7); }
+
+// Identify Namespace field table (names follow "Namespace 1").
+const Row kNamespaceRows[] = {
+    {" Size in LBA (NSZE)", 0, 8, W, 0, G::Always, Grouped},
+    {" Capacity (NCAP)", 8, 8, W, 0, G::Always, Grouped},
+    {" Utilization (NUSE)", 16, 8, W, 0, G::Always, Grouped},
+    {" Thin Provisioning", 24, 1, 0, 0, G::Always, Supported},
+    {" Atomic Writes", 24, 1, 1, 1, G::Always, Supported},
+    {" Logical Block Error", 24, 1, 2, 2, G::Always, Supported},
+    {" NGUID/EUID Not Reused", 24, 1, 3, 3, G::V13, Supported},
+    {" IO Optimize Fields", 24, 1, 4, 4, G::V14, Supported},
+    {" Number of LBA Formats (NLBAF)", 25, 1, W, 0, G::Always, PlainPlus1},
+    {" Extended Data LBA", 26, 1, 4, 4, G::Always, Supported},
+    {" Active LBA Format", 26, 1, 3, 0, G::Always, Plain},
+    {" Metadata Transfer Buffer", 27, 1, 1, 1, G::Always, Supported},
+    {" Metadata Transfer Extended LBA", 27, 1, 0, 0, G::Always, Supported},
+    {" Protection Type 1", 28, 1, 0, 0, G::Always, Supported},
+    {" Protection Type 2", 28, 1, 1, 1, G::Always, Supported},
+    {" Protection Type 3", 28, 1, 2, 2, G::Always, Supported},
+    {" Protection First", 28, 1, 3, 3, G::Always, Supported},
+    {" Protection Last", 28, 1, 4, 4, G::Always, Supported},
+    {" Protection Information Enabled", 29, 1, 2, 0, G::Always, ProtectionType},
+    {" Protection Information First", 29, 1, 3, 3, G::Always, ProtectionPosition},
+    {" Shared", 30, 1, 0, 0, G::Always, Supported},
+    {" Persist Through Power Loss", 31, 1, 0, 0, G::Always, Supported},
+    {" Write Exclusive Reservation", 31, 1, 1, 1, G::Always, Supported},
+    {" Exclusive Access Reservation", 31, 1, 2, 2, G::Always, Supported},
+    {" Write Exclusive Registrants Only Reservation", 31, 1, 3, 3, G::Always, Supported},
+    {" Exclusive Access Registrants Only Reservation", 31, 1, 4, 4, G::Always, Supported},
+    {" Write Exclusive All Registrants Reservation", 31, 1, 5, 5, G::Always, Supported},
+    {" Exclusive Access All Registrants Reservation", 31, 1, 6, 6, G::Always, Supported},
+    {" Ignore Existing Key Specification", 31, 1, 7, 7, G::V13, KeyRevision},
+    {" Format Progress Indicator", 32, 1, 7, 7, G::Always, Supported},
+    {" Format Percent Complete", 32, 1, 6, 0, G::Always, Grouped, FormatInProgress},
+    {" Deallocate Guard Field", 33, 1, 4, 4, G::V13Whole, Supported},
+    {" Deallocate Bit in Write Zeros", 33, 1, 3, 3, G::Previous, Supported},
+    {" Deallocate Logical Block Value", 33, 1, 2, 0, G::Previous, DeallocatedValue},
+    {" Atomic Write Unit Normal (NAWUN)", 34, 2, W, 0, G::Always, ZeroOr<kSameAsAwun, Grouped>},
+    {" Atomic Write Unit Power Fail (NAWUPF)", 36, 2, W, 0, G::Always, ZeroOr<kSameAsAwupf, Grouped>},
+    {" Atomic Compare & Write Unit (NACWU)", 38, 2, W, 0, G::Always, ZeroOr<kSameAsAcwu, Grouped>},
+    {" Atomic Boundary Size Normal (NABSN)", 40, 2, W, 0, G::Always, ZeroOr<kNoBoundaries, Grouped>},
+    {" Atomic Boundary Offset (NABO)", 42, 2, W, 0, G::Always, Grouped},
+    {" Atomic Boundary Size Power Fail (NABSPF)", 44, 2, W, 0, G::Always, ZeroOr<kNoBoundaries, Grouped>},
+    {" Optimal IO Boundary (NOIOB)", 46, 2, W, 0, G::V13, ZeroOr<kNotReported, Grouped>},
+    {" NVM Capacity (NVMCAP)", 48, 16, W, 0, G::Always, Grouped128},
+    {" Preferred Write Granularity (NPWG)", 64, 2, W, 0, G::V14, GroupedPlus1},
+    {" Preferred Write Alignment (NPWA)", 66, 2, W, 0, G::V14, GroupedPlus1},
+    {" Preferred Deallocate Granularity (NPDG)", 68, 2, W, 0, G::V14, GroupedPlus1},
+    {" Preferred Deallocate Alignment (NPDA)", 70, 2, W, 0, G::V14, GroupedPlus1},
+    {" Optimal Write Size (NOWS)", 72, 2, W, 0, G::V14, GroupedPlus1},
+    {" ANA Group Identifier (ANAGRPID)", 92, 4, W, 0, G::V14, ZeroOr<kNotReported, Grouped>},
+    {" Write Protected", 99, 1, 0, 0, G::V14, YesNoBit},
+    {" NVM Set Identifier (NVMSETID)", 100, 2, W, 0, G::V14, ZeroOr<kNotSupported, Grouped>},
+    {" Endurance Group Identifier (ENDGID)", 102, 2, W, 0, G::V14, ZeroOr<kNotSupported, Grouped>},
+    {" Globally Unique Identifier (NGUID)", 104, 16, W, 0, G::Always, Nguid},
+    {" IEEE Extended Unique Identifier (EUI64)", 120, 8, W, 0, G::Always, Eui64},
+};
+
+const char* const kRelativePerformance[] = {"Best Performance", "Better Performance", "Good Performance",
+                                            "Degraded Performance"};
+
+// LBA formats 0 to NLBAF; returns the active format's block size, or 0 when
+// the active format is not among them.
+uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Json::Value& parameters) {
+    uint64_t nlbaf = Le(d, size, 25, 1);
+    uint64_t active = Le(d, size, 26, 1) & 0xF;
+    uint64_t blockSize = 0;
+    for (uint64_t i = 0; i <= nlbaf; ++i) {
+        size_t at = 128 + 4 * i;
+        if (at + 4 > size) break;
+        std::string prefix = "Namespace 1 LBA " + std::to_string(i);
+        std::string marker = i == active ? " *" : "";
+        uint64_t ms = Le(d, size, at, 2), lbads = d[at + 2], rp = d[at + 3] & 3;
+        if (ms != 0) AddParameter(parameters, prefix + " Metadata Size (MS)", std::to_string(ms));
+        if (lbads != 0) AddParameter(parameters, prefix + " Data Size (LBADS)", PowerOfTwoText(lbads) + marker);
+        AddParameter(parameters, prefix + " Relative Performance (RP)", kRelativePerformance[rp] + marker);
+        if (i == active) blockSize = lbads < 64 ? uint64_t(1) << lbads : 0;
+    }
+    return blockSize;
+}
+
+}  // namespace
+
+int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
+                         uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands) {
+    try {
+        if (NvmeQueryPropertyCommand(handle, "Identify Namespace 1", kDataTypeIdentify, 0, nsid, 4096, buffer, nullptr,
+                                     info["_metadata"]["commands"], runCommands) != 0)
+            return 1;
+        const size_t size = 4096;
+        // An inactive namespace identifier returns zeros; it must not hide the
+        // active namespace already recorded.
+        if (Le(buffer, size, 0, 8) == 0 && Le(buffer, size, 8, 8) == 0 &&
+            info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)")) {
+            KLOG(Verbose) << "Identify namespace " << nsid << " is inactive";
+            return 0;
+        }
+        int64_t start = MonotonicNanoseconds();
+        if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Namespace 1"]);
+        Json::Value& parameters = info["nvme"]["parameters"];
+        Context context{buffer, size, ver, highestVersion, parameters, "Namespace 1"};
+        DecodeRows(context, kNamespaceRows);
+        uint64_t blockSize = DecodeLbaFormats(buffer, size, parameters);
+        if (blockSize != 0) {
+            uint64_t bytes = blockSize * Le(buffer, size, 0, 8);
+            double value = static_cast<double>(bytes);
+            AddParameter(parameters, "Namespace 1 Size", FixedText(value / 1000 / 1000 / 1000, 0) + " GB");
+            AddParameter(parameters, "Namespace 1 Size in GiB", FixedText(value / 1024 / 1024 / 1024, 1) + " GiB");
+        }
+        KLOG(Verbose) << "Identify namespace " << nsid << " binary data converted to JSON in " << ElapsedText(start, 3);
+        return 0;
+    } catch (const std::exception& e) {
+        KLOG(Error) << "Failed identify namespace: " << e.what();
+    } catch (...) {
+        KLOG(Error) << "Failed identify namespace: Unknown exception";
+    }
+    return 1;
+}
+
+}  // namespace kavo

@@ -1,0 +1,113 @@
+// Host information on Linux: names, date, power source, the power settings
+// that play the role of a power plan, and the NVMe controllers in sysfs.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "base/kavo_errors.h"
+#include "base/kavo_log.h"
+#include "base/kavo_text.h"
+#include "host/device_tree.h"
+#include "host/host_linux.h"
+#include "host/system_info.h"
+
+namespace kavo::linux_host {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string ReadLine(const fs::path& path) { return ReadFirstLine(path.string()); }
+
+}  // namespace
+
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    if (file) std::getline(file, line);
+    return Trim(line);
+}
+
+std::vector<std::string> NvmeControllers(const std::string& root) {
+    std::vector<std::string> drives;
+    std::error_code error;
+    fs::directory_iterator it(fs::path(root) / "sys/class/nvme", error), end;
+    if (error) return drives;
+    for (; it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.compare(0, 4, "nvme") == 0 && IsNumber(name.substr(4))) drives.push_back(name.substr(4));
+    }
+    std::sort(drives.begin(), drives.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    return drives;
+}
+
+std::string PowerSource(const std::string& root) {
+    std::error_code error;
+    fs::directory_iterator it(fs::path(root) / "sys/class/power_supply", error), end;
+    if (error) return "Unknown";
+    bool mainsSeen = false, mainsOnline = false, batteryDischarging = false;
+    for (; it != end; it.increment(error)) {
+        std::string type = ReadLine(it->path() / "type");
+        if (type == "Mains" || type == "USB") {
+            mainsSeen = true;
+            if (ReadLine(it->path() / "online") == "1") mainsOnline = true;
+        } else if (type == "Battery" && ReadLine(it->path() / "status") == "Discharging") {
+            batteryDischarging = true;
+        }
+    }
+    if (mainsOnline) return "AC";
+    if (batteryDischarging || mainsSeen) return "Battery";
+    return "Unknown";
+}
+
+void LinuxPower(const std::string& root, Json::Value& system) {
+    // What Linux offers in place of a power plan: the NVMe driver's
+    // autonomous power state latency limit and the PCIe ASPM policy.
+    std::string latency = ReadLine(fs::path(root) / "sys/module/nvme_core/parameters/default_ps_max_latency_us");
+    std::string aspm = ReadLine(fs::path(root) / "sys/module/pcie_aspm/parameters/policy");
+    Json::Value power(Json::objectValue);
+    if (!latency.empty()) power["nvme default_ps_max_latency_us"] = latency;
+    if (!aspm.empty()) power["pcie aspm policy"] = aspm;
+    system["linux power"] = power;
+}
+
+}  // namespace kavo::linux_host
+
+namespace kavo {
+
+int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
+    KLOG(Verbose) << "Getting system info";
+    int64_t start = MonotonicNanoseconds();
+    Json::Value& system = info["_metadata"]["system"];
+    char host[1024] = {};
+    system["hostname"] = gethostname(host, sizeof host - 1) == 0 ? host : "";
+    struct passwd* user = getpwuid(geteuid());
+    system["username"] = user != nullptr && user->pw_name != nullptr ? user->pw_name : "";
+    info["_metadata"]["date"] = CurrentTimeText();
+    KLOG(Debug) << "Date:              " << info["_metadata"]["date"].asString();
+    KLOG(Debug) << "Hostname:          " << system["hostname"].asString();
+    KLOG(Debug) << "User:              " << system["username"].asString();
+    system["power source"] = linux_host::PowerSource("/");
+    linux_host::LinuxPower("/", system);
+    if (extended) {
+        system["Device Tree"] = linux_host::DeviceTree("/");
+        linux_host::HostInventory("/", system);
+        // The drive's controller sits under its PCI function in the tree.
+        Json::Value path(Json::arrayValue);
+        FindDriveInDeviceTree(system["Device Tree"], "nvme" + drive, Json::Value(Json::objectValue),
+                              info["nvme"]["parameters"], path);
+    }
+    KLOG(Debug) << "System info read in " << ElapsedText(start, 3);
+    return 0;
+}
+
+}  // namespace kavo
+
+std::vector<std::string> GetNvmeDriveList() { return kavo::linux_host::NvmeControllers("/"); }

@@ -1,0 +1,179 @@
+// Compare of a sample with a reference info document: static values must
+// stay equal, wear counters may only grow.
+#include <set>
+
+#include "base/kavo_errors.h"
+#include "base/kavo_log.h"
+#include "info/nvme_info.h"
+#include "base/kavo_text.h"
+
+namespace kavo {
+namespace {
+
+// A signed 128-bit integer from its text: optional "-", decimal digits, "0x"
+// hexadecimal or a leading "0" for octal. False when the text is not wholly
+// such a number.
+bool ParseInt128(const std::string& text, int128& value) {
+    if (text.empty()) return false;
+    try {
+        value = int128(text);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseWholeDouble(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double parsed = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return false;
+    value = parsed;
+    return true;
+}
+
+Json::Value MismatchEntry(const Json::Value& current, const Json::Value& compareValue, const std::string& type,
+                          const std::string& delta, const std::string& message) {
+    Json::Value entry(Json::objectValue);
+    entry["name"] = current["name"];
+    entry["value"] = current["value"];
+    entry["compare_value"] = compareValue;
+    entry["compare_type"] = type;
+    entry["delta"] = delta;
+    entry["message"] = message;
+    return entry;
+}
+
+std::string Text(const Json::Value& value) { return value.isString() ? value.asString() : ""; }
+
+}  // namespace
+
+std::string CompareType(const std::string& setting, const std::string& name, const std::string& source, bool sameDrive) {
+    static const std::set<std::string> kAlwaysIgnored = {"Host Memory Descriptor List Address (HMDLAL)",
+                                                         "Host Memory Descriptor List Address (HMDLAU)",
+                                                         "Timestamp", "Timestamp Decoded",
+                                                         "Namespace 1 Utilization (NUSE)", "Highest Version Detected"};
+    static const std::set<std::string> kIgnoredSources = {"Log Page 1", "Log Page 4", "Log Page 5", "Log Page 6",
+                                                          "Get Feature 02h"};
+    static const std::set<std::string> kWarningFlags = {
+        "Critical Warnings", "Available Space Below Threshold", "Temperature Over/Under Threshold", "Reliability Degraded",
+        "Media in Read Only", "Volatile Backup Failed", "Persistent Memory Unreliable", "EG Critical Warnings",
+        "EG Available Space Below Threshold", "EG Reliability Degraded", "EG in Read Only"};
+    if (name == "Host Timestamp" || name == "Host Timestamp Decoded") return "ignore";
+    if (setting == "all") return "exact";
+    if (kAlwaysIgnored.count(name)) return "ignore";
+    if (kIgnoredSources.count(source)) return "ignore";
+    if (setting == "firmware" && name == "Firmware Revision (FR)") return "ignore";
+    if (setting == "firmware" && source == "Log Page 3") return "ignore";
+    if (source != "Log Page 2") return "exact";
+    if (name == "Composite Temperature" || name.compare(0, 18, "Temperature Sensor") == 0) return "ignore";
+    if (kWarningFlags.count(name)) return "exact";
+    return sameDrive ? "counter" : "ignore";
+}
+
+bool CounterNotDecreased(const std::string& current, const std::string& reference) {
+    if (current == reference) return true;
+    auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
+    auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
+    if (currentUnit != referenceUnit) return false;
+    int128 currentInt, referenceInt;
+    if (ParseInt128(currentNumber, currentInt) && ParseInt128(referenceNumber, referenceInt))
+        return currentInt >= referenceInt;
+    double currentDouble = 0, referenceDouble = 0;
+    if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))
+        return currentDouble >= referenceDouble;
+    throw std::runtime_error("Counter values are not numbers: '" + current + "' and compare value '" + reference + "'");
+}
+
+std::string ValueDelta(const std::string& current, const std::string& reference) {
+    auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
+    auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
+    if (currentUnit != referenceUnit) return "Mismatch";
+    int128 currentInt, referenceInt;
+    if (ParseInt128(currentNumber, currentInt) && ParseInt128(referenceNumber, referenceInt)) {
+        // The difference of two 128-bit values can overflow; such deltas are
+        // not shown as numbers.
+        if ((referenceInt < 0 && currentInt > std::numeric_limits<int128>::max() + referenceInt) ||
+            (referenceInt > 0 && currentInt < std::numeric_limits<int128>::min() + referenceInt))
+            return "Mismatch";
+        return SignedGroupedDecimal128(currentInt - referenceInt);
+    }
+    double currentDouble = 0, referenceDouble = 0;
+    if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))
+        return GroupedDouble3(currentDouble - referenceDouble);
+    return "Mismatch";
+}
+
+bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting) {
+    try {
+        KLOG(Verbose) << "CompareNvmeInfo started...";
+        int64_t start = MonotonicNanoseconds();
+        current["compare mismatches"] = Json::Value(Json::arrayValue);
+        current["all mismatches"] = Json::Value(Json::arrayValue);
+        current["static mismatches"] = 0;
+        current["counter mismatches"] = 0;
+        const Json::Value& referenceParameters = reference["nvme"]["parameters"];
+        Json::Value& parameters = current["nvme"]["parameters"];
+        // Looked up read-only: a lookup through `parameters` would insert a null record.
+        const Json::Value& currentSerial = static_cast<const Json::Value&>(parameters)["Serial Number (SN)"];
+        const Json::Value& referenceSerial = referenceParameters["Serial Number (SN)"];
+        bool sameDrive = !(currentSerial.isObject() && referenceSerial.isObject() &&
+                           currentSerial["value"] != referenceSerial["value"]);
+        KLOG(Debug) << (sameDrive ? " Comparing against the same drive" : " Comparing against different drives");
+        int failures = 0, staticMismatches = 0, counterMismatches = 0;
+        for (const std::string& name : parameters.getMemberNames()) {
+            Json::Value& record = parameters[name];
+            std::string type = CompareType(setting, Text(record["name"]), Text(record["source"]), sameDrive);
+            const Json::Value& other = referenceParameters.isObject() ? referenceParameters[name] : Json::Value::nullSingleton();
+            if (!other.isObject()) {
+                record["compare type"] = "missing";
+                std::string message = "'" + name + "' parameter missing in compare file";
+                Json::Value entry = MismatchEntry(record, "", type, "Compare value missing", message);
+                current["all mismatches"].append(entry);
+                if (type != "ignore") {
+                    current["compare mismatches"].append(entry);
+                    ++failures;
+                    KLOG(Error) << "Compare fail: " << message;
+                }
+                continue;
+            }
+            record["compare type"] = type;
+            const Json::Value& compareValue = other["value"];
+            std::string value = Text(record["value"]), compareText = Text(compareValue);
+            bool differs = compareValue != record["value"];
+            if (!differs) continue;
+            std::string delta = ValueDelta(value, compareText);
+            std::string message = "'" + name + "' value '" + value + "' does not match compare value '" + compareText + "'";
+            current["all mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
+            if (type == "exact") {
+                ++staticMismatches;
+                ++failures;
+                current["compare mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
+                KLOG(Error) << "Compare fail: " << message;
+            } else if (type == "counter") {
+                bool grew = false;
+                try {
+                    grew = CounterNotDecreased(value, compareText);
+                } catch (const std::exception& e) {
+                    throw std::runtime_error("Compare of '" + name + "' failed: " + e.what());
+                }
+                if (!grew) {
+                    ++counterMismatches;
+                    ++failures;
+                    std::string less = "'" + name + "' value '" + value + "' is less than compare value '" + compareText + "'";
+                    current["compare mismatches"].append(MismatchEntry(record, compareValue, type, delta, less));
+                    KLOG(Error) << "Compare fail: " << less;
+                }
+            }
+        }
+        current["static mismatches"] = staticMismatches;
+        current["counter mismatches"] = counterMismatches;
+        KLOG(Debug) << "Compare Nvme Information completed in " << ElapsedText(start, 3) << " with " << failures
+                    << " mismatches";
+        return failures == 0;
+    } catch (...) {
+        RethrowWithLocation("kavo::CompareNvmeInfo", "kavo_nvme", __LINE__);
+    }
+}
+
+}  // namespace kavo

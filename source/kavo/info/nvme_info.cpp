@@ -1,0 +1,227 @@
+// One sample of a drive: the commands the settings ask for, the calculated
+// parameters, the health and temperature grades, the description and the
+// command result.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+
+#include "decode/decode_table.h"
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_log.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "base/kavo_text.h"
+#include "decode/parameters.h"
+
+namespace kavo {
+namespace {
+
+using decode::Le;
+
+std::string ParameterValue(const Json::Value& parameters, const char* name) {
+    const Json::Value& record = parameters[name];
+    return record.isObject() && record["value"].isString() ? record["value"].asString() : "";
+}
+
+bool HasParameter(const Json::Value& parameters, const char* name) { return parameters.isMember(name); }
+
+// The leading decimal integer of a value cut at its first blank; absent or
+// unreadable values count as 0.
+int WholeNumber(const Json::Value& parameters, const char* name) {
+    std::string value = ParameterValue(parameters, name);
+    value = value.substr(0, value.find(' '));
+    int64_t number = 0;
+    if (!TryParseInt64(value, number)) return 0;
+    return static_cast<int>(std::clamp<int64_t>(number, INT32_MIN, INT32_MAX));
+}
+
+uint128 MediaErrors(const Json::Value& parameters) {
+    std::string digits;
+    for (char c : Trim(ParameterValue(parameters, "Media and Data Integrity Errors")))
+        if (c != ',') digits += c;
+    try {
+        return digits.empty() ? uint128(0) : uint128(digits);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+std::string HealthStatus(const Json::Value& p) {
+    uint128 mediaErrors = MediaErrors(p);
+    if (WholeNumber(p, "Percentage Used") >= 100 || WholeNumber(p, "Available Spare") < 1 || mediaErrors > 10 ||
+        ParameterValue(p, "Critical Warnings") != "No")
+        return "CRITICAL";
+    if (WholeNumber(p, "Percentage Used") >= 90 || WholeNumber(p, "Available Spare") < 10 || mediaErrors > 0)
+        return "SUSPECT";
+    return "GOOD";
+}
+
+std::string TemperatureStatus(const Json::Value& p) {
+    if (WholeNumber(p, "Critical Composite Temperature Time") > 0) return "CRITICAL";
+    if (WholeNumber(p, "Thermal Management Temperature 1 Time") > 0 ||
+        WholeNumber(p, "Thermal Management Temperature 2 Time") > 0 ||
+        WholeNumber(p, "Warning Composite Temperature Time") > 0)
+        return "SUSPECT";
+    return "GOOD";
+}
+
+std::string Description(const uint8_t* identify, const std::string& drive, const std::string& sizeText) {
+    std::string vendor = LookupVendorName(Hex16(static_cast<uint16_t>(Le(identify, 4096, 2, 2))));
+    return DriveDescription(drive, vendor, std::string(reinterpret_cast<const char*>(identify + 24), 40), sizeText);
+}
+
+void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {
+    auto text = [&](const char* key) {
+        const Json::Value& value = plan[key];
+        if (value.isString()) return value.asString();
+        if (value.isIntegral()) return value.isUInt64() ? std::to_string(value.asUInt64()) : std::to_string(value.asInt64());
+        return value.isNull() ? std::string() : value.toStyledString();
+    };
+    auto aspm = [&](const char* key) {
+        std::string value = text(key);
+        if (value == "0") return std::string("Disabled");
+        if (value == "1") return std::string("Attempt L0s");
+        if (value == "2") return std::string("Attempt L1");
+        return std::string("Unknown");
+    };
+    AddParameter(parameters, "Windows Power Plan", text("name"));
+    AddParameter(parameters, "Windows Power NVMe Timeout 1 (DC)", text("dc primary timeout") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Timeout 1 (AC)", text("ac primary timeout") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Latency 1 (DC)", text("dc primary latency") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Latency 1 (AC)", text("ac primary latency") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Timeout 2 (DC)", text("dc secondary timeout") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Timeout 2 (AC)", text("ac secondary timeout") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Latency 2 (DC)", text("dc secondary latency") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Latency 2 (AC)", text("ac secondary latency") + " mS");
+    AddParameter(parameters, "Windows Power NOPPME (DC)", text("dc noppme") == "1" ? "Supported" : "Not Supported");
+    AddParameter(parameters, "Windows Power NOPPME (AC)", text("ac noppme") == "1" ? "Supported" : "Not Supported");
+    AddParameter(parameters, "Windows Power ASPM (DC)", aspm("dc aspm"));
+    AddParameter(parameters, "Windows Power ASPM (AC)", aspm("ac aspm"));
+}
+
+void CommandResult(Json::Value& info) {
+    std::string failed;
+    for (const Json::Value& record : info["_metadata"]["commands"]) {
+        bool allowed = record["allowed"].isBool() && record["allowed"].asBool();
+        if (record["return code"].asInt() != 0 && !allowed)
+            failed += (failed.empty() ? "" : ", ") + record["admin command"].asString();
+    }
+    info["_metadata"]["result"] = failed.empty() ? "PASS" : "FAIL";
+    info["_metadata"]["read status"] = failed.empty() ? "All commands passed" : failed + " failed";
+}
+
+}  // namespace
+
+bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
+                 Json::Value& info) {
+    try {
+        KLOG(Verbose) << "GetNvmeInfo started...";
+        int64_t start = MonotonicNanoseconds();
+        bool logHex = JsonBool(settings, "log hex data");
+        bool identifyEmpty = std::all_of(identifyBuffer, identifyBuffer + 4096, [](uint8_t b) { return b == 0; });
+        uint32_t highest = 0;
+        int failures = 0;
+
+        info["_metadata"]["file type"] = "nvme info";
+        info["nvme"]["health status"] = "Unknown";
+        info["nvme"]["temp status"] = "Unknown";
+        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
+        Json::Value& parameters = info["nvme"]["parameters"];
+        if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
+
+        bool readController = JsonBool(settings, "read identify controller");
+        std::array<uint8_t, 4096> local{};
+        if (readController) failures += GetIdentifyController(handle, local.data(), info, logHex, highest, runCommands);
+        if (identifyEmpty) {
+            if (readController) std::memcpy(identifyBuffer, local.data(), local.size());
+            else failures += IdentifyController(handle, identifyBuffer, info["_metadata"]["commands"], runCommands);
+        }
+        const uint8_t* id = identifyBuffer;
+        uint32_t ver = static_cast<uint32_t>(Le(id, 4096, 80, 4));
+        if (highest == 0) highest = ver;
+
+        std::string sizeText;
+        if (JsonBool(settings, "read identify namespace")) {
+            uint64_t nn = Le(id, 4096, 516, 4);
+            uint64_t total = 0;
+            std::array<uint8_t, 4096> ns{};
+            for (uint64_t nsid = 1; nsid <= nn; ++nsid) {
+                ns.fill(0);
+                failures += GetIdentifyNamespace(handle, ns.data(), static_cast<uint32_t>(nsid), info, logHex, ver, highest,
+                                                 runCommands);
+                unsigned lbads = ns[128 + 4 * (ns[26] & 0xF) + 2];
+                uint64_t nsze = Le(ns.data(), ns.size(), 0, 8);
+                if (lbads < 64) total += nsze << lbads;
+            }
+            std::string gb = FixedText(static_cast<double>(total) / 1000000000.0, 0);
+            AddParameter(parameters, "Size", gb + " GB");
+            sizeText = gb + "GB";
+            AddParameter(parameters, "Size in GiB", FixedText(static_cast<double>(total) / 1073741824.0, 1) + " GiB");
+        }
+
+        uint32_t oaes = static_cast<uint32_t>(Le(id, 4096, 92, 4));
+        uint8_t lpa = id[261];
+        uint32_t oacs = static_cast<uint32_t>(Le(id, 4096, 256, 2));
+        failures += GetLogPage(0x01, (uint32_t(id[262]) + 1) * 64, handle, info, runCommands, settings, id);
+        failures += GetLogPage(0x02, 512, handle, info, runCommands, settings, id);
+        failures += GetLogPage(0x03, 512, handle, info, runCommands, settings, id);
+        if (oaes & 0x100) failures += GetLogPage(0x04, 4096, handle, info, runCommands, settings, id);
+        if (lpa & 0x02) failures += GetLogPage(0x05, 4096, handle, info, runCommands, settings, id);
+        if (oacs & 0x10) failures += GetLogPage(0x06, 564, handle, info, runCommands, settings, id);
+        if (lpa & 0x08) {
+            for (uint8_t page : {uint8_t(0x07), uint8_t(0x08)}) {
+                char key[32];
+                std::snprintf(key, sizeof key, "read log page %02Xh", page);
+                if (!JsonBool(settings, key)) continue;
+                std::array<uint8_t, 512> header{};
+                if (ReadLogPage(page, 512, handle, header.data(), info["_metadata"]["commands"], runCommands) != 0) continue;
+                HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);
+                uint32_t lastBlock = static_cast<uint32_t>(Le(header.data(), header.size(), 12, 2));
+                failures += GetLogPage(page, lastBlock * 512, handle, info, runCommands, settings, id);
+            }
+        }
+
+        failures += GetFeature01(handle, info, runCommands, settings);
+        failures += GetFeature02(handle, info, runCommands, settings);
+        failures += GetFeature04(handle, info, runCommands, settings, id);
+        failures += GetFeature05(handle, info, runCommands, settings);
+        failures += GetFeature06(handle, info, runCommands, settings, id);
+        failures += GetFeature08(handle, info, runCommands, settings);
+        failures += GetFeature0A(handle, info, runCommands, settings);
+        failures += GetFeature0B(handle, info, runCommands, settings, id);
+        failures += GetFeature0C(handle, info, runCommands, settings, id);
+        failures += GetFeature0D(handle, info, runCommands, settings, id);
+        failures += GetFeature0E(handle, info, runCommands, settings, id);
+        failures += GetFeature0F(handle, info, runCommands, settings, id);
+        failures += GetFeature10(handle, info, runCommands, settings, id);
+        failures += GetFeature11(handle, info, runCommands, settings, id);
+
+        highest = std::max(highest, DocumentHighestVersion(info));
+        AddParameter(parameters, "Highest Version Detected", VersionText(highest));
+        AddParameter(parameters, "OS Location", JsonText(settings["common"], "nvme path"));
+
+        uint64_t now = WallClockMilliseconds();
+        AddParameter(parameters, "Host Timestamp", GroupedDecimal64(now) + " mS");
+        AddParameter(parameters, "Host Timestamp Decoded", TimestampText(now));
+        const Json::Value& system = static_cast<const Json::Value&>(info)["_metadata"]["system"];
+        AddParameter(parameters, "Host Power Source", JsonText(system, "power source"));
+        if (system.isObject() && system.isMember("powerplan")) AddPowerPlan(system["powerplan"], parameters);
+
+        // Grades need the SMART / health values; without them both stay
+        // "Unknown" rather than guessing.
+        if (JsonBool(settings, "read log page 02h") && HasParameter(parameters, "Critical Warnings")) {
+            info["nvme"]["health status"] = HealthStatus(parameters);
+            info["nvme"]["temp status"] = TemperatureStatus(parameters);
+        }
+        info["nvme"]["description"] = Description(id, JsonText(settings["common"], "drive"), sizeText);
+        CommandResult(info);
+        KLOG(Debug) << "Get Nvme Information completed in " << ElapsedText(start, 3);
+        return failures == 0;
+    } catch (...) {
+        RethrowWithLocation("kavo::GetNvmeInfo", "kavo_nvme", __LINE__);
+    }
+}
+
+}  // namespace kavo

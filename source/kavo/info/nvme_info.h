@@ -1,0 +1,26 @@
+#pragma once
+// Sample operations on info documents: collecting one sample of a drive,
+// comparing it with a reference and checking it against rules.
+#include <cstdint>
+#include <string>
+
+#include <json/value.h>
+
+#include "transport/nvme_admin_command.h"
+
+namespace kavo {
+
+// One sample of the drive into `info`; true when every command succeeded.
+bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
+                 Json::Value& info);
+
+// Compare and rules.
+std::string CompareType(const std::string& setting, const std::string& name, const std::string& source, bool sameDrive);
+bool CounterNotDecreased(const std::string& current, const std::string& reference);
+std::string ValueDelta(const std::string& current, const std::string& reference);
+bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting);
+bool VerifyNvmeInfo(Json::Value& info, const Json::Value& rules);
+bool CheckRule(const std::string& name, const std::string& op, const std::string& limit, const std::string& value,
+               std::string& message);
+
+}  // namespace kavo

@@ -1,0 +1,153 @@
+// Renderings, parsers, hex dumps and time texts.
+#include <gtest/gtest.h>
+
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+#include "base/kavo_text.h"
+
+using namespace kavo;
+
+TEST(GroupedRenderings, GroupThousandsAndKeepSigns) {
+    EXPECT_EQ(GroupedDecimal64(0), "0");
+    EXPECT_EQ(GroupedDecimal64(999), "999");
+    EXPECT_EQ(GroupedDecimal64(1000), "1,000");
+    EXPECT_EQ(GroupedDecimal64(18446744073709551615ull), "18,446,744,073,709,551,615");
+    EXPECT_EQ(SignedGroupedDecimal128(int128(-1000)), "-1,000");
+    EXPECT_EQ(SignedGroupedDecimal128(int128(-100)), "-100");
+    EXPECT_EQ(SignedGroupedDecimal128(int128(-123456)), "-123,456");
+    EXPECT_EQ(GroupedDecimal128(U128FromHalves(0, 1)), "18,446,744,073,709,551,616");
+}
+
+TEST(GroupedRenderings, DoublesAreCutNotRounded) {
+    EXPECT_EQ(GroupedDouble3(-123.4567), "-123.456");
+    EXPECT_EQ(GroupedDouble3(1234.5), "1,234.500");
+    EXPECT_EQ(GroupedDouble3(0.0005), "0.000");
+    EXPECT_EQ(GroupedDouble3(-1234.5), "-1,234.500");
+    EXPECT_EQ(GroupedFixed3(quad(1953125000) * 512 / 1000 / 1000), "1,000,000.000");
+    EXPECT_EQ(GroupedFixed3(quad(1) * 512 / 1000 / 1000), "0.001");
+}
+
+TEST(HexRenderings, FixedDigitsAndDashedBytes) {
+    EXPECT_EQ(Hex16(0xABC), "0x0ABC");
+    EXPECT_EQ(Hex16(0x144D), "0x144D");
+    EXPECT_EQ(VersionText(0x00010400), "1.4.0");
+    EXPECT_EQ(VersionText(0x00020000), "2.0.0");
+    EXPECT_EQ(VersionText(0x00010201), "1.2.1");
+    const uint8_t oui[] = {0x44, 0x1B, 0x00};
+    EXPECT_EQ(DashedHex3Reversed(oui), "00-1b-44");
+    uint8_t bytes[16];
+    for (int i = 0; i < 16; ++i) bytes[i] = static_cast<uint8_t>(i * 0x11);
+    EXPECT_EQ(DashedHex16(bytes), "0011223344556677-8899aa-bbccddeeff");
+    EXPECT_EQ(DashedHex16After3(bytes), "001122-33445566778899aabbccddeeff");
+    EXPECT_EQ(DashedHex8(bytes), "001122-3344556677");
+}
+
+TEST(HexDumpLines, LayoutPrintableColumnAndPartialLine) {
+    uint8_t bytes[17];
+    for (int i = 0; i < 16; ++i) bytes[i] = static_cast<uint8_t>(0x41 + i);
+    bytes[16] = 0x80;
+    Json::Value dump;
+    HexDump(bytes, 17, dump);
+    ASSERT_EQ(dump.size(), 2u);
+    EXPECT_EQ(dump[0].asString(),
+              "0x0000  |  41 42 43 44 45 46 47 48  |  49 4A 4B 4C 4D 4E 4F 50        A B C D E F G H  |  I J K L M N O P");
+    EXPECT_EQ(dump[1].asString(),
+              "0x0010  |  80 .. .. .. .. .. .. ..  |  .. .. .. .. .. .. .. ..        . . . . . . . .  |  . . . . . . . .");
+    EXPECT_EQ(dump[0].asString().size(), 105u);
+    HexDump(bytes, 0, dump);
+    EXPECT_TRUE(dump.isArray());
+    EXPECT_EQ(dump.size(), 0u);
+}
+
+TEST(DurationTexts, RangesAndParentheses) {
+    EXPECT_EQ(DurationText(12.3456, 3), "12.346 Milliseconds");
+    EXPECT_EQ(DurationText(1500, 3), "1.500 Seconds (1.500)");
+    EXPECT_EQ(DurationText(75500, 3), "1.258 Minutes (1:15.500)");
+    EXPECT_EQ(DurationText(3723004, 3), "1.034 Hours (1:02:03.004)");
+    EXPECT_EQ(DurationText(999.9996, 3), "1000.000 Milliseconds");
+    EXPECT_EQ(DurationText(60000, 2), "1.00 Minutes (1:00.000)");
+    EXPECT_EQ(DurationText(90061000, 3), "25.017 Hours (25:01:01.000)");
+}
+
+TEST(TimestampTexts, LocalDateTimeWithMilliseconds) {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC");
+    _tzset();
+#else
+    setenv("TZ", "UTC", 1);
+    tzset();
+#endif
+    EXPECT_EQ(TimestampText(1658422704123ull), "2022-07-21 16:58:24.123");
+    EXPECT_EQ(TimestampText(0), "1970-01-01 00:00:00.000");
+}
+
+TEST(NumberParsing, CommasSignsHexAndFailures) {
+    double d = 0;
+    EXPECT_TRUE(TryParseDouble("  1,024.5 GB", d));
+    EXPECT_DOUBLE_EQ(d, 1024.5);
+    EXPECT_FALSE(TryParseDouble("N/A", d));
+    EXPECT_FALSE(TryParseDouble("AB12345", d));
+    EXPECT_TRUE(TryParseDouble("0x1F", d));
+    EXPECT_DOUBLE_EQ(d, 31);
+    EXPECT_FALSE(TryParseDouble("1e999", d));
+    int64_t i = 0;
+    EXPECT_TRUE(TryParseInt64("12abc", i));
+    EXPECT_EQ(i, 12);
+    EXPECT_FALSE(TryParseInt64("", i));
+    EXPECT_FALSE(TryParseInt64("99999999999999999999", i));
+}
+
+TEST(NumberParsing, SplitValueAndUnit) {
+    using P = std::pair<std::string, std::string>;
+    EXPECT_EQ(SplitValueAndUnit("1,234 mS"), P("1234", "mS"));
+    EXPECT_EQ(SplitValueAndUnit("35 C"), P("35", "C"));
+    EXPECT_EQ(SplitValueAndUnit("512 GB (476.9 GiB)"), P("512", "GB"));
+    EXPECT_EQ(SplitValueAndUnit("0x1F (31)"), P("0x1F", ""));
+    EXPECT_EQ(SplitValueAndUnit("Supported"), P("Supported", ""));
+    EXPECT_EQ(SplitValueAndUnit(""), P("", ""));
+}
+
+TEST(JsonFiles, ArrayKeptAsTextIsWrittenInItsPlace) {
+    std::string path = "quellix-array-text-test.json";
+    Json::Value document;
+    document["_cmd"]["result"] = "PASS";
+    document["command times"] = Json::Value(Json::arrayValue);
+    document["read details"]["sample"].append("a");
+    JsonArrayText array;
+    WriteJsonFile(path, document, "command times", array);
+    Json::Value read;
+    ReadJsonFile(path, read);
+    EXPECT_EQ(read, document);
+    Json::Value expected = document;
+    for (int i = 0; i < 3; ++i) {
+        Json::Value record;
+        record["admin command"] = "Get Log Page 0x0" + std::to_string(i);
+        record["time in ms"] = 0.5 * i;
+        record["nested"]["list"].append(i);
+        array.Append(record);
+        expected["command times"].append(record);
+    }
+    WriteJsonFile(path, document, "command times", array);
+    ReadJsonFile(path, read);
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(document["command times"].size(), 0u) << "the document is left as it was";
+    std::remove(path.c_str());
+}
+
+#ifndef _WIN32
+TEST(JsonFiles, AFullDiskIsAnErrorNotASilentlyShortFile) {
+    Json::Value document;
+    document["samples"] = Json::Value(Json::arrayValue);
+    for (int i = 0; i < 1000; ++i) document["samples"].append("a sample record that takes some room");
+    try {
+        WriteJsonFile("/dev/full", document);
+        FAIL() << "writing to a full device must fail";
+    } catch (const KavoError& e) {
+        EXPECT_STREQ(e.what(), "Could not write JSON data to file '/dev/full'");
+    }
+    EXPECT_THROW(WriteJsonFile("/nonexistent-dir/x.json", document), KavoError);
+    Json::Value read;
+    EXPECT_THROW(ReadJsonFile("/nonexistent-dir/x.json", read), KavoError);
+    EXPECT_THROW(ParseJsonText("{", read), KavoError);
+}
+#endif

@@ -1,0 +1,246 @@
+// Identify Controller, power states and Identify Namespace, from structures
+// built byte by byte at the NVMe field offsets.
+#include <gtest/gtest.h>
+
+#include "fake_drive.h"
+#include "decode/decoders.h"
+#include "info/nvme_info.h"
+#include "decode/parameters.h"
+
+using namespace kavo;
+using test::Put;
+using test::PutText;
+
+namespace {
+
+std::vector<uint8_t> Controller(uint32_t ver) {
+    std::vector<uint8_t> c(4096, 0);
+    Put(c, 0, 0x144D, 2);
+    Put(c, 2, 0x1B96, 2);
+    PutText(c, 4, "S4EWNX0R123456", 20);
+    PutText(c, 24, "Samsung SSD 970 EVO 500GB", 40);
+    PutText(c, 64, "2B2QEXE7", 8);
+    Put(c, 80, ver, 4);
+    Put(c, 516, 1, 4);
+    return c;
+}
+
+class IdentifyTest : public ::testing::Test {
+protected:
+    void SetUp() override { ExpandParameterNames(); }
+
+    int Decode(const std::vector<uint8_t>& data) {
+        drive.SetIdentifyController(data);
+        info = Json::Value();
+        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
+        highest = 0;
+        return GetIdentifyController(drive, buffer.data(), info, false, highest, run);
+    }
+    std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
+    bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
+
+    test::FakeDrive drive;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(4096);
+    Json::Value info, run = Json::Value(Json::arrayValue);
+    uint32_t highest = 0;
+};
+
+}  // namespace
+
+TEST_F(IdentifyTest, RefusesVersionsBelow121) {
+    EXPECT_EQ(Decode(Controller(0x00010200)), 1);
+    EXPECT_EQ(highest, 0x00010200u);
+    EXPECT_FALSE(info["nvme"].isMember("parameters"));
+    EXPECT_EQ(info["_metadata"]["commands"].size(), 1u);
+}
+
+TEST_F(IdentifyTest, GatesOn121And13And14Controllers) {
+    EXPECT_EQ(Decode(Controller(0x00010201)), 0);
+    EXPECT_EQ(highest, 0x00010201u);
+    EXPECT_TRUE(Has("Abort Command Limit (ACL)"));
+    EXPECT_FALSE(Has("NVM Sets"));
+    EXPECT_FALSE(Has("Device Self-test Command"));
+    EXPECT_FALSE(Has("Controller Type (CNTRLTYPE)"));
+
+    auto c13 = Controller(0x00010300);
+    Put(c13, 96, 0x4, 4);  // CTRATT bit 2: NVM sets
+    EXPECT_EQ(Decode(c13), 0);
+    EXPECT_EQ(Value("NVM Sets"), "Supported");
+    EXPECT_FALSE(Has("Endurance Groups"));
+    EXPECT_TRUE(Has("Device Self-test Command"));
+    EXPECT_EQ(highest, 0x00010400u);
+
+    auto c14 = Controller(0x00010400);
+    EXPECT_EQ(Decode(c14), 0);
+    EXPECT_EQ(Value("Endurance Groups"), "Not Supported");
+    EXPECT_EQ(Value("Controller Type (CNTRLTYPE)"), "Not Reported");
+    EXPECT_EQ(Value("ANA Transition Time (ANATT)"), "Not Supported");
+    EXPECT_FALSE(Has("Extended Device Self-test Time (EDSTT)"));  // gate passes, OACS bit 4 clear
+    EXPECT_FALSE(Has("Persistent Event Log Size (PELS)"));
+}
+
+TEST_F(IdentifyTest, Renderings) {
+    auto c = Controller(0x00010400);
+    c[72] = 5;                   // RAB
+    c[73] = 0x38, c[74] = 0x25;  // IEEE
+    c[77] = 0;                   // MDTS
+    Put(c, 84, 1500000, 4);      // RTD3R
+    Put(c, 266, 358, 2);         // WCTEMP
+    Put(c, 268, 0, 2);           // CCTEMP
+    Put(c, 270, 3, 2);           // MTFA
+    Put(c, 272, 0, 4);           // HMPRE
+    Put(c, 276, 100, 4);         // HMMIN
+    Put(c, 312, 0x00FF0002, 4);  // RPMBS: 2 units, total size 256
+    Put(c, 526, 0xFFFF, 2);      // AWUN
+    Put(c, 528, 7, 2);           // AWUPF
+    Put(c, 256, 0x0018, 2);      // OACS: namespace management, self-test
+    Put(c, 316, 30, 2);          // EDSTT
+    Put(c, 280, 1, 8), Put(c, 288, 1, 8);  // TNVMCAP above 2^64
+    Put(c, 128, 5, 2);           // CRDT1
+    for (int i = 0; i < 16; ++i) c[112 + i] = static_cast<uint8_t>(i);
+    PutText(c, 768, "nqn.test", 256, '\0');
+    EXPECT_EQ(Decode(c), 0);
+    EXPECT_EQ(Value("Controller Vendor"), "Samsung");
+    EXPECT_EQ(Value("Subsystem Vendor"), "Western Digital");
+    EXPECT_EQ(Value("PCI Vendor ID (VID)"), "0x144D");
+    EXPECT_EQ(Value("Serial Number (SN)"), "S4EWNX0R123456      ");
+    EXPECT_EQ(Value("Recommended Arbitration Burst (RAB)"), "5 (2^5=32)");
+    EXPECT_EQ(Value("IEEE OUI Identifier (IEEE)"), "00-25-38");
+    EXPECT_EQ(Value("Maximum Data Transfer Size (MDTS)"), "Unrestricted");
+    EXPECT_EQ(Value("Version (VER)"), "1.4.0");
+    EXPECT_EQ(Value("RTD3 Resume Latency (RTD3R)"), "1,500,000 uS (1.500 sec)");
+    EXPECT_EQ(Value("RTD3 Entry Latency (RTD3E)"), "Not Reported");
+    EXPECT_EQ(Value("Warning Composite Temperature Threshold (WCTEMP)"), "85 C");
+    EXPECT_EQ(Value("Critical Composite Temperature Threshold (CCTEMP)"), "Not Reported");
+    EXPECT_EQ(Value("Maximum Time for Firmware Activation (MTFA)"), "300 mS");
+    EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "Not Supported");
+    EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Not Supported");
+    EXPECT_EQ(Value("Replay Protected Memory Blocks (RPMBS)"), "Supported");
+    EXPECT_EQ(Value("Number of RPMB Units"), "2");
+    EXPECT_EQ(Value("RPMB Total Size"), "256 (128KiB units)");
+    EXPECT_EQ(Value("Atomic Write Unit Normal (AWUN)"), "All Commands");
+    EXPECT_EQ(Value("Atomic Write Unit Power Fail (AWUPF)"), "8");
+    EXPECT_EQ(Value("Extended Device Self-test Time (EDSTT)"), "30 Min");
+    EXPECT_EQ(Value("Total NVM Capacity (TNVMCAP)"), "18,446,744,073,709,551,617");
+    EXPECT_EQ(Value("Command Retry Delay Time 1 (CRDT1)"), "5 (500 mS)");
+    EXPECT_EQ(Value("FRU Globally Unique Identifier (FGUID)"), "000102-030405060708090a0b0c0d0e0f");
+    EXPECT_EQ(Value("NVM Subsystem NVMe Qualified Name (SUBNQN)"), "nqn.test");
+    EXPECT_FALSE(Has("Atomic Compare & Write Unit (ACWU)"));
+
+    Put(c, 272, 8192, 4);  // HMPRE
+    Put(c, 276, 0, 4);     // HMMIN
+    EXPECT_EQ(Decode(c), 0);
+    EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "8,192 (32,768 KiB)");
+    EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Any Amount");
+}
+
+TEST_F(IdentifyTest, PowerStates) {
+    auto c = Controller(0x00010400);
+    c[263] = 4;
+    Put(c, 2048, 2500, 2);                              // 25 W
+    Put(c, 2048 + 32, 350, 2);                          // 3.5 W
+    Put(c, 2048 + 64, 45, 2), c[2048 + 64 + 3] = 1;     // 0.0045 W
+    Put(c, 2048 + 64 + 20, 500, 2);                     // ACTP with APS 00b
+    Put(c, 2048 + 96 + 20, 500, 2), c[2048 + 96 + 22] = 0x45;  // APS 01b, APW 5
+    Put(c, 2048 + 4, 5, 4), Put(c, 2048 + 8, 1000000, 4);
+    EXPECT_EQ(Decode(c), 0);
+    EXPECT_EQ(Value("Power State 0 Maximum Power (MP)"), "25 Watts");
+    EXPECT_EQ(Value("Power State 1 Maximum Power (MP)"), "3.5 Watts");
+    EXPECT_EQ(Value("Power State 2 Maximum Power (MP)"), "0.0045 Watts");
+    EXPECT_EQ(Value("Power State 2 Active Power (ACTP)"), "Invalid Power Scale");
+    EXPECT_EQ(Value("Power State 3 Active Power (ACTP)"), "0.05 Watts");
+    EXPECT_EQ(Value("Power State 3 Active Power Workload (APW)"), "Reserved");
+    EXPECT_EQ(Value("Power State 0 Idle Power (IDLP)"), "Not Reported");
+    EXPECT_EQ(Value("Power State 0 Entry Latency (ENLAT)"), "5 uS (0.000 sec)");
+    EXPECT_EQ(Value("Power State 0 Exit Latency (EXLAT)"), "1,000,000 uS (1.000 sec)");
+    EXPECT_EQ(Value("Power State 4 Maximum Power (MP)"), "Not Reported");
+    EXPECT_FALSE(Has("Power State 5 Maximum Power (MP)"));
+
+    c[263] = 255;  // more power states than the structure and the table hold
+    EXPECT_EQ(Decode(c), 1);
+    EXPECT_TRUE(Has("Power State 31 Relative Write Latency (RWL)"));
+}
+
+namespace {
+
+std::vector<uint8_t> Namespace(uint64_t nsze, uint8_t nlbaf, uint8_t flbas) {
+    std::vector<uint8_t> n(4096, 0);
+    Put(n, 0, nsze, 8);
+    Put(n, 8, nsze, 8);
+    n[25] = nlbaf;
+    n[26] = flbas;
+    Put(n, 128, 0x00090000, 4);
+    Put(n, 132, 0x020C0008, 4);
+    return n;
+}
+
+}  // namespace
+
+TEST_F(IdentifyTest, NamespaceFormatsSizesAndGates) {
+    drive.Set(kDataTypeIdentify, 0, 1, {Namespace(976773168, 0, 0)});
+    uint32_t h = 0x00010201;
+    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010201, h, run), 0);
+    EXPECT_EQ(Value("Namespace 1 Size"), "500 GB");
+    EXPECT_EQ(Value("Namespace 1 Size in GiB"), "465.8 GiB");
+    EXPECT_EQ(Value("Namespace 1 LBA 0 Data Size (LBADS)"), "9 (2^9=512) *");
+    EXPECT_EQ(Value("Namespace 1 LBA 0 Relative Performance (RP)"), "Best Performance *");
+    EXPECT_FALSE(Has("Namespace 1 LBA 0 Metadata Size (MS)"));
+    EXPECT_FALSE(Has("Namespace 1 Deallocate Logical Block Value"));
+    EXPECT_EQ(Value("Namespace 1 Atomic Write Unit Normal (NAWUN)"), "Same as AWUN");
+    EXPECT_EQ(h, 0x00010201u);
+
+    auto n = Namespace(1000, 1, 3);
+    n[33] = 1;
+    Put(n, 34, 7, 2);
+    for (int i = 0; i < 16; ++i) n[104 + i] = static_cast<uint8_t>(i * 0x11);
+    drive.Set(kDataTypeIdentify, 0, 1, {n});
+    info = Json::Value();
+    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010201, h, run), 0);
+    EXPECT_FALSE(Has("Namespace 1 Size"));
+    EXPECT_EQ(Value("Namespace 1 LBA 1 Metadata Size (MS)"), "8");
+    EXPECT_EQ(Value("Namespace 1 LBA 1 Relative Performance (RP)"), "Good Performance");
+    EXPECT_EQ(Value("Namespace 1 Deallocate Logical Block Value"), "All 00h");
+    EXPECT_EQ(Value("Namespace 1 Atomic Write Unit Normal (NAWUN)"), "7");
+    EXPECT_EQ(Value("Namespace 1 Globally Unique Identifier (NGUID)"), "0011223344556677-8899aa-bbccddeeff");
+    EXPECT_EQ(h, 0x00010300u);
+
+    // Sixteen formats are the most the table and the structure describe.
+    auto many = Namespace(1000, 200, 0);
+    drive.Set(kDataTypeIdentify, 0, 1, {many});
+    info = Json::Value();
+    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010400, h, run), 1);
+}
+
+TEST_F(IdentifyTest, InactiveNamespaceKeepsTheActiveOne) {
+    auto c = Controller(0x00010400);
+    Put(c, 516, 3, 4);  // NN 3, namespaces 2 and 3 inactive
+    drive.SetIdentifyController(c);
+    drive.Set(kDataTypeIdentify, 0, 1, {Namespace(2000000, 0, 0)});
+    drive.Set(kDataTypeIdentify, 0, 2, {std::vector<uint8_t>(4096, 0)});
+    drive.Set(kDataTypeIdentify, 0, 3, {std::vector<uint8_t>(4096, 0)});
+    Json::Value settings = test::ReadSettings(false);
+    settings["read identify controller"] = true;
+    settings["read identify namespace"] = true;
+    std::vector<uint8_t> identify(4096, 0);
+    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_EQ(Value("Namespace 1 Size in LBA (NSZE)"), "2,000,000");
+    EXPECT_EQ(Value("Size"), "1 GB");
+    EXPECT_EQ(info["_metadata"]["commands"].size(), 4u);
+    EXPECT_EQ(info["_metadata"]["commands"][3]["admin command"].asString(), "Identify Namespace 1");
+}
+
+TEST_F(IdentifyTest, TwoActiveNamespacesLastOneStands) {
+    auto c = Controller(0x00010400);
+    Put(c, 516, 2, 4);
+    drive.SetIdentifyController(c);
+    drive.Set(kDataTypeIdentify, 0, 1, {Namespace(1953525168, 0, 0)});  // 1,000,204,886,016 bytes
+    drive.Set(kDataTypeIdentify, 0, 2, {Namespace(1000, 1, 1)});
+    Json::Value settings = test::ReadSettings(false);
+    settings["read identify controller"] = true;
+    settings["read identify namespace"] = true;
+    std::vector<uint8_t> identify(4096, 0);
+    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_EQ(Value("Namespace 1 Size in LBA (NSZE)"), "1,000");
+    EXPECT_EQ(Value("Size"), "1000 GB");
+    EXPECT_EQ(info["nvme"]["description"].asString(), "DRIVE 0 : Western Digital Samsung SSD 970 EVO 500GB 1000GB");
+}
