@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "decode/decoders.h"
 #include "run_binary.h"
 
 using test::ReadJson;
@@ -83,6 +84,40 @@ TEST_F(ReadRun, ExampleDrivesDecodeWithoutErrors) {
     }
 }
 
+TEST_F(ReadRun, DrivesWhoseNamespaceOneIsNotActive) {
+    // Namespaces 2 and 5 only: "Namespace 1" describes NSID 2, and Error
+    // Recovery is read from it.
+    auto run = Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/namespaces-2-and-5.json");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    Json::Value info = Info();
+    EXPECT_EQ(Parameter(info, "Namespace 1 Size in LBA (NSZE)"), "125,026,902");
+    EXPECT_EQ(Parameter(info, "Namespace 1 Active LBA Format"), "1");
+    ASSERT_EQ(info["nvme"]["namespaces"].size(), 2u);
+    EXPECT_EQ(info["nvme"]["namespaces"][0]["nsid"].asUInt(), 2u);
+    EXPECT_EQ(info["nvme"]["namespaces"][1]["nsid"].asUInt(), 5u);
+    EXPECT_EQ(Parameter(info, "Time Limited Error Recovery (TLER)"), "No Timeout");
+    EXPECT_EQ(Parameter(info, "Size"), "1024 GB");
+
+    // No namespace at all: the sample passes without the namespace's
+    // parameters and says why Error Recovery was not read.
+    run = Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/no-namespace.json");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    info = Info();
+    EXPECT_FALSE(info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)"));
+    EXPECT_FALSE(info["nvme"]["parameters"].isMember("Time Limited Error Recovery (TLER)"));
+    EXPECT_EQ(info["nvme"]["namespaces"].size(), 0u);
+    EXPECT_TRUE(info["_metadata"]["namespace features"].isString());
+    EXPECT_EQ(info["_metadata"]["result"].asString(), "PASS");
+
+    // The controller answers a namespace feature on an inactive NSID with
+    // Invalid Field, as real ones do.
+    auto drive = kavo::GetNvmeId("sim:" QUELLIX_EXAMPLES "/drives/namespaces-2-and-5.json", false);
+    Json::Value none, commands(Json::arrayValue);
+    uint32_t dw0 = 0;
+    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, none, commands, 1), 1);
+    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, none, commands, 5), 0);
+}
+
 TEST_F(ReadRun, GradesAndDescriptionsOfExampleDrives) {
     Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/worn-end-of-life.json");
     EXPECT_EQ(Info()["nvme"]["health status"].asString(), "SUSPECT");
@@ -100,8 +135,11 @@ TEST_F(ReadRun, GradesAndDescriptionsOfExampleDrives) {
     Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/two-namespaces.json");
     Json::Value two = Info();
     EXPECT_EQ(Parameter(two, "Size"), "1024 GB");
-    EXPECT_EQ(Parameter(two, "Namespace 1 Size in LBA (NSZE)"), "125,026,902");
-    EXPECT_EQ(Parameter(two, "Namespace 1 Active LBA Format"), "1");
+    EXPECT_EQ(Parameter(two, "Namespace 1 Size in LBA (NSZE)"), "1,000,215,216");
+    EXPECT_EQ(Parameter(two, "Namespace 1 Active LBA Format"), "0");
+    ASSERT_EQ(two["nvme"]["namespaces"].size(), 2u);
+    EXPECT_EQ(two["nvme"]["namespaces"][1]["size in blocks"].asUInt64(), 125026902u);
+    EXPECT_EQ(two["nvme"]["namespaces"][1]["block size"].asUInt(), 4096u);
     Read(Json::Value(Json::objectValue), "-n sim");
     Json::Value noSmart = test::ReadCommand();
     noSmart["read log page 02h"] = false;

@@ -139,13 +139,54 @@ TEST_F(QemuController, SeveralNamespacesAndCriticalWarning) {
     // 64 MiB + 256 MiB + 128 MiB.
     EXPECT_EQ(Value(info, "Size"), "0 GB");
     EXPECT_EQ(Value(info, "Size in GiB"), "0.4 GiB");
-    // The last active namespace stands: 128 MiB of 512-byte blocks.
-    EXPECT_EQ(Value(info, "Namespace 1 Size in LBA (NSZE)"), "262,144");
-    EXPECT_EQ(Value(info, "Namespace 1 LBA 0 Data Size (LBADS)"), "9 (2^9=512) *");
+    // "Namespace 1" is NSID 1 (64 MiB of 512-byte blocks), as nvme-cli's
+    // id-ns -n 1 shows it; every active namespace is listed.
+    Json::Value cli = Json("namespaces/id-ns.json");
+    EXPECT_EQ(Number(info, "Namespace 1 Size in LBA (NSZE)"), cli["nsze"].asUInt64());
+    EXPECT_EQ(Number(info, "Namespace 1 Utilization (NUSE)"), cli["nuse"].asUInt64());
+    EXPECT_EQ(Number(info, "Namespace 1 Active LBA Format"), cli["flbas"].asUInt64() & 0xF);
+    EXPECT_EQ(Value(info, "Namespace 1 Size in LBA (NSZE)"), "131,072");
+    const Json::Value& namespaces = info["nvme"]["namespaces"];
+    ASSERT_EQ(namespaces.size(), 3u);
+    EXPECT_EQ(namespaces[1]["block size"].asUInt(), 4096u);
+    EXPECT_EQ(namespaces[1]["size in bytes"].asUInt64(), 256u << 20);
+    // Only the active namespaces are identified, not NSID 1 to NN.
     size_t identifies = 0;
     for (const Json::Value& command : info["_metadata"]["commands"])
         identifies += command["admin command"].asString() == "Identify Namespace 1";
-    EXPECT_EQ(identifies, Number(info, "Number of Namespaces (NN)"));
+    EXPECT_EQ(identifies, 3u);
+    EXPECT_GT(Number(info, "Number of Namespaces (NN)"), 3u);
+}
+
+TEST_F(QemuController, ControllersWithoutNamespaceOne) {
+    for (const char* shape : {"no-namespace", "ns-2-5"}) {
+        std::string run = std::string(shape) + "/read0";
+        EXPECT_EQ(Code(run), 0) << run << "\n" << Text(run + ".txt");
+        std::string trace = Text(run + "/quellix.trace.log");
+        EXPECT_EQ(trace.find("ERROR"), std::string::npos) << run << "\n" << trace;
+    }
+    // No namespace: nothing describes one, and Error Recovery is not sent.
+    Json::Value none = Json("no-namespace/read0/nvme.info.json");
+    EXPECT_FALSE(none["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)"));
+    EXPECT_EQ(none["nvme"]["namespaces"].size(), 0u);
+    EXPECT_TRUE(none["_metadata"]["namespace features"].isString());
+    EXPECT_FALSE(fs::exists(Out() + "/no-namespace/first-nsid.txt"));
+    for (const Json::Value& command : none["_metadata"]["commands"])
+        EXPECT_NE(command["admin command"].asString(), "Get Feature 5");
+
+    // Namespaces 2 and 5: "Namespace 1" is NSID 2 as nvme-cli describes it,
+    // and Error Recovery is read from it.
+    Json::Value info = Json("ns-2-5/read0/nvme.info.json"), cli = Json("ns-2-5/id-ns.json");
+    EXPECT_EQ(kavo::Trim(Text("ns-2-5/first-nsid.txt")), "2");
+    EXPECT_EQ(Number(info, "Namespace 1 Size in LBA (NSZE)"), cli["nsze"].asUInt64());
+    EXPECT_EQ(Number(info, "Namespace 1 Capacity (NCAP)"), cli["ncap"].asUInt64());
+    EXPECT_EQ(Number(info, "Namespace 1 Active LBA Format"), cli["flbas"].asUInt64() & 0xF);
+    const Json::Value& namespaces = info["nvme"]["namespaces"];
+    ASSERT_EQ(namespaces.size(), 2u);
+    EXPECT_EQ(namespaces[0]["nsid"].asUInt(), 2u);
+    EXPECT_EQ(namespaces[1]["nsid"].asUInt(), 5u);
+    EXPECT_TRUE(info["nvme"]["parameters"].isMember("Time Limited Error Recovery (TLER)"));
+    EXPECT_NE(Text("ns-2-5/feature-05.txt").find("Current value"), std::string::npos) << Text("ns-2-5/feature-05.txt");
 }
 
 TEST_F(QemuController, SelfTestIsNotSupported) {

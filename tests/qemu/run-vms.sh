@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs quellix and nvme-cli against QEMU's emulated NVMe controller in two
-# throw-away VMs (the default controller, and one with three namespaces of
-# other block sizes and a critical warning raised from power-on) and leaves
-# what they wrote in OUT_DIR/default and OUT_DIR/namespaces.
+# Runs quellix and nvme-cli against QEMU's emulated NVMe controller in four
+# throw-away VMs (the default controller; one with three namespaces of other
+# block sizes and a critical warning raised from power-on; one without any
+# namespace; one with namespaces 2 and 5 only) and leaves what they wrote in
+# OUT_DIR/default, OUT_DIR/namespaces, OUT_DIR/no-namespace and OUT_DIR/ns-2-5.
 #
 # usage: run-vms.sh QUELLIX_BINARY EXAMPLES_DIR OUT_DIR
 # exit 77 when the VM tooling is not available here (not root, no package
@@ -18,10 +19,14 @@ skip() { echo "QEMU TESTS SKIPPED: $*" >&2; exit 77; }
 "$harness/setup" >"$out.setup.log" 2>&1 || skip "installing QEMU and the guest tools failed: $(tail -n 3 "$out.setup.log")"
 
 payload=$(mktemp -d)
-trap 'rm -rf "$payload"' EXIT
+sparse=$(mktemp -d)  # the payload for controllers without NSID 1
+trap 'rm -rf "$payload" "$sparse"' EXIT
 cp "$binary" "$payload/quellix"
 cp "$here/payload.sh" "$payload/run.sh"
 chmod +x "$payload/run.sh"
+cp "$binary" "$sparse/quellix"
+cp "$here/payload-namespaces.sh" "$sparse/run.sh"
+chmod +x "$sparse/run.sh"
 python3 - "$examples" "$payload" <<'PY' 2>/dev/null || {
 import json, sys
 examples, payload = sys.argv[1], sys.argv[2]
@@ -38,16 +43,18 @@ PY
   cp "$examples/self-test-short.cmd.json" "$payload/selftest.cmd.json"
 }
 
+cp "$payload"/*.cmd.json "$sparse/"
+
 # KVM inside this kind of machine can hang the guest; the harness uses KVM
 # whenever /dev/kvm is writable, so hide it (a read-only regular file in a
 # private mount namespace) and run under TCG, which boots in about 5 s.
-run_vm() {  # name, harness options...
-  local name=$1; shift
+run_vm() {  # name, payload, harness options...
+  local name=$1 from=$2; shift 2
   rm -rf "${out:?}/$name"
   local blocker
   blocker=$(mktemp)
   unshare -m sh -c 'mount --bind "$0" /dev/kvm 2>/dev/null && mount -o remount,bind,ro /dev/kvm 2>/dev/null; shift; exec "$@"' \
-    "$blocker" _ "$harness/run" --timeout 200 "$@" "$payload" "$out/$name" || {
+    "$blocker" _ "$harness/run" --timeout 200 "$@" "$from" "$out/$name" || {
       echo "VM run '$name' failed with $?; guest output:" >&2
       cat "$out/$name/_harness/payload.log" >&2 2>/dev/null || true
       rm -f "$blocker"
@@ -57,7 +64,9 @@ run_vm() {  # name, harness options...
 }
 
 mkdir -p "$out"
-run_vm default
-run_vm namespaces --nvme-opts smart_critical_warning=4 \
+run_vm default "$payload"
+run_vm namespaces "$payload" --nvme-opts smart_critical_warning=4 \
   --ns '64M' --ns '256M,logical_block_size=4096,physical_block_size=4096' --ns '128M'
+run_vm no-namespace "$sparse" --ns none
+run_vm ns-2-5 "$sparse" --ns '64M,nsid=2,logical_block_size=4096,physical_block_size=4096' --ns '128M,nsid=5'
 echo "QEMU VMs done: $out"

@@ -3,6 +3,7 @@
 // the returned structure into parameter records of an info document.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -19,6 +20,27 @@ void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parame
 // Identify Namespace of `nsid` into `buffer` (4096 bytes) and its parameters.
 int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
                          uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands);
+// The two halves of it: the command ("Identify Namespace 1", whatever the
+// NSID), and the "Namespace 1" parameters of a structure already read.
+int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, Json::Value& sampleCommands,
+                          Json::Value& runCommands);
+int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
+                            uint32_t& highestVersion);
+// Identify Active Namespace List (CNS 02h): the active NSIDs from 1 to
+// `numberOfNamespaces`, ascending. 0 on success, 1 when the command failed.
+int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
+                            Json::Value& sampleCommands, Json::Value& runCommands);
+
+// The size of one namespace, from its Identify Namespace structure.
+struct NamespaceSummary {
+    uint32_t nsid = 0;
+    uint64_t sizeInBlocks = 0;         // NSZE
+    uint64_t capacityInBlocks = 0;     // NCAP
+    uint64_t utilizationInBlocks = 0;  // NUSE
+    uint32_t blockSizeShift = 0;       // LBADS of the active LBA format
+    uint32_t metadataSize = 0;         // MS of the active LBA format
+};
+NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer);
 
 // One Get Log Page of `length` bytes from offset 0; no decoding.
 int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands,
@@ -41,12 +63,14 @@ void SetDocumentHighestVersion(Json::Value& info, uint32_t version);
 
 // Get Features with select 000b (current value).
 int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data,
-               uint32_t dataLength, Json::Value& sampleCommands, Json::Value& runCommands);
+               uint32_t dataLength, Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid = 0);
 int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
 int GetFeature02(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
 int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
+// Error Recovery belongs to a namespace: `nsid` is the one it is read from.
+int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 uint32_t nsid);
 int GetFeature06(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
                  const uint8_t* identify);
 int GetFeature08(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);

@@ -44,13 +44,13 @@ uint32_t IdField(const uint8_t* identify, size_t offset, size_t width) {
 template <typename Decode>
 int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle, Json::Value& info,
                Json::Value& runCommands, const Json::Value& settings, const std::string& rawKey, uint32_t dataLength,
-               Decode decode) {
+               Decode decode, uint32_t nsid = 0) {
     if (!Requested(settings, fid) || !gate) return 0;
     try {
         uint32_t dw0 = 0;
         std::vector<uint8_t> data(dataLength, 0);
         if (GetFeature(handle, fid, 0, &dw0, dataLength ? data.data() : nullptr, dataLength, info["_metadata"]["commands"],
-                       runCommands) != 0)
+                       runCommands, nsid) != 0)
             return 1;
         if (!rawKey.empty()) RawDw0(info, settings, rawKey, dw0);
         decode(dw0, data.data(), info["nvme"]["parameters"]);
@@ -70,7 +70,7 @@ int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle
 }  // namespace
 
 int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data, uint32_t dataLength,
-               Json::Value& sampleCommands, Json::Value& runCommands) {
+               Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid) {
     std::string name = "Get Feature " + std::to_string(featureId);
     if (cdw11 != 0) {
         char suffix[24];
@@ -78,7 +78,7 @@ int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t*
         name += suffix;
     }
     return NvmeQueryPropertyCommand(handle, name, kDataTypeFeature, featureId, cdw11, dataLength, data, dw0,
-                                    sampleCommands, runCommands);
+                                    sampleCommands, runCommands, nsid);
 }
 
 int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
@@ -139,7 +139,8 @@ int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
     return 1;
 }
 
-int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
+int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+                 uint32_t nsid) {
     return RunFeature("kavo::GetFeature05", 0x05, true, handle, info, runCommands, settings, "Feature 05h: Error Recovery",
                       0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t tler = Bits(dw0, 15, 0);
@@ -147,7 +148,8 @@ int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                                        tler == 0 ? "No Timeout" : GroupedDecimal64(uint64_t(tler) * 100) + " mS");
                           AddParameter(p, "Deallocated or Unwritten Logical Block Error Enable (DULBE)",
                                        EnabledDisabled(Bit(dw0, 16)));
-                      });
+                      },
+                      nsid);
 }
 
 int GetFeature06(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,

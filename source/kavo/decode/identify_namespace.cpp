@@ -1,5 +1,7 @@
 // Identify Namespace: namespace fields, LBA formats and size.
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "decode/decode_table.h"
 #include "base/kavo_log.h"
@@ -118,20 +120,52 @@ uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Json::Value& parameters
 
 }  // namespace
 
-int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
-                         uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands) {
+int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, Json::Value& sampleCommands,
+                          Json::Value& runCommands) {
+    return NvmeQueryPropertyCommand(handle, "Identify Namespace 1", kDataTypeIdentify, 0, nsid, 4096, buffer, nullptr,
+                                    sampleCommands, runCommands) == 0
+               ? 0
+               : 1;
+}
+
+int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
+                            Json::Value& sampleCommands, Json::Value& runCommands) {
+    nsids.clear();
+    std::array<uint8_t, 4096> list{};
+    if (NvmeQueryPropertyCommand(handle, "Identify Active Namespace List", kDataTypeIdentify, kCnsActiveNamespaceList,
+                                 0, static_cast<uint32_t>(list.size()), list.data(), nullptr, sampleCommands,
+                                 runCommands) != 0)
+        return 1;
+    // Ascending identifiers ended by 0. Anything a controller gets wrong
+    // (out of order, repeated, beyond NN) is left out rather than trusted.
+    uint32_t previous = 0;
+    for (size_t at = 0; at + 4 <= list.size(); at += 4) {
+        uint32_t nsid = static_cast<uint32_t>(Le(list.data(), list.size(), at, 4));
+        if (nsid == 0) break;
+        if (nsid <= previous || nsid > numberOfNamespaces) continue;
+        nsids.push_back(nsid);
+        previous = nsid;
+    }
+    return 0;
+}
+
+NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer) {
+    const size_t size = 4096;
+    NamespaceSummary summary;
+    summary.nsid = nsid;
+    summary.sizeInBlocks = Le(buffer, size, 0, 8);
+    summary.capacityInBlocks = Le(buffer, size, 8, 8);
+    summary.utilizationInBlocks = Le(buffer, size, 16, 8);
+    size_t format = 128 + 4 * (buffer[26] & 0xF);
+    summary.metadataSize = static_cast<uint32_t>(Le(buffer, size, format, 2));
+    summary.blockSizeShift = buffer[format + 2];
+    return summary;
+}
+
+int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
+                            uint32_t& highestVersion) {
     try {
-        if (NvmeQueryPropertyCommand(handle, "Identify Namespace 1", kDataTypeIdentify, 0, nsid, 4096, buffer, nullptr,
-                                     info["_metadata"]["commands"], runCommands) != 0)
-            return 1;
         const size_t size = 4096;
-        // An inactive namespace identifier returns zeros; it must not hide the
-        // active namespace already recorded.
-        if (Le(buffer, size, 0, 8) == 0 && Le(buffer, size, 8, 8) == 0 &&
-            info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)")) {
-            KLOG(Verbose) << "Identify namespace " << nsid << " is inactive";
-            return 0;
-        }
         int64_t start = MonotonicNanoseconds();
         if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Namespace 1"]);
         Json::Value& parameters = info["nvme"]["parameters"];
@@ -144,14 +178,28 @@ int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Js
             AddParameter(parameters, "Namespace 1 Size", FixedText(value / 1000 / 1000 / 1000, 0) + " GB");
             AddParameter(parameters, "Namespace 1 Size in GiB", FixedText(value / 1024 / 1024 / 1024, 1) + " GiB");
         }
-        KLOG(Verbose) << "Identify namespace " << nsid << " binary data converted to JSON in " << ElapsedText(start, 3);
+        KLOG_AS(Verbose, "kavo::GetIdentifyNamespace") << "Identify namespace " << nsid
+                                                       << " binary data converted to JSON in " << ElapsedText(start, 3);
         return 0;
     } catch (const std::exception& e) {
-        KLOG(Error) << "Failed identify namespace: " << e.what();
+        KLOG_AS(Error, "kavo::GetIdentifyNamespace") << "Failed identify namespace: " << e.what();
     } catch (...) {
-        KLOG(Error) << "Failed identify namespace: Unknown exception";
+        KLOG_AS(Error, "kavo::GetIdentifyNamespace") << "Failed identify namespace: Unknown exception";
     }
     return 1;
+}
+
+int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
+                         uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands) {
+    if (ReadIdentifyNamespace(handle, nsid, buffer, info["_metadata"]["commands"], runCommands) != 0) return 1;
+    // An inactive namespace identifier returns zeros; it must not hide the
+    // active namespace already recorded.
+    if (Le(buffer, 4096, 0, 8) == 0 && Le(buffer, 4096, 8, 8) == 0 &&
+        info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)")) {
+        KLOG(Verbose) << "Identify namespace " << nsid << " is inactive";
+        return 0;
+    }
+    return DecodeIdentifyNamespace(buffer, nsid, info, logHexData, ver, highestVersion);
 }
 
 }  // namespace kavo

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "decode/decode_table.h"
 #include "base/kavo_errors.h"
@@ -112,6 +113,85 @@ void CommandResult(Json::Value& info) {
     info["_metadata"]["read status"] = failed.empty() ? "All commands passed" : failed + " failed";
 }
 
+// Namespaces are identified at most up to this NSID when the controller
+// cannot list its active namespaces: a walk of a controller that reports a
+// huge NN (up to FFFFFFFEh) would never end.
+constexpr uint32_t kNamespaceWalkLimit = 1024;
+
+struct NamespaceScan {
+    std::vector<NamespaceSummary> namespaces;  // the active ones, ascending
+    std::array<uint8_t, 4096> first{};         // Identify Namespace of the first active one
+    int failures = 0;
+};
+
+// A failed command that the sample tolerates: it does not fail the result.
+void AllowLastRecord(Json::Value& sampleCommands, Json::Value& runCommands) {
+    for (Json::Value* list : {&sampleCommands, &runCommands})
+        if (list->isArray() && !list->empty()) (*list)[list->size() - 1]["allowed"] = true;
+}
+
+// Which namespaces are active, and their Identify Namespace data when
+// `identify` is set. The active namespace list (CNS 02h) names them; a
+// controller that cannot list them is walked from NSID 1 to NN, an inactive
+// identifier answering with zeros.
+NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identify, Json::Value& info,
+                             Json::Value& runCommands) {
+    NamespaceScan scan;
+    Json::Value& commands = info["_metadata"]["commands"];
+    const uint32_t nn = static_cast<uint32_t>(Le(id, 4096, 516, 4));
+    if (nn == 0) return scan;
+    std::array<uint8_t, 4096> buffer{};
+    auto read = [&](uint32_t nsid) {
+        buffer.fill(0);
+        int result = ReadIdentifyNamespace(handle, nsid, buffer.data(), commands, runCommands);
+        scan.failures += result;
+        return result == 0;
+    };
+    auto keep = [&](uint32_t nsid) {
+        if (scan.namespaces.empty()) scan.first = buffer;
+        scan.namespaces.push_back(SummarizeNamespace(nsid, buffer.data()));
+    };
+    std::vector<uint32_t> active;
+    if (ReadActiveNamespaceList(handle, nn, active, commands, runCommands) == 0) {
+        for (uint32_t nsid : active) {
+            if (!identify) scan.namespaces.push_back(NamespaceSummary{nsid});
+            else if (read(nsid)) keep(nsid);
+        }
+        return scan;
+    }
+    AllowLastRecord(commands, runCommands);
+    const uint32_t last = std::min(nn, kNamespaceWalkLimit);
+    KLOG(Warning) << "The controller did not list its active namespaces: identifying NSID 1 to " << last;
+    if (nn > last) {
+        info["_metadata"]["namespace walk"] = "NN is " + std::to_string(nn) + ": namespaces identified up to NSID " +
+                                              std::to_string(last) + " only";
+        KLOG(Warning) << info["_metadata"]["namespace walk"].asString();
+    }
+    for (uint32_t nsid = 1; nsid <= last; ++nsid) {
+        if (!read(nsid)) continue;
+        if (Le(buffer.data(), buffer.size(), 0, 8) != 0) keep(nsid);
+    }
+    if (!identify) scan.failures = 0;  // the walk only looked for a namespace to read features from
+    return scan;
+}
+
+// One entry of "nvme" / "namespaces".
+Json::Value NamespaceRecord(const NamespaceSummary& ns) {
+    Json::Value record(Json::objectValue);
+    record["nsid"] = ns.nsid;
+    record["size in blocks"] = Json::UInt64(ns.sizeInBlocks);
+    record["capacity in blocks"] = Json::UInt64(ns.capacityInBlocks);
+    record["utilization in blocks"] = Json::UInt64(ns.utilizationInBlocks);
+    uint128 blockSize = ns.blockSizeShift < 64 ? uint128(1) << ns.blockSizeShift : uint128(0);
+    record["block size"] = blockSize <= UINT64_MAX ? Json::Value(Json::UInt64(blockSize)) : Json::Value(0);
+    record["metadata size"] = ns.metadataSize;
+    uint128 bytes = blockSize * ns.sizeInBlocks;
+    // A structure of random bytes can describe more than 2^64 bytes: such a
+    // size stays exact as decimal text.
+    record["size in bytes"] = bytes <= UINT64_MAX ? Json::Value(Json::UInt64(bytes)) : Json::Value(bytes.str());
+    return record;
+}
+
 }  // namespace
 
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
@@ -142,18 +222,22 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         uint32_t ver = static_cast<uint32_t>(Le(id, 4096, 80, 4));
         if (highest == 0) highest = ver;
 
+        const bool readNamespaces = JsonBool(settings, "read identify namespace");
+        NamespaceScan scan;
+        if (readNamespaces || JsonBool(settings, "read feature 05h"))
+            scan = ScanNamespaces(handle, id, readNamespaces, info, runCommands);
         std::string sizeText;
-        if (JsonBool(settings, "read identify namespace")) {
-            uint64_t nn = Le(id, 4096, 516, 4);
+        if (readNamespaces) {
+            failures += scan.failures;
+            if (!scan.namespaces.empty())
+                failures += DecodeIdentifyNamespace(scan.first.data(), scan.namespaces.front().nsid, info, logHex, ver,
+                                                    highest);
             uint64_t total = 0;
-            std::array<uint8_t, 4096> ns{};
-            for (uint64_t nsid = 1; nsid <= nn; ++nsid) {
-                ns.fill(0);
-                failures += GetIdentifyNamespace(handle, ns.data(), static_cast<uint32_t>(nsid), info, logHex, ver, highest,
-                                                 runCommands);
-                unsigned lbads = ns[128 + 4 * (ns[26] & 0xF) + 2];
-                uint64_t nsze = Le(ns.data(), ns.size(), 0, 8);
-                if (lbads < 64) total += nsze << lbads;
+            Json::Value& list = info["nvme"]["namespaces"];
+            list = Json::Value(Json::arrayValue);
+            for (const NamespaceSummary& ns : scan.namespaces) {
+                if (ns.blockSizeShift < 64) total += ns.sizeInBlocks << ns.blockSizeShift;
+                list.append(NamespaceRecord(ns));
             }
             std::string gb = FixedText(static_cast<double>(total) / 1000000000.0, 0);
             AddParameter(parameters, "Size", gb + " GB");
@@ -186,7 +270,11 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         failures += GetFeature01(handle, info, runCommands, settings);
         failures += GetFeature02(handle, info, runCommands, settings);
         failures += GetFeature04(handle, info, runCommands, settings, id);
-        failures += GetFeature05(handle, info, runCommands, settings);
+        if (!scan.namespaces.empty())
+            failures += GetFeature05(handle, info, runCommands, settings, scan.namespaces.front().nsid);
+        else if (JsonBool(settings, "read feature 05h"))
+            info["_metadata"]["namespace features"] =
+                "Get Feature 05h (Error Recovery) not read: the controller has no active namespace";
         failures += GetFeature06(handle, info, runCommands, settings, id);
         failures += GetFeature08(handle, info, runCommands, settings);
         failures += GetFeature0A(handle, info, runCommands, settings);

@@ -55,8 +55,8 @@ NvmeHandle GetNvmeId(const std::string& path, bool writeAccess) {
 
 int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint32_t dataType, uint32_t requestValue,
                              uint32_t requestSubValue, uint32_t dataLength, uint8_t* data, uint32_t* completionDw0,
-                             Json::Value& sampleCommands, Json::Value& runCommands) {
-    QueryPropertyRequest request{dataType, requestValue, requestSubValue, dataLength};
+                             Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid) {
+    QueryPropertyRequest request{dataType, requestValue, requestSubValue, dataLength, nsid};
     QueryPropertyResult result = handle.QueryProperty(request, data);
     const char* source = handle.QuerySource();
     int returnCode = 0;

@@ -40,6 +40,10 @@ struct QueryPropertyRequest {
     uint32_t requestValue = 0;     // CNS, log identifier or feature identifier
     uint32_t requestSubValue = 0;  // NSID for Identify Namespace, CDW11 for Get Features
     uint32_t dataLength = 0;
+    // Namespace of a namespace-specific Get Features (LBA Range Type, Error
+    // Recovery); 0 lets the binding choose. Windows ignores it: there the
+    // opened disk is the namespace.
+    uint32_t nsid = 0;
 };
 
 struct QueryPropertyResult {
@@ -93,7 +97,7 @@ std::string PlatformDrivePath(const std::string& drive);
 
 int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint32_t dataType, uint32_t requestValue,
                              uint32_t requestSubValue, uint32_t dataLength, uint8_t* data, uint32_t* completionDw0,
-                             Json::Value& sampleCommands, Json::Value& runCommands);
+                             Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid = 0);
 int NvmePassThroughCommand(DriveHandle& handle, const std::string& name, uint16_t opcode, uint32_t nsid, uint32_t cdw10,
                            uint32_t cdw11, uint32_t cdw12, uint32_t cdw13, uint32_t cdw14, uint32_t cdw15,
                            Json::Value& sampleCommands, Json::Value& runCommands);
@@ -115,9 +119,15 @@ std::vector<EncodedCommand> EncodeQueryProperty(const QueryPropertyRequest& requ
 // Largest transfer of a controller from Identify Controller MDTS (byte 77),
 // assuming the 4 KiB minimum memory page size; 0 = unlimited.
 uint32_t MaxTransferBytes(uint8_t mdts);
-// NSID a Get Features command needs: namespace-specific features go to
-// namespace 1, the others to no namespace.
-uint32_t FeatureNamespace(uint32_t featureId);
+// True for the features whose value belongs to a namespace (LBA Range Type,
+// Error Recovery): controllers reject them without an active namespace.
+bool IsNamespaceFeature(uint32_t featureId);
+// NSID a Get Features command carries: the requested namespace for a
+// namespace-specific feature (namespace 1 when the caller named none), no
+// namespace for the others.
+uint32_t FeatureNamespace(uint32_t featureId, uint32_t requestedNsid = 0);
+// Identify CNS values beyond Identify Namespace (0) and Controller (1).
+constexpr uint32_t kCnsActiveNamespaceList = 0x02;
 
 }  // namespace kavo
 

@@ -13,7 +13,9 @@ EncodedCommand Identify(const QueryPropertyRequest& request) {
     EncodedCommand encoded;
     encoded.command.opcode = kOpcodeIdentify;
     encoded.command.cdw10 = request.requestValue & 0xFF;
-    encoded.command.nsid = encoded.command.cdw10 == 0 ? request.requestSubValue : 0;
+    // CNS 00h names the namespace; CNS 02h lists the active ones above it.
+    bool takesNsid = encoded.command.cdw10 == 0 || encoded.command.cdw10 == kCnsActiveNamespaceList;
+    encoded.command.nsid = takesNsid ? request.requestSubValue : 0;
     encoded.command.dataLength = request.dataLength;
     return encoded;
 }
@@ -47,17 +49,18 @@ EncodedCommand Feature(const QueryPropertyRequest& request) {
     encoded.command.opcode = kOpcodeGetFeatures;
     encoded.command.cdw10 = request.requestValue & 0xFF;  // select 000b: current value
     encoded.command.cdw11 = request.requestSubValue;
-    encoded.command.nsid = FeatureNamespace(request.requestValue & 0xFF);
+    encoded.command.nsid = FeatureNamespace(request.requestValue & 0xFF, request.nsid);
     encoded.command.dataLength = request.dataLength;
     return encoded;
 }
 
 }  // namespace
 
-uint32_t FeatureNamespace(uint32_t featureId) {
-    // LBA Range Type and Error Recovery are namespace specific; controllers
-    // reject them without a namespace.
-    return featureId == 0x03 || featureId == 0x05 ? 1 : 0;
+bool IsNamespaceFeature(uint32_t featureId) { return featureId == 0x03 || featureId == 0x05; }
+
+uint32_t FeatureNamespace(uint32_t featureId, uint32_t requestedNsid) {
+    if (!IsNamespaceFeature(featureId)) return 0;
+    return requestedNsid != 0 ? requestedNsid : 1;
 }
 
 uint32_t MaxTransferBytes(uint8_t mdts) {

@@ -115,7 +115,7 @@ void SimulatedController::BuildDefaults() {
     for (int i = 0; i < 8; ++i) ns[120 + i] = static_cast<uint8_t>(0x50 + i);
     Put(ns.data() + 128, 0x00090000, 4);  // 512 bytes, best performance
     Put(ns.data() + 132, 0x010C0000, 4);  // 4096 bytes, better performance
-    namespaces_.assign(1, ns);
+    namespaces_ = {{1, ns}};
 
     errorLog_.assign(64, {});
     uint8_t* s = smart_.data();
@@ -203,9 +203,16 @@ SimulatedController::Completion SimulatedController::Identify(const NvmeCommand&
             completion.status = 0x000B;  // invalid namespace
             return completion;
         }
-        // Identifiers beyond the namespaces described are inactive: zeros.
-        if (command.nsid <= namespaces_.size()) std::memcpy(data, namespaces_[command.nsid - 1].data(), length);
+        // Identifiers without a namespace are inactive: zeros.
+        auto ns = namespaces_.find(command.nsid);
+        if (ns != namespaces_.end()) std::memcpy(data, ns->second.data(), length);
         else std::memset(data, 0, length);
+    } else if (cns == 2) {
+        // Active NSIDs above the one given, ascending, ended by zeros.
+        std::memset(data, 0, length);
+        uint32_t at = 0;
+        for (auto ns = namespaces_.upper_bound(command.nsid); ns != namespaces_.end() && at + 4 <= length; ++ns, at += 4)
+            Put(data + at, ns->first, 4);
     } else {
         completion.status = kStatusInvalidField;
         return completion;
@@ -323,6 +330,10 @@ SimulatedController::Completion SimulatedController::LogPage(const NvmeCommand& 
 SimulatedController::Completion SimulatedController::Feature(const NvmeCommand& command, uint8_t* data) {
     Completion completion;
     uint8_t fid = static_cast<uint8_t>(command.cdw10 & 0xFF);
+    if ((fid == 0x03 || fid == 0x05) && !namespaces_.count(command.nsid)) {
+        completion.status = kStatusInvalidFieldNoRetry;
+        return completion;
+    }
     switch (fid) {
         case 0x04: {
             uint32_t sensor = (command.cdw11 >> 16) & 0xF;

@@ -2,6 +2,7 @@
 // applied on top of the built-in drive.
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "base/kavo_json.h"
 #include "transport/simulated_bytes.h"
@@ -56,13 +57,21 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
                          "identify controller", base);
     if (d.isMember("namespaces")) {
         const Json::Value& list = d["namespaces"];
-        if (!list.isArray() || list.empty()) Fail(origin_, "'namespaces' must be a non-empty array");
-        std::vector<std::array<uint8_t, 4096>> namespaces;
+        if (!list.isArray()) Fail(origin_, "'namespaces' must be an array of namespaces");
+        // Entries take the NSIDs 1, 2, ... in turn; "nsid" places one (and
+        // the entries after it) elsewhere, so NSID 1 can be inactive.
+        std::map<uint32_t, std::array<uint8_t, 4096>> namespaces;
+        uint32_t nsid = 0;
         for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
-            std::array<uint8_t, 4096> ns = namespaces_.front();
-            sim::ApplyFields(list[i], sim::IdentifyNamespaceFields(), ns.data(), ns.size(), origin_,
-                             "namespaces " + std::to_string(i + 1), base);
-            namespaces.push_back(ns);
+            const Json::Value& entry = list[i];
+            if (!entry.isObject()) Fail(origin_, "'namespaces' entry " + std::to_string(i + 1) + " must be an object");
+            std::string what = "namespaces " + std::to_string(i + 1);
+            nsid = entry.isMember("nsid") ? static_cast<uint32_t>(sim::ParseUnsigned(entry["nsid"], 0xFFFFFFFE, origin_, what))
+                                          : nsid + 1;
+            if (nsid == 0 || namespaces.count(nsid)) Fail(origin_, what + ": NSID " + std::to_string(nsid) + " is not free");
+            std::array<uint8_t, 4096> ns = namespaces_.begin()->second;
+            sim::ApplyFields(entry, sim::IdentifyNamespaceFields(), ns.data(), ns.size(), origin_, what, base, {"nsid"});
+            namespaces[nsid] = ns;
         }
         namespaces_ = namespaces;
     }

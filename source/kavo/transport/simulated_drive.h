@@ -28,6 +28,9 @@ Json::Value LoadSimulatedDescription(const std::string& driveText, std::string& 
 // NVMe status values the simulated controller answers with.
 constexpr uint16_t kStatusInvalidOpcode = 0x0001;
 constexpr uint16_t kStatusInvalidField = 0x0002;
+// Invalid Field with Do Not Retry, as controllers answer a namespace-specific
+// feature sent to an inactive namespace.
+constexpr uint16_t kStatusInvalidFieldNoRetry = 0x4002;
 constexpr uint16_t kStatusSelfTestInProgress = 0x011D;
 
 class SimulatedController {
@@ -81,7 +84,7 @@ private:
 
     std::string origin_;
     std::array<uint8_t, 4096> idctrl_{};
-    std::vector<std::array<uint8_t, 4096>> namespaces_;
+    std::map<uint32_t, std::array<uint8_t, 4096>> namespaces_;  // the active ones by NSID
     std::vector<std::array<uint8_t, 64>> errorLog_;
     std::array<uint8_t, 512> smart_{};
     std::array<uint8_t, 512> firmware_{};

@@ -41,10 +41,10 @@ TEST_F(FeatureTest, ArbitrationErrorRecoveryCoalescing) {
     EXPECT_EQ(Value("Arbitration Burst (AB)"), "3 (2^3=8)");
     EXPECT_EQ(Value("Medium Priority Weight (MPW)"), "1");
     drive.SetFeature(0x05, 0, 25);
-    GetFeature05(drive, info, run, settings);
+    GetFeature05(drive, info, run, settings, 1);
     EXPECT_EQ(Value("Time Limited Error Recovery (TLER)"), "2,500 mS");
     drive.SetFeature(0x05, 0, 0x10000);
-    GetFeature05(drive, info, run, settings);
+    GetFeature05(drive, info, run, settings, 1);
     EXPECT_EQ(Value("Time Limited Error Recovery (TLER)"), "No Timeout");
     EXPECT_EQ(Value("Deallocated or Unwritten Logical Block Error Enable (DULBE)"), "Enabled");
     drive.SetFeature(0x08, 0, 0x00000A09);

@@ -139,6 +139,12 @@ TEST(Encoding, LogPagesIdentifyAndFeatures) {
     EXPECT_EQ(feature[0].command.cdw11, 0x00100000u);
     EXPECT_EQ(feature[0].command.nsid, 0u);
     EXPECT_EQ(EncodeQueryProperty({kDataTypeFeature, 0x05, 0, 0}, 0)[0].command.nsid, 1u);
+    // A namespace's feature goes to the namespace asked for; others to none.
+    EXPECT_EQ(EncodeQueryProperty({kDataTypeFeature, 0x05, 0, 0, 7}, 0)[0].command.nsid, 7u);
+    EXPECT_EQ(EncodeQueryProperty({kDataTypeFeature, 0x06, 0, 0, 7}, 0)[0].command.nsid, 0u);
+    auto list = EncodeQueryProperty({kDataTypeIdentify, kCnsActiveNamespaceList, 4, 4096}, 0);
+    EXPECT_EQ(list[0].command.cdw10, 2u);
+    EXPECT_EQ(list[0].command.nsid, 4u);
     EXPECT_TRUE(EncodeQueryProperty({9, 0, 0, 0}, 0).empty());
     EXPECT_EQ(MaxTransferBytes(0), 0u);
     EXPECT_EQ(MaxTransferBytes(5), 131072u);
