@@ -72,10 +72,13 @@ std::string ChooseDrive(std::string drive) {
         kavo::CheckSimulatedDrive(drive);
         return drive;
     }
+    const std::string named = drive;
+    drive = kavo::DriveNumberOfPlatformName(drive);  // nvme0, /dev/nvme0: drive 0
     if (drive != "*" && !IsDecimal(drive))
-        throw kavo::UsageError("Invalid NVMe drive '" + drive +
-                               "': use * for the first NVMe drive, a drive number such as 0, sim for the built-in "
-                               "simulated drive or sim:FILE for a simulated drive description");
+        throw kavo::UsageError("Invalid NVMe drive '" + named +
+                               "': use * for the first NVMe drive, a drive number such as 0 (or " +
+                               kavo::PlatformDriveNameForms() +
+                               "), sim for the built-in simulated drive or sim:FILE for a simulated drive description");
     try {
         std::vector<std::string> drives = GetNvmeDriveList();
         if (drives.empty()) throw kavo::KavoError("No NVMe drives found");
@@ -120,6 +123,11 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
 
     kavo::StartLogging();
     kavo::ExpandParameterNames();
+    // "--export" alone (with -v or -x at most) is a request of its own, like
+    // "--help": the files are written and the run ends there with 0.
+    bool exportOnly = std::find(args.begin(), args.end(), "--export") != args.end() &&
+                      std::all_of(args.begin(), args.end(),
+                                  [](const std::string& arg) { return arg == "--export" || arg == "-v" || arg == "-x"; });
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -142,6 +150,7 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         else if (arg == "-x") kavo::SetLogSeverity(kavo::Severity::Debug);
         else invalid += "Invalid parameter on command line: '" + arg + "'\n";
     }
+    if (exportOnly) throw kavo::UsageError("export");
 
     std::error_code error;
     fs::path directory = fs::absolute(logDirectory, error);

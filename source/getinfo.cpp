@@ -31,6 +31,18 @@ std::string TextSetting(const Json::Value& settings, const char* key) {
                           kavo::Trim(value.toStyledString()));
 }
 
+// An input file named in the settings: relative to the current directory,
+// or, when it is not found there, relative to the command file's folder, so
+// a command file can name the rules that lie beside it from anywhere.
+std::string InputFilePath(const std::string& name, const Json::Value& settings) {
+    fs::path path = fs::absolute(name);
+    std::error_code error;
+    if (fs::is_regular_file(path, error) || fs::path(name).is_absolute()) return path.string();
+    fs::path commandFile = kavo::JsonText(settings["_input"], "cmd file name");
+    fs::path besideCommandFile = fs::absolute(commandFile).parent_path() / name;
+    return fs::is_regular_file(besideCommandFile, error) ? besideCommandFile.string() : path.string();
+}
+
 std::string ParameterText(const Json::Value& parameters, const char* name) {
     const Json::Value& value = parameters[name]["value"];
     return value.isString() ? value.asString() : "";
@@ -78,7 +90,7 @@ int RunRead(Json::Value& settings) {
     std::string rulesFile = TextSetting(settings, "rules file");
     if (!rulesFile.empty()) {
         if (rulesFile.find(".rules.json") == std::string::npos) rulesFile += ".rules.json";
-        std::string path = fs::absolute(rulesFile).string();
+        std::string path = InputFilePath(rulesFile, settings);
         if (!fs::is_regular_file(path)) throw kavo::UsageError("Failed to find rules file: " + path);
         settings["rules file"] = path;
         LoadRulesFile(path, settings["rules"]);
@@ -86,7 +98,7 @@ int RunRead(Json::Value& settings) {
     Json::Value reference;
     std::string compareFile = TextSetting(settings, "compare file");
     if (!compareFile.empty()) {
-        std::string path = fs::absolute(compareFile).string();
+        std::string path = InputFilePath(compareFile, settings);
         if (!fs::is_regular_file(path)) throw kavo::UsageError("Failed to find compare file: " + path);
         settings["compare file"] = path;
         try {

@@ -63,8 +63,9 @@ void UnhandledLines(const std::string& text, int line) {
 }  // namespace
 
 int QuellixMain(int argc, char** argv) {
-    Json::Value settings;
     int returnCode = 0;
+    if (AnswerInformationRequest(argc, argv, returnCode)) return returnCode;
+    Json::Value settings;
     try {
         GetAppParameters(argc, argv, settings);
         if (kavo::JsonBool(settings, "high priority")) RaiseProcessPriority();
@@ -76,6 +77,10 @@ int QuellixMain(int argc, char** argv) {
         std::string text = e.what();
         if (text == "help" || text == "usage") {
             DisplayUsage(text == "help");
+            return 0;
+        }
+        if (text == "export") {
+            KLOG_AS(Info, "main") << "Parameter list exported to parameter_list.json and ALL.filter.json";
             return 0;
         }
         DisplayUsage(false);

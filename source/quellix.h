@@ -17,6 +17,14 @@ void ExportParameterList();
 void DisplayUsage(bool verbose);
 // The whole program: settings, dispatch, the final line; returns the exit status.
 int QuellixMain(int argc, char** argv);
+// "--version" and "--list" anywhere among the options: answers the request
+// (no trace log, no files) and returns true with the exit status.
+bool AnswerInformationRequest(int argc, char** argv, int& exitStatus);
+// Program name, version, build date and commit on standard output.
+void PrintVersion();
+// Every NVMe drive of the host, or the one named (a number, nvmeN, sim or
+// sim:FILE), a line each; 0 with the list, 19 when there is none.
+int ListDrives(const std::string& drive);
 namespace kavo {
 class JsonArrayText;
 }

@@ -27,6 +27,9 @@ const char* const kShortUsage[] = {
     "   -x                              Extra logging for debug",
     "   -v                              Verbose logging",
     " ",
+    "   --version                       Show the version, build date and commit",
+    "   --list                          List the NVMe drives of this host, one line each",
+    " ",
 };
 
 const char* const kVerboseHelp[] = {
@@ -71,6 +74,11 @@ const char* const kVerboseHelp[] = {
     "   -v                              Verbose logging to console and quellix.trace.log",
     " ",
     "   --export                        Export parameter list to parameter_list.json and ALL.filter.json",
+    " ",
+    "   --version                       Show the version, build date and commit",
+    "   --list                          List the NVMe drives of this host, one line each: number,",
+    "                                   path, model, serial, firmware, capacity, PCI address",
+    "                                   With -n: only that drive (-n sim: the simulated drive)",
     " ",
 };
 

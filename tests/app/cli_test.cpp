@@ -26,13 +26,17 @@ const char* const kFail16 = "[FAIL] quellix returned 16";
 TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     auto help = RunQuellix(dir, "--help");
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(CountLines(help.output, ""), 45u) << help.output;
-    EXPECT_NE(help.output.find("   --export                        Export parameter list to parameter_list.json and ALL.filter.json\n \n"),
-              std::string::npos);
+    // The 45 lines of the help, then the lines of the later options.
+    EXPECT_EQ(CountLines(help.output, ""), 50u) << help.output;
+    size_t exportLine =
+        help.output.find("   --export                        Export parameter list to parameter_list.json and ALL.filter.json\n \n");
+    EXPECT_NE(exportLine, std::string::npos);
+    EXPECT_LT(exportLine, help.output.find("   --version                       Show the version"));
     EXPECT_EQ(help.output.find("[PASS]"), std::string::npos);
     auto usage = RunQuellix(dir, "-u");
     EXPECT_EQ(usage.exitCode, 0);
-    EXPECT_EQ(CountLines(usage.output, ""), 19u);
+    EXPECT_EQ(CountLines(usage.output, ""), 22u);
+    EXPECT_LT(usage.output.find("   -v                              Verbose logging\n \n"), usage.output.find("   --list"));
     // The trace file of a help request stays in the current directory.
     std::string trace = ReadFile(dir + "/quellix.trace.log");
     EXPECT_EQ(trace.compare(0, 3, "\xEF\xBB\xBF"), 0);
@@ -54,10 +58,16 @@ TEST_F(Cli, UnknownOptionsAreOneUsageError) {
 }
 
 TEST_F(Cli, CommandFileProblems) {
-    auto missing = RunQuellix(dir, "--export");
+    // "--export" alone is a request of its own; with a command file the run
+    // goes on and needs the file.
+    auto exported = RunQuellix(dir, "--export");
+    EXPECT_EQ(exported.exitCode, 0) << exported.output;
+    EXPECT_EQ(exported.output.find("[FAIL]"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/parameter_list.json"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/ALL.filter.json"));
+    auto missing = RunQuellix(dir, "read --export");
     EXPECT_EQ(missing.exitCode, 16);
     EXPECT_NE(missing.output.find("Did not find command file: read.cmd.json"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(dir + "/parameter_list.json"));
     test::WriteFile(dir + "/broken.cmd.json", "{ \"command type\": ");
     auto broken = RunQuellix(dir, "broken");
     EXPECT_EQ(broken.exitCode, 16);
@@ -123,7 +133,17 @@ TEST_F(Cli, DriveChoice) {
     }
     auto path = RunQuellix(dir, "-n ../../dev/sda");
     EXPECT_EQ(path.exitCode, 16);
-    EXPECT_NE(path.output.find("Invalid NVMe drive '../../dev/sda'"), std::string::npos);
+    EXPECT_NE(path.output.find("Invalid NVMe drive '../../dev/sda': use * for the first NVMe drive, a drive number such "
+                               "as 0 (or nvme0 or /dev/nvme0)"),
+              std::string::npos) << path.output;
+    // The Linux names of a drive are that drive's number.
+    for (const char* name : {"nvme97", "/dev/nvme97"}) {
+        auto named = RunQuellix(dir, std::string("-n ") + name);
+        EXPECT_EQ(named.exitCode, unknown.exitCode) << name << named.output;
+        EXPECT_NE(named.output.find(" NVMe:           /dev/nvme97\n"), std::string::npos) << name << named.output;
+    }
+    for (const char* wrong : {"nvme", "nvme1x", "/dev/nvme0n1", "/dev/sda0"})
+        EXPECT_EQ(RunQuellix(dir, std::string("-n ") + wrong).exitCode, 16) << wrong;
     auto description = RunQuellix(dir, "-n sim:missing.json");
     EXPECT_EQ(description.exitCode, 16);
     EXPECT_NE(description.output.find("Simulated drive description 'missing.json': file not found"), std::string::npos);
@@ -161,4 +181,55 @@ TEST_F(Cli, ExportWritesEveryNameInByteOrder) {
     EXPECT_EQ(list["parameters"][0]["name"].asString(), filter["filter"][0].asString());
     std::string text = ReadFile(dir + "/ALL.filter.json");
     EXPECT_LT(text.find("\"Error 10 Error Count\""), text.find("\"Error 2 Error Count\""));
+}
+
+TEST_F(Cli, VersionAndDriveListLeaveNoFiles) {
+    auto version = RunQuellix(dir, "--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output.rfind("quellix 0.9.3.0\nbuild date: ", 0), 0u) << version.output;
+    EXPECT_NE(version.output.find("\ncommit: "), std::string::npos);
+    // After any options, even a read's; an option's value is not a request.
+    EXPECT_EQ(RunQuellix(dir, "read -n sim -d out --version").exitCode, 0);
+
+    auto sim = RunQuellix(dir, "--list -n sim");
+    EXPECT_EQ(sim.exitCode, 0) << sim.output;
+    EXPECT_EQ(sim.output.rfind("Number  Path", 0), 0u) << sim.output;
+    EXPECT_NE(sim.output.find("sim     sim            Quellix Simulated NVMe Drive 512GB       QLX0SIM0000000000001 "
+                              "SIM1.4.0    512.11 GB  -"),
+              std::string::npos) << sim.output;
+    auto two = RunQuellix(dir, "--list -n sim:" QUELLIX_EXAMPLES "/drives/two-namespaces.json");
+    EXPECT_NE(two.output.find("1024.22 GB"), std::string::npos) << two.output;
+    auto host = RunQuellix(dir, "--list");
+    if (std::filesystem::exists("/sys/class/nvme/nvme0")) {
+        EXPECT_EQ(host.exitCode, 0) << host.output;
+        EXPECT_NE(host.output.find("/dev/nvme0"), std::string::npos);
+    } else {
+        EXPECT_EQ(host.exitCode, 19) << host.output;
+        EXPECT_NE(host.output.find("No NVMe drives found"), std::string::npos);
+    }
+    EXPECT_EQ(RunQuellix(dir, "--list -n sim:missing.json").exitCode, 16);
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        ADD_FAILURE() << "left behind: " << entry.path();
+    // A value is not a request: this is a log directory named --version.
+    EXPECT_EQ(RunQuellix(dir, "-d --version").exitCode, 16);
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/--version"));
+}
+
+TEST_F(Cli, ErrorLinesAlsoReachStandardError) {
+    auto usage = test::RunQuellixSplit(dir, "--bogus");
+    EXPECT_EQ(usage.exitCode, 16);
+    EXPECT_NE(usage.output.find("USAGE ERROR\nInvalid parameter on command line: '--bogus'\n"), std::string::npos);
+    EXPECT_NE(usage.output.find("[FAIL] quellix returned 16"), std::string::npos);
+    EXPECT_NE(usage.errors.find("USAGE ERROR\nInvalid parameter on command line: '--bogus'\n"), std::string::npos)
+        << usage.errors;
+    EXPECT_EQ(usage.errors.find("   -u, --usage"), std::string::npos) << "only error lines reach standard error";
+    // Both streams into one pipe: each line once; no colours off a terminal.
+    auto together = RunQuellix(dir, "--bogus");
+    EXPECT_EQ(CountLines(together.output, "USAGE ERROR"), 1u) << together.output;
+    EXPECT_EQ(together.output.find("\033["), std::string::npos);
+    WriteRead();
+    auto pass = test::RunQuellixSplit(dir, "-n sim");
+    EXPECT_EQ(pass.exitCode, 0);
+    EXPECT_NE(pass.output.find("[PASS] quellix returned 0"), std::string::npos);
+    EXPECT_EQ(pass.errors, "");
 }

@@ -8,6 +8,8 @@ step() {  # name, command...
 }
 step auto ./quellix read -d /out/auto
 step read0 ./quellix read -n 0 -d /out/read0
+step devname ./quellix read -n /dev/nvme0 -d /out/devname
+step list ./quellix --list
 nvme id-ctrl /dev/nvme0 -o json > /out/id-ctrl.json 2>/out/nvme-cli.err
 nvme id-ns /dev/nvme0 -n 1 -o json > /out/id-ns.json 2>>/out/nvme-cli.err
 nvme smart-log /dev/nvme0 -o json > /out/smart-log.json 2>>/out/nvme-cli.err

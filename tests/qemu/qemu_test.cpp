@@ -70,6 +70,22 @@ TEST_F(QemuController, ReadsPassWithoutErrorLines) {
     EXPECT_EQ(Value(info, "Driver").compare(0, 4, "nvme"), 0);
 }
 
+TEST_F(QemuController, DriveListAndLinuxDriveNames) {
+    EXPECT_EQ(Code("default/list"), 0) << Text("default/list.txt");
+    Json::Value cli = Json("default/id-ctrl.json");
+    std::string list = Text("default/list.txt");
+    EXPECT_EQ(list.rfind("Number  Path", 0), 0u) << list;
+    size_t line = list.find("\n0       /dev/nvme0     ");
+    ASSERT_NE(line, std::string::npos) << list;
+    std::string row = list.substr(line + 1, list.find('\n', line + 1) - line - 1);
+    for (const std::string& field : {kavo::Trim(cli["mn"].asString()), kavo::Trim(cli["sn"].asString()),
+                                     kavo::Trim(cli["fr"].asString()), std::string("1.07 GB"), std::string("0000:")})
+        EXPECT_NE(row.find(field), std::string::npos) << field << " in " << row;
+    // -n /dev/nvme0 reads the same drive as -n 0.
+    EXPECT_EQ(Code("default/devname"), 0) << Text("default/devname.txt");
+    EXPECT_EQ(Value(Json("default/devname/nvme.info.json"), "Serial Number (SN)"), cli["sn"].asString());
+}
+
 TEST_F(QemuController, IdentifyControllerAgreesWithNvmeCli) {
     Json::Value ours = Json("default/read0/nvme.info.json"), cli = Json("default/id-ctrl.json");
     EXPECT_EQ(Value(ours, "Serial Number (SN)"), cli["sn"].asString());

@@ -26,11 +26,13 @@ std::string ScratchDirectory(const std::string& name) {
     return path.string();
 }
 
-RunResult RunQuellix(const std::string& directory, const std::string& arguments) {
+namespace {
+
+RunResult RunCommand(const std::string& directory, const std::string& arguments, const std::string& redirection) {
 #ifdef _WIN32
-    std::string command = "cd /d \"" + directory + "\" && \"" QUELLIX_BINARY "\" " + arguments + " 2>&1";
+    std::string command = "cd /d \"" + directory + "\" && \"" QUELLIX_BINARY "\" " + arguments + " " + redirection;
 #else
-    std::string command = "cd '" + directory + "' && '" QUELLIX_BINARY "' " + arguments + " 2>&1";
+    std::string command = "cd '" + directory + "' && '" QUELLIX_BINARY "' " + arguments + " " + redirection;
 #endif
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
@@ -44,6 +46,20 @@ RunResult RunQuellix(const std::string& directory, const std::string& arguments)
 #else
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
+    return result;
+}
+
+}  // namespace
+
+RunResult RunQuellix(const std::string& directory, const std::string& arguments) {
+    return RunCommand(directory, arguments, "2>&1");
+}
+
+SplitResult RunQuellixSplit(const std::string& directory, const std::string& arguments) {
+    const std::string errors = directory + "/standard-error.txt";
+    RunResult run = RunCommand(directory, arguments, "2>\"" + errors + "\"");
+    SplitResult result{run.exitCode, run.output, ReadFile(errors)};
+    std::filesystem::remove(errors);
     return result;
 }
 

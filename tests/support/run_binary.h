@@ -16,6 +16,13 @@ struct RunResult {
 std::string ScratchDirectory(const std::string& name);
 // Runs `quellix ARGUMENTS` with `directory` as working directory.
 RunResult RunQuellix(const std::string& directory, const std::string& arguments);
+// The same with standard error kept apart: `output` holds standard output
+// only, `errors` standard error.
+struct SplitResult {
+    int exitCode = -1;
+    std::string output, errors;
+};
+SplitResult RunQuellixSplit(const std::string& directory, const std::string& arguments);
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 Json::Value ReadJson(const std::string& path);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -83,6 +84,7 @@ protected:
 
 private:
     bool Open() {
+        if (path_.empty()) return false;  // console-only logging
         file_ = std::fopen(path_.c_str(), "ab");
         if (file_ == nullptr) return false;
         std::fseek(file_, 0, SEEK_END);
@@ -104,27 +106,45 @@ private:
     KavoTxtFormatter formatter_;
 };
 
-// Writes records to standard output, coloured on a console.
+// NO_COLOR set to any text turns colours off (no-color.org).
+bool ColourWanted() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return noColour == nullptr || noColour[0] == '\0';
+}
+
+int ColourOf(spdlog::level::level_enum level) {
+    if (level == spdlog::level::critical) return 1;
+    if (level == spdlog::level::err) return 2;
+    if (level == spdlog::level::warn) return 3;
+    return 0;
+}
+
+// Writes records to standard output, coloured on a console. Error and fatal
+// records also go to standard error, so they reach the user when the output
+// is redirected, unless standard error leads to the same place.
 class ConsoleSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
-    ConsoleSink() : colours_(platform::StdoutIsConsole()) {}
+    ConsoleSink()
+        : stdoutColours_(platform::StdoutIsConsole() && ColourWanted()),
+          stderrColours_(platform::StderrIsConsole() && ColourWanted()),
+          errorsToStderr_(!platform::StderrSameAsStdout()) {}
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         spdlog::memory_buf_t formatted;
         formatter_.format(msg, formatted);
-        int colour = 0;
-        if (colours_) {
-            if (msg.level == spdlog::level::critical) colour = 1;
-            else if (msg.level == spdlog::level::err) colour = 2;
-            else if (msg.level == spdlog::level::warn) colour = 3;
-        }
-        platform::WriteConsole(std::string(formatted.data(), formatted.size()), colour);
+        std::string text(formatted.data(), formatted.size());
+        int colour = ColourOf(msg.level);
+        platform::WriteConsole(text, stdoutColours_ ? colour : 0);
+        bool error = msg.level == spdlog::level::err || msg.level == spdlog::level::critical;
+        if (error && errorsToStderr_) platform::WriteConsole(text, stderrColours_ ? colour : 0, true);
     }
     void flush_() override { std::fflush(stdout); }
 
 private:
-    bool colours_;
+    bool stdoutColours_;
+    bool stderrColours_;
+    bool errorsToStderr_;
     KavoFormatter formatter_;
 };
 
@@ -199,23 +219,29 @@ void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
 
 std::unique_ptr<spdlog::formatter> KavoTxtFormatter::clone() const { return std::make_unique<KavoTxtFormatter>(); }
 
+// Creates both loggers with `tracePath` as trace file ("" for none), or
+// points the existing ones at it (tests run several start-ups in one process).
+static void StartLoggers(const std::string& tracePath, Severity maximum) {
+    Loggers& state = State();
+    if (state.traceSink) {
+        state.traceSink->SetFileName(tracePath);
+    } else {
+        state.traceSink = std::make_shared<TraceFileSink>(tracePath);
+        state.traceLogger = std::make_shared<spdlog::logger>("trace", state.traceSink);
+        auto forward = std::make_shared<ForwardSink>(state.traceLogger);
+        auto console = std::make_shared<ConsoleSink>();
+        state.mainLogger = std::make_shared<spdlog::logger>("main", spdlog::sinks_init_list{forward, console});
+    }
+    SetLogSeverity(maximum);
+}
+
 void StartLogging() {
     std::error_code ignored;
     std::filesystem::remove(kTraceFileName, ignored);
-    Loggers& state = State();
-    if (state.traceSink) {
-        // Started before (tests run several start-ups in one process).
-        state.traceSink->SetFileName(kTraceFileName);
-        SetLogSeverity(Severity::Info);
-        return;
-    }
-    state.traceSink = std::make_shared<TraceFileSink>(kTraceFileName);
-    state.traceLogger = std::make_shared<spdlog::logger>("trace", state.traceSink);
-    auto forward = std::make_shared<ForwardSink>(state.traceLogger);
-    auto console = std::make_shared<ConsoleSink>();
-    state.mainLogger = std::make_shared<spdlog::logger>("main", spdlog::sinks_init_list{forward, console});
-    SetLogSeverity(Severity::Info);
+    StartLoggers(kTraceFileName, Severity::Info);
 }
+
+void StartConsoleLogging(Severity maximum) { StartLoggers("", maximum); }
 
 void SwitchTraceFile(const std::string& path) {
     EnsureStarted();

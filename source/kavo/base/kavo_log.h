@@ -35,6 +35,9 @@ public:
 // Deletes "quellix.trace.log" in the current directory and creates both
 // loggers at severity info, the trace file being that file.
 void StartLogging();
+// Both loggers without a trace file: records reach the console only. For
+// requests that must leave no file behind (the drive list).
+void StartConsoleLogging(Severity maximum);
 // Deletes the trace file at path if present and makes it the trace file;
 // the next record opens it.
 void SwitchTraceFile(const std::string& path);

@@ -2,6 +2,7 @@
 #include "base/platform.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kavo::platform {
@@ -9,22 +10,30 @@ namespace kavo::platform {
 bool LocalTime(std::time_t t, std::tm& out) { return localtime_r(&t, &out) != nullptr; }
 
 bool StdoutIsConsole() { return isatty(fileno(stdout)) == 1; }
+bool StderrIsConsole() { return isatty(fileno(stderr)) == 1; }
 
-void WriteConsole(const std::string& text, int colour) {
+bool StderrSameAsStdout() {
+    struct stat out {}, err {};
+    if (fstat(fileno(stdout), &out) != 0 || fstat(fileno(stderr), &err) != 0) return false;
+    return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
+void WriteConsole(const std::string& text, int colour, bool standardError) {
+    std::FILE* stream = standardError ? stderr : stdout;
     // ANSI colours: white on red, bright red, bright yellow.
     static const char* const kCodes[] = {"", "\033[97;41m", "\033[91m", "\033[93m"};
     if (colour > 0 && colour < 4) {
         std::string line = text;
         bool newline = !line.empty() && line.back() == '\n';
         if (newline) line.pop_back();
-        std::fputs(kCodes[colour], stdout);
-        std::fputs(line.c_str(), stdout);
-        std::fputs("\033[0m", stdout);
-        if (newline) std::fputc('\n', stdout);
+        std::fputs(kCodes[colour], stream);
+        std::fputs(line.c_str(), stream);
+        std::fputs("\033[0m", stream);
+        if (newline) std::fputc('\n', stream);
     } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fwrite(text.data(), 1, text.size(), stream);
     }
-    std::fflush(stdout);
+    std::fflush(stream);
 }
 
 const char* NativeLineEnd() { return "\n"; }

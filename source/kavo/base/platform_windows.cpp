@@ -9,16 +9,34 @@ namespace kavo::platform {
 
 bool LocalTime(std::time_t t, std::tm& out) { return localtime_s(&out, &t) == 0; }
 
-bool StdoutIsConsole() {
+namespace {
+
+bool IsConsole(DWORD which) {
     DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 
-void WriteConsole(const std::string& text, int colour) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (!StdoutIsConsole()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+}  // namespace
+
+bool StdoutIsConsole() { return IsConsole(STD_OUTPUT_HANDLE); }
+bool StderrIsConsole() { return IsConsole(STD_ERROR_HANDLE); }
+
+bool StderrSameAsStdout() {
+    if (StdoutIsConsole() && StderrIsConsole()) return true;
+    BY_HANDLE_FILE_INFORMATION out{}, err{};
+    if (!GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &out) ||
+        !GetFileInformationByHandle(GetStdHandle(STD_ERROR_HANDLE), &err))
+        return false;
+    return out.dwVolumeSerialNumber == err.dwVolumeSerialNumber && out.nFileIndexHigh == err.nFileIndexHigh &&
+           out.nFileIndexLow == err.nFileIndexLow;
+}
+
+void WriteConsole(const std::string& text, int colour, bool standardError) {
+    HANDLE out = GetStdHandle(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    std::FILE* stream = standardError ? stderr : stdout;
+    if (!IsConsole(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE)) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);
         return;
     }
     CONSOLE_SCREEN_BUFFER_INFO info{};

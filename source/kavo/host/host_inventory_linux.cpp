@@ -31,24 +31,19 @@ uint64_t BlockBytes(const fs::path& block) {
 }
 
 void AddNvmeDrives(const std::string& root, Json::Value& system) {
-    for (const std::string& number : NvmeControllers(root)) {
-        fs::path controller = fs::path(root) / "sys/class/nvme" / ("nvme" + number);
-        uint64_t bytes = 0;
+    for (const NvmeControllerSummary& summary : NvmeControllerSummaries(root)) {
+        fs::path controller = fs::path(root) / "sys/class/nvme" / ("nvme" + summary.number);
         std::error_code error;
-        for (fs::directory_iterator it(controller, error), end; !error && it != end; it.increment(error)) {
-            std::string name = it->path().filename().string();
-            if (name.compare(0, 4 + number.size() + 1, "nvme" + number + "n") == 0) bytes += BlockBytes(it->path());
-        }
         Json::Value drive(Json::objectValue);
-        drive["path"] = "/dev/nvme" + number;
-        drive["serial"] = ReadLine(controller / "serial");
-        drive["model"] = ReadLine(controller / "model");
-        drive["size"] = std::to_string(bytes);
-        drive["index"] = number;
+        drive["path"] = summary.path;
+        drive["serial"] = summary.serial;
+        drive["model"] = summary.model;
+        drive["size"] = std::to_string(summary.capacityBytes);
+        drive["index"] = summary.number;
         drive["pnp"] = fs::canonical(controller, error).string();
         system["nvme"].append(drive);
         std::string vendor = LookupVendorName(ReadLine(controller / "device/vendor"));
-        system["nvme list"].append(DriveDescription(number, vendor, drive["model"].asString(), SizeText(bytes)));
+        system["nvme list"].append(DriveDescription(summary.number, vendor, summary.model, SizeText(summary.capacityBytes)));
     }
 }
 
@@ -162,6 +157,29 @@ std::string OsRelease(const std::string& root) {
 }
 
 }  // namespace
+
+std::vector<NvmeControllerSummary> NvmeControllerSummaries(const std::string& root) {
+    std::vector<NvmeControllerSummary> list;
+    for (const std::string& number : NvmeControllers(root)) {
+        fs::path controller = fs::path(root) / "sys/class/nvme" / ("nvme" + number);
+        NvmeControllerSummary summary;
+        summary.number = number;
+        summary.path = "/dev/nvme" + number;
+        summary.model = ReadLine(controller / "model");
+        summary.serial = ReadLine(controller / "serial");
+        summary.firmware = ReadLine(controller / "firmware_rev");
+        summary.pciAddress = ReadLine(controller / "address");
+        // The namespaces' block devices sit below the controller.
+        std::error_code error;
+        for (fs::directory_iterator it(controller, error), end; !error && it != end; it.increment(error)) {
+            std::string name = it->path().filename().string();
+            if (name.compare(0, 4 + number.size() + 1, "nvme" + number + "n") == 0)
+                summary.capacityBytes += BlockBytes(it->path());
+        }
+        list.push_back(summary);
+    }
+    return list;
+}
 
 void HostInventory(const std::string& root, Json::Value& system) {
     system["nvme"] = Json::Value(Json::arrayValue);

@@ -6,6 +6,8 @@
 
 #include <json/value.h>
 
+#include "host/system_info.h"
+
 namespace kavo::linux_host {
 
 // The first line of a sysfs or procfs file, trimmed; "" when unreadable.
@@ -13,6 +15,8 @@ std::string ReadFirstLine(const std::string& path);
 
 // NVMe controller numbers under sys/class/nvme, ascending ("0", "1", "10").
 std::vector<std::string> NvmeControllers(const std::string& root);
+// Those controllers with what sysfs tells of them (readable without root).
+std::vector<NvmeControllerSummary> NvmeControllerSummaries(const std::string& root);
 // "AC", "Battery" or "Unknown" from sys/class/power_supply.
 std::string PowerSource(const std::string& root);
 // The NVMe driver's APST latency limit and the PCIe ASPM policy.

@@ -560,3 +560,23 @@ std::vector<std::string> GetNvmeDriveList() {
     }
     return drives;
 }
+
+namespace kavo {
+
+std::vector<NvmeControllerSummary> ListNvmeControllers() {
+    // The drive list names the NVMe disks; model, serial and the rest stay
+    // empty here.
+    std::vector<NvmeControllerSummary> list;
+    try {
+        for (const std::string& number : GetNvmeDriveList()) {
+            NvmeControllerSummary summary;
+            summary.number = number;
+            summary.path = "\\\\.\\PHYSICALDRIVE" + number;
+            list.push_back(summary);
+        }
+    } catch (const KavoError&) {
+    }
+    return list;
+}
+
+}  // namespace kavo

@@ -1,5 +1,6 @@
 #pragma once
 // The host around the drive, and the host's NVMe drives.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,19 @@ namespace kavo {
 // info["_metadata"]["date"] and, with extended data, the host inventory.
 // Returns the number of host queries that failed.
 int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended);
+
+// One NVMe controller of the host as the drive list shows it. Fields the
+// system does not tell are empty (capacity 0).
+struct NvmeControllerSummary {
+    std::string number;      // the drive number -n takes
+    std::string path;        // "/dev/nvme0", "\\.\PHYSICALDRIVE0"
+    std::string model, serial, firmware;
+    std::string pciAddress;  // "0000:01:00.0"
+    uint64_t capacityBytes = 0;  // all namespaces together
+};
+// The host's NVMe controllers, in drive number order; empty when there are
+// none or the system cannot list them.
+std::vector<NvmeControllerSummary> ListNvmeControllers();
 
 }  // namespace kavo
 

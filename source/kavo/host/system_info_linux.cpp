@@ -111,3 +111,5 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
 }  // namespace kavo
 
 std::vector<std::string> GetNvmeDriveList() { return kavo::linux_host::NvmeControllers("/"); }
+
+std::vector<kavo::NvmeControllerSummary> kavo::ListNvmeControllers() { return linux_host::NvmeControllerSummaries("/"); }

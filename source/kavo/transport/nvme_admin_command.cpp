@@ -42,6 +42,15 @@ void LogLines(Severity severity, const char* source, const std::vector<std::stri
 
 bool IsSimulatedDrive(const std::string& drive) { return drive.compare(0, 3, "sim") == 0; }
 
+std::string DriveNumberAfterPrefix(const std::string& drive, const std::vector<std::string>& prefixes) {
+    for (const std::string& prefix : prefixes) {
+        if (drive.size() <= prefix.size() || drive.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string number = drive.substr(prefix.size());
+        if (number.find_first_not_of("0123456789") == std::string::npos) return number;
+    }
+    return drive;
+}
+
 NvmeHandle GetNvmeId(const std::string& path, bool writeAccess) {
     NvmeHandle handle = IsSimulatedDrive(path) ? OpenSimulatedDrive(path) : OpenPlatformDrive(path, writeAccess);
     if (!handle) {

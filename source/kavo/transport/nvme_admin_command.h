@@ -94,6 +94,15 @@ NvmeHandle GetNvmeId(const std::string& path, bool writeAccess);
 bool IsSimulatedDrive(const std::string& drive);
 // The platform's device path of a drive number ("/dev/nvme0", "\\.\PHYSICALDRIVE0").
 std::string PlatformDrivePath(const std::string& drive);
+// The drive number of the platform's own names for a drive ("nvme0" and
+// "/dev/nvme0" on Linux, "PHYSICALDRIVE0" and "\\.\PHYSICALDRIVE0" on
+// Windows); the text unchanged when it is none of them.
+std::string DriveNumberOfPlatformName(const std::string& drive);
+// The digits after the first of `prefixes` that `drive` begins with, when
+// nothing but digits follow; `drive` unchanged otherwise.
+std::string DriveNumberAfterPrefix(const std::string& drive, const std::vector<std::string>& prefixes);
+// Those names as the refusal of a wrong drive text lists them.
+const char* PlatformDriveNameForms();
 
 int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint32_t dataType, uint32_t requestValue,
                              uint32_t requestSubValue, uint32_t dataLength, uint8_t* data, uint32_t* completionDw0,

@@ -42,6 +42,10 @@ NvmeHandle OpenPlatformDrive(const std::string& path, bool writeAccess) {
 const char* WriteAccessHint() { return "This command requires root privileges for write drive access"; }
 const char* PlatformName() { return "the Linux OS"; }
 std::string PlatformDrivePath(const std::string& drive) { return "/dev/nvme" + drive; }
+std::string DriveNumberOfPlatformName(const std::string& drive) {
+    return DriveNumberAfterPrefix(drive, {"/dev/nvme", "nvme"});
+}
+const char* PlatformDriveNameForms() { return "nvme0 or /dev/nvme0"; }
 
 LinuxDriveHandle::LinuxDriveHandle(int fd, AdminIoctl ioctl) : fd_(fd), ioctl_(std::move(ioctl)) {}
 

@@ -132,5 +132,9 @@ NvmeHandle OpenPlatformDrive(const std::string& path, bool writeAccess) {
 const char* WriteAccessHint() { return "This command requires administrator privileges for write drive access"; }
 const char* PlatformName() { return "the Windows OS"; }
 std::string PlatformDrivePath(const std::string& drive) { return "\\\\.\\PHYSICALDRIVE" + drive; }
+std::string DriveNumberOfPlatformName(const std::string& drive) {
+    return DriveNumberAfterPrefix(drive, {"\\\\.\\PHYSICALDRIVE", "PHYSICALDRIVE"});
+}
+const char* PlatformDriveNameForms() { return "PHYSICALDRIVE0 or \\\\.\\PHYSICALDRIVE0"; }
 
 }  // namespace kavo

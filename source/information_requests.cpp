@@ -1,0 +1,142 @@
+// Requests answered without a run: the program's version and the list of
+// NVMe drives. Neither starts the trace log nor writes a file.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "base/kavo_errors.h"
+#include "base/kavo_log.h"
+#include "base/kavo_text.h"
+#include "decode/decoders.h"
+#include "host/system_info.h"
+#include "quellix.h"
+#include "transport/nvme_admin_command.h"
+#include "transport/simulated_drive.h"
+
+#ifndef QUELLIX_BUILD_DATE
+#define QUELLIX_BUILD_DATE "unknown"
+#endif
+#ifndef QUELLIX_COMMIT
+#define QUELLIX_COMMIT "unknown"
+#endif
+
+namespace {
+
+// Options whose next argument is their value, so that a value is never
+// taken for a request ("-d --list" names a directory).
+bool TakesValue(const std::string& option) {
+    static const char* const kOptions[] = {"--dir", "-d", "--nvme", "-n", "--samples", "-s", "--interval", "-i",
+                                           "--compare", "-c", "--rules", "-r"};
+    return std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
+}
+
+std::string Field(const std::string& text) { return text.empty() ? "-" : text; }
+
+std::string CapacityText(uint64_t bytes) {
+    if (bytes == 0) return "-";
+    return kavo::FixedText(static_cast<double>(bytes) / 1e9, 2) + " GB";
+}
+
+std::string IdentifyText(const uint8_t* bytes, size_t width) {
+    return kavo::Trim(std::string(reinterpret_cast<const char*>(bytes), width).c_str());
+}
+
+// The simulated drive described like a host's controller, from its own
+// Identify data.
+kavo::NvmeControllerSummary SimulatedSummary(const std::string& drive) {
+    kavo::NvmeHandle handle = kavo::GetNvmeId(drive, false);
+    Json::Value none;
+    std::array<uint8_t, 4096> identify{};
+    if (kavo::IdentifyController(*handle, identify.data(), none, none) != 0)
+        throw kavo::KavoError("Identify Controller of " + drive + " failed");
+    kavo::NvmeControllerSummary summary;
+    summary.number = drive;
+    summary.path = drive;
+    summary.serial = IdentifyText(identify.data() + 4, 20);
+    summary.model = IdentifyText(identify.data() + 24, 40);
+    summary.firmware = IdentifyText(identify.data() + 64, 8);
+    uint32_t nn = static_cast<uint32_t>(identify[516] | identify[517] << 8 | identify[518] << 16 |
+                                        static_cast<uint32_t>(identify[519]) << 24);
+    std::vector<uint32_t> active;
+    if (kavo::ReadActiveNamespaceList(*handle, nn, active, none, none) != 0) return summary;
+    std::array<uint8_t, 4096> ns{};
+    for (uint32_t nsid : active) {
+        if (kavo::ReadIdentifyNamespace(*handle, nsid, ns.data(), none, none) != 0) continue;
+        kavo::NamespaceSummary size = kavo::SummarizeNamespace(nsid, ns.data());
+        if (size.blockSizeShift < 64) summary.capacityBytes += size.sizeInBlocks << size.blockSizeShift;
+    }
+    return summary;
+}
+
+void PrintRow(const std::string& number, const std::string& path, const std::string& model, const std::string& serial,
+              const std::string& firmware, const std::string& capacity, const std::string& pciAddress) {
+    std::string line = fmt::format("{:<7} {:<14} {:<40} {:<20} {:<8} {:>12}  {}", number, path, model, serial, firmware,
+                                   capacity, pciAddress);
+    std::printf("%s\n", kavo::Trim(line).c_str());
+}
+
+void PrintLine(const kavo::NvmeControllerSummary& c) {
+    PrintRow(Field(c.number), Field(c.path), Field(c.model), Field(c.serial), Field(c.firmware),
+             CapacityText(c.capacityBytes), Field(c.pciAddress));
+}
+
+}  // namespace
+
+void PrintVersion() {
+    std::printf("%s %s\nbuild date: %s\ncommit: %s\n", kProgramName, kProgramVersion, QUELLIX_BUILD_DATE, QUELLIX_COMMIT);
+}
+
+int ListDrives(const std::string& driveText) {
+    // Drive commands may log failures; they reach the console only.
+    kavo::StartConsoleLogging(kavo::Severity::Error);
+    std::string drive = kavo::DriveNumberOfPlatformName(driveText);
+    std::vector<kavo::NvmeControllerSummary> list;
+    try {
+        if (kavo::IsSimulatedDrive(drive)) {
+            list.push_back(SimulatedSummary(drive));
+        } else {
+            for (const kavo::NvmeControllerSummary& controller : kavo::ListNvmeControllers())
+                if (drive == "*" || controller.number == drive) list.push_back(controller);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return dynamic_cast<const kavo::UsageError*>(&e) != nullptr ? 16 : 17;
+    }
+    if (list.empty()) {
+        std::fprintf(stderr, drive == "*" ? "No NVMe drives found\n" : "NVMe drive %s was not found\n", drive.c_str());
+        return 19;
+    }
+    PrintRow("Number", "Path", "Model", "Serial", "Firmware", "Capacity", "PCI address");
+    for (const kavo::NvmeControllerSummary& controller : list) PrintLine(controller);
+    return 0;
+}
+
+bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
+    bool version = false, list = false;
+    std::string drive = "*";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i == 1 && (arg.empty() || arg[0] != '-')) continue;  // the command file
+        if (TakesValue(arg)) {
+            if (i + 1 < argc && (arg == "--nvme" || arg == "-n")) drive = argv[i + 1];
+            ++i;
+        } else if (arg == "--version") {
+            version = true;
+        } else if (arg == "--list") {
+            list = true;
+        }
+    }
+    if (version) {
+        PrintVersion();
+        exitStatus = 0;
+        return true;
+    }
+    if (list) {
+        exitStatus = ListDrives(drive);
+        return true;
+    }
+    return false;
+}
