@@ -12,6 +12,7 @@
 #include "base/kavo_text.h"
 #include "decode/parameters.h"
 #include "quellix.h"
+#include "run_journal.h"
 #include "host/system_info.h"
 
 namespace fs = std::filesystem;
@@ -124,9 +125,6 @@ int RunRead(Json::Value& settings) {
     const std::string compareType = TextSetting(settings, "compare type");
     const std::string description = TextSetting(settings, "short description");
     uint32_t sampleCount = 0, failCount = 0;
-    // The run's command records, every one of every sample, are kept as text
-    // and written into the summary's "command times" at the end.
-    kavo::JsonArrayText commandTimes;
     kavo::NvmeHandle handle = kavo::GetNvmeId(kavo::JsonText(settings["common"], "nvme path"), false);
 
     KLOG_AS(Info, "Read") << " ";
@@ -145,6 +143,10 @@ int RunRead(Json::Value& settings) {
     Json::Value& details = summary["read details"];
     details["begin time"] = kavo::CurrentTimeText();
     const int64_t t0 = kavo::MonotonicNanoseconds();
+    // Every command and sample record goes to the journal as it happens; the
+    // summary is assembled from it at the end.
+    RecoverLeftoverJournals(logDirectory);
+    RunJournal journal(ReadJournal(), logDirectory, summary, t0);
     const int64_t step = static_cast<int64_t>(interval) * 1000000;
     int64_t nextStart = t0 + step;
     bool temperatureShown = false;
@@ -160,7 +162,7 @@ int RunRead(Json::Value& settings) {
         bool failed = false;
         Json::Value runCommands(Json::arrayValue);
         bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, runCommands, sample);
-        for (const Json::Value& record : runCommands) commandTimes.Append(record);
+        journal.Commands(runCommands);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
             failed = true;
@@ -195,7 +197,9 @@ int RunRead(Json::Value& settings) {
         if (stop || (failed && failCount < failLimit) || i == 1 || i == samples ||
             (logSampleRate != 0 && i % logSampleRate == 0))
             kavo::WriteJsonFile((fs::path(logDirectory) / SampleFileName(samples, i)).string(), sample);
-        details["sample"].append(SampleRecord(sample, failed, message, sampleTime, sampleStart));
+        journal.Sample(SampleRecord(sample, failed, message, sampleTime, sampleStart),
+                       details["static mismatches"].asInt(), details["counter mismatches"].asInt());
+        journal.Flush();
         if (stop) break;
         if (failed && ++failCount >= failLimit) KLOG_AS(Error, "Read") << "Reached the failure limit of " << failLimit;
         kavo::SleepUntilMonotonic(nextStart);
@@ -227,7 +231,7 @@ int RunRead(Json::Value& settings) {
                                : " Found errors on " + std::to_string(failCount) + " samples of " +
                                      std::to_string(sampleCount) + " total samples";
     }
-    return LogResult(summary, returnCode, message, summaryPath, &commandTimes);
+    return LogResult(summary, returnCode, message, summaryPath, &journal);
 }
 
 }  // namespace

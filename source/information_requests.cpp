@@ -13,6 +13,7 @@
 #include "decode/decoders.h"
 #include "host/system_info.h"
 #include "quellix.h"
+#include "run_journal.h"
 #include "transport/nvme_admin_command.h"
 #include "transport/simulated_drive.h"
 
@@ -29,7 +30,7 @@ namespace {
 // taken for a request ("-d --list" names a directory).
 bool TakesValue(const std::string& option) {
     static const char* const kOptions[] = {"--dir", "-d", "--nvme", "-n", "--samples", "-s", "--interval", "-i",
-                                           "--compare", "-c", "--rules", "-r"};
+                                           "--compare", "-c", "--rules", "-r", "--recover"};
     return std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
 }
 
@@ -115,13 +116,17 @@ int ListDrives(const std::string& driveText) {
 }
 
 bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
-    bool version = false, list = false;
-    std::string drive = "*";
+    bool version = false, list = false, recover = false;
+    std::string drive = "*", recoverDirectory;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (i == 1 && (arg.empty() || arg[0] != '-')) continue;  // the command file
         if (TakesValue(arg)) {
             if (i + 1 < argc && (arg == "--nvme" || arg == "-n")) drive = argv[i + 1];
+            if (arg == "--recover") {
+                recover = true;
+                if (i + 1 < argc) recoverDirectory = argv[i + 1];
+            }
             ++i;
         } else if (arg == "--version") {
             version = true;
@@ -136,6 +141,15 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
     }
     if (list) {
         exitStatus = ListDrives(drive);
+        return true;
+    }
+    if (recover) {
+        if (recoverDirectory.empty()) {
+            std::fprintf(stderr, "--recover is missing a value\n");
+            exitStatus = 16;
+        } else {
+            exitStatus = RecoverCommand(recoverDirectory);
+        }
         return true;
     }
     return false;

@@ -7,6 +7,7 @@
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "quellix.h"
+#include "run_journal.h"
 
 namespace {
 std::atomic<int> stopRequest{0};
@@ -36,7 +37,7 @@ uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool abse
 }
 
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
-              const kavo::JsonArrayText* commandTimes) {
+              RunJournal* journal) {
     KLOG(Info) << " ";
     summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";
     if (!message.empty()) {
@@ -47,7 +48,7 @@ int LogResult(Json::Value& summary, int returnCode, const std::string& message, 
     summary["_cmd"]["return code"] = returnCode;
     summary["_cmd"]["message"] = message;
     summary["_cmd"]["end time"] = kavo::CurrentTimeText();
-    if (commandTimes != nullptr) kavo::WriteJsonFile(path, summary, "command times", *commandTimes);
+    if (journal != nullptr) journal->WriteSummary(summary, path);
     else kavo::WriteJsonFile(path, summary);
     return returnCode;
 }

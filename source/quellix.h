@@ -25,15 +25,13 @@ void PrintVersion();
 // Every NVMe drive of the host, or the one named (a number, nvmeN, sim or
 // sim:FILE), a line each; 0 with the list, 19 when there is none.
 int ListDrives(const std::string& drive);
-namespace kavo {
-class JsonArrayText;
-}
+class RunJournal;
 
 // Records the result in the summary document and writes it; returns
-// `returnCode`. `commandTimes`, when given, is written as the summary's
-// "command times".
+// `returnCode`. With a journal, its command and sample records fill the
+// summary's arrays and the journal is removed.
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
-              const kavo::JsonArrayText* commandTimes = nullptr);
+              RunJournal* journal = nullptr);
 
 // Console interrupts: the first Ctrl-C (SIGINT) or Ctrl-Break (SIGTERM on
 // Linux) asks for a graceful stop; a second one ends the process.

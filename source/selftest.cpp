@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "decode/decode_table.h"
 #include "base/kavo_errors.h"
@@ -13,6 +14,7 @@
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
 #include "quellix.h"
+#include "run_journal.h"
 
 namespace fs = std::filesystem;
 
@@ -42,7 +44,7 @@ private:
     // Adds the SMART members to `entry` and returns the info line's tail.
     std::string AddSmart(Json::Value& entry);
     bool ReadSelfTestLog() {
-        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), noSampleList_, summary_["command times"]) == 0;
+        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), noSampleList_, commands_) == 0;
     }
     void WriteDetails();
     void ResultLines(const char* resultLabel);
@@ -50,8 +52,14 @@ private:
     // A status entry for a failed read of the self-test log, counted as a failure.
     void RecordUnreadableLog(const std::string& percent);
 
+    // Status entries and command records go to the journal as they happen.
+    void Status(const Json::Value& entry);
+    void JournalCommands();
+
     Json::Value& settings_;
     Json::Value summary_ = Json::Value(Json::objectValue);
+    Json::Value commands_ = Json::Value(Json::arrayValue);  // records not yet in the journal
+    std::unique_ptr<RunJournal> journal_;
     Json::Value noSampleList_;
     std::string summaryPath_;
     kavo::NvmeHandle handle_;
@@ -74,7 +82,7 @@ Json::Value SelfTestRun::StatusEntry(const std::string& percent, uint8_t status)
 }
 
 std::string SelfTestRun::AddSmart(Json::Value& entry) {
-    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), noSampleList_, summary_["command times"]) != 0) {
+    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), noSampleList_, commands_) != 0) {
         ++failures_;
         entry["message"] = kLogPage2Failed;
         KLOG_AS(Error, "SelfTest") << kLogPage2Failed;
@@ -105,7 +113,7 @@ void SelfTestRun::RecordRunning(const std::string& elapsed) {
     } else {
         KLOG_AS(Info, "SelfTest") << line;
     }
-    summary_["selftest details"]["status"].append(entry);
+    Status(entry);
 }
 
 void SelfTestRun::RecordUnreadableLog(const std::string& percent) {
@@ -115,7 +123,7 @@ void SelfTestRun::RecordUnreadableLog(const std::string& percent) {
     entry["timestamp"] = kavo::CurrentTimeText();
     entry["message"] = kLogPage6Failed;
     KLOG_AS(Error, "SelfTest") << kLogPage6Failed;
-    summary_["selftest details"]["status"].append(entry);
+    Status(entry);
 }
 
 void SelfTestRun::WriteDetails() {
@@ -138,13 +146,30 @@ void SelfTestRun::ResultLines(const char* resultLabel) {
     KLOG_AS(Info, "SelfTest") << " Summary File        " << summaryPath_;
 }
 
+void SelfTestRun::JournalCommands() {
+    journal_->Commands(commands_);
+    commands_ = Json::Value(Json::arrayValue);
+}
+
+void SelfTestRun::Status(const Json::Value& entry) {
+    JournalCommands();
+    journal_->Sample(entry);
+    journal_->Flush();
+}
+
 int SelfTestRun::End(int code, const std::string& message) {
     handle_.reset();
-    return LogResult(summary_, code, message, summaryPath_);
+    if (!journal_) {
+        // Ended before the test started: the few records are in memory.
+        summary_["command times"] = commands_;
+        return LogResult(summary_, code, message, summaryPath_);
+    }
+    JournalCommands();
+    return LogResult(summary_, code, message, summaryPath_, journal_.get());
 }
 
 int SelfTestRun::Run() {
-    summary_["command times"] = Json::Value(Json::arrayValue);
+    commands_ = Json::Value(Json::arrayValue);
     summary_["_cmd"]["begin time"] = kavo::CurrentTimeText();
     summary_["_settings"] = settings_;
     const std::string logDirectory = kavo::JsonText(settings_["common"], "log directory");
@@ -160,22 +185,20 @@ int SelfTestRun::Run() {
     // When Identify Controller fails its data is undefined: the zeroed buffer
     // then reads as a drive without self-test support.
     failures_ = kavo::NvmeQueryPropertyCommand(*handle_, "Identify Controller", kavo::kDataTypeIdentify, 1, 0, 4096,
-                                               identify.data(), nullptr, noSampleList_, summary_["command times"]);
+                                               identify.data(), nullptr, noSampleList_, commands_);
     if (failures_ != 0) identify.fill(0);
-    Json::Value& details = summary_["selftest details"];
+    // "selftest details" exists only once there are details to give.
     if ((Le(identify.data(), 4096, 256, 2) & 0x10) == 0) return End(30, "Device does NOT support self-test");
     uint64_t edstt = Le(identify.data(), 4096, 316, 2);
-    if (extended) {
-        code_ = 2;
-        if (edstt == 0) return End(32, "Device extended self-test duration (EDSTT) is 0");
-        details["run time estimate"] = std::to_string(edstt) + " Minutes";
-    } else {
-        code_ = 1;
-        details["run time estimate"] = "< 2 minutes";
-    }
+    if (extended && edstt == 0) return End(32, "Device extended self-test duration (EDSTT) is 0");
+    code_ = extended ? 2 : 1;
+    Json::Value& details = summary_["selftest details"];
+    details["run time estimate"] = extended ? std::to_string(edstt) + " Minutes" : "< 2 minutes";
 
     details["status"] = Json::Value(Json::arrayValue);
     details["begin time"] = kavo::CurrentTimeText();
+    RecoverLeftoverJournals(logDirectory);
+    journal_ = std::make_unique<RunJournal>(SelfTestJournal(), logDirectory, summary_, kavo::MonotonicNanoseconds());
     KLOG_AS(Info, "SelfTest") << " ";
     KLOG_AS(Info, "SelfTest") << " ---- " << description << " ----";
     KLOG_AS(Info, "SelfTest") << "";
@@ -195,7 +218,7 @@ int SelfTestRun::Run() {
         } else {
             KLOG_AS(Info, "SelfTest") << line;
         }
-        details["status"].append(entry);
+        Status(entry);
     }
 
     start_ = kavo::MonotonicNanoseconds();
@@ -203,20 +226,22 @@ int SelfTestRun::Run() {
     int64_t nextStatus = start_ + displayInterval * kSecond;
     const int64_t abortDeadline = start_ + abortTime * kSecond;
     if (kavo::NvmePassThroughCommand(*handle_, "Start Extended Self-Test", kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, code_,
-                                     0, 0, 0, 0, 0, noSampleList_, summary_["command times"]) != 0)
+                                     0, 0, 0, 0, 0, noSampleList_, commands_) != 0)
         return End(31, "Self-test did NOT start");
 
     unsigned lastProgress = 0;
     while (true) {
         kavo::SleepUntilMonotonic(nextPoll);
         nextPoll += kSecond;
+        JournalCommands();
+        journal_->Flush();
         elapsed_ = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
         if (!ReadSelfTestLog()) {
             RecordUnreadableLog("");
             continue;
         }
         if (abortTime != 0 && abortDeadline < nextPoll) {
-            if (kavo::NvmeAdminCommand(*handle_, "Abort Self-Test", noSampleList_, summary_["command times"],
+            if (kavo::NvmeAdminCommand(*handle_, "Abort Self-Test", noSampleList_, commands_,
                                        kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, 0x0F, 0, 0, 0, 0, 0, nullptr, nullptr,
                                        0) != 0)
                 return End(34, "Self-test did NOT abort");

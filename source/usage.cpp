@@ -29,6 +29,7 @@ const char* const kShortUsage[] = {
     " ",
     "   --version                       Show the version, build date and commit",
     "   --list                          List the NVMe drives of this host, one line each",
+    "   --recover <directory>           Turn the journal of an interrupted run into its summary",
     " ",
 };
 
@@ -79,6 +80,9 @@ const char* const kVerboseHelp[] = {
     "   --list                          List the NVMe drives of this host, one line each: number,",
     "                                   path, model, serial, firmware, capacity, PCI address",
     "                                   With -n: only that drive (-n sim: the simulated drive)",
+    "   --recover <directory>           Turn the journal of a run that was killed (read.journal.jsonl",
+    "                                   or selftest.journal.jsonl) into read.summary.json or",
+    "                                   selftest.summary.json with every completed sample",
     " ",
 };
 

@@ -1,7 +1,9 @@
 // JSON files and text.
 #include "base/kavo_json.h"
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
@@ -9,74 +11,210 @@
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "base/platform.h"
 
 namespace kavo {
 
 namespace {
 
+// One writer per thread for each layout: building a writer costs more than
+// writing a small value with it.
 std::string Written(const Json::Value& value) {
-    Json::StreamWriterBuilder builder;
-    std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
+    thread_local std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
     std::ostringstream text;
     writer->write(value, &text);
     return text.str();
 }
 
-// Writes the pieces of a document in order; every piece must reach the file.
-void WriteText(const std::string& path, std::initializer_list<std::pair<const char*, size_t>> pieces, int64_t start) {
-    std::ofstream file(path, std::ios::out | std::ios::trunc);
-    if (!file.is_open()) throw KavoError("Could not open file to write JSON data to '" + path + "'");
-    for (const auto& [data, size] : pieces) file.write(data, static_cast<std::streamsize>(size));
-    file.flush();
-    bool written = file.good();
-    file.close();
-    // A summary that silently lacks data is worse than a failed run.
-    if (!written || file.fail()) throw KavoError("Could not write JSON data to file '" + path + "'");
-    KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
+std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t'); }
+
+// The end of the JSON string that starts at text[at] (a quote): the index
+// after its closing quote, or npos.
+size_t StringEnd(const std::string& text, size_t at) {
+    for (size_t i = at + 1; i < text.size(); ++i) {
+        if (text[i] == '\\') ++i;
+        else if (text[i] == '"') return i + 1;
+    }
+    return std::string::npos;
+}
+
+// The styled layout of a flat object ({"key": scalar, ...}) given in compact
+// text, as the document writer lays it out at `depth`; false for anything
+// else (nested values, or text that is not such an object).
+bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
+    if (compact.size() < 2 || compact.front() != '{' || compact.back() != '}') return false;
+    if (compact == "{}") {
+        out += "{}";
+        return true;
+    }
+    const std::string inner = "\n" + Tabs(depth + 1);
+    std::string styled = "{";
+    size_t at = 1;
+    while (true) {
+        if (at >= compact.size() || compact[at] != '"') return false;
+        size_t keyEnd = StringEnd(compact, at);
+        if (keyEnd == std::string::npos || keyEnd >= compact.size() || compact[keyEnd] != ':') return false;
+        styled += inner;
+        styled.append(compact, at, keyEnd - at);
+        styled += " : ";
+        at = keyEnd + 1;
+        if (at >= compact.size()) return false;
+        size_t valueEnd;
+        if (compact[at] == '"') {
+            valueEnd = StringEnd(compact, at);
+        } else {
+            if (compact[at] == '{' || compact[at] == '[') return false;
+            valueEnd = compact.find_first_of(",}", at);
+        }
+        if (valueEnd == std::string::npos || valueEnd >= compact.size()) return false;
+        styled.append(compact, at, valueEnd - at);
+        if (compact[valueEnd] == '}') {
+            if (valueEnd + 1 != compact.size()) return false;
+            break;
+        }
+        if (compact[valueEnd] != ',') return false;
+        styled += ",";
+        at = valueEnd + 1;
+    }
+    styled += "\n" + Tabs(depth) + "}";
+    out += styled;
+    return true;
+}
+
+// An array element given in compact text, laid out as the document writer
+// lays out an element at `depth`.
+void AppendElement(std::string& out, const std::string& compact, int depth) {
+    if (AppendFlatObject(out, compact, depth)) return;
+    Json::Value value;
+    ParseJsonText(compact, value);
+    const std::string indent = Tabs(depth);
+    for (char c : Written(value)) {
+        out += c;
+        if (c == '\n') out += indent;
+    }
 }
 
 }  // namespace
 
-void WriteJsonFile(const std::string& path, const Json::Value& document) {
-    int64_t start = MonotonicNanoseconds();
-    std::string text = Written(document);
-    WriteText(path, {{text.data(), text.size()}}, start);
+AtomicFile::AtomicFile(const std::string& path) : path_(path) {
+    // A link under the name is replaced by the file; a device, pipe or
+    // folder is not a document to replace.
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_symlink(status))
+        throw KavoError("Could not open file to write JSON data to '" + path + "': not a regular file");
+    static unsigned counter = 0;
+    std::string reason;
+    for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
+        temporary_ = path + ".tmp-" + std::to_string(MonotonicNanoseconds() % 1000000007) + "-" + std::to_string(++counter);
+        file_ = platform::CreateNewFile(temporary_, reason);
+    }
+    if (file_ == nullptr) throw KavoError("Could not open file to write JSON data to '" + path + "': " + reason);
 }
 
-void JsonArrayText::Append(const Json::Value& element) {
-    std::string text = Written(element);
-    elements_ += count_++ == 0 ? "\t\t" : ",\n\t\t";
-    for (char c : text) {
-        elements_ += c;
-        if (c == '\n') elements_ += "\t\t";
-    }
+AtomicFile::~AtomicFile() {
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    std::remove(temporary_.c_str());
 }
 
-void WriteJsonFile(const std::string& path, Json::Value& document, const std::string& arrayMember,
-                   const JsonArrayText& array) {
-    int64_t start = MonotonicNanoseconds();
-    // The document is written with a marker in place of the array, and the
-    // array's text goes where the marker stands: a top-level member is the
-    // only line with a single tab before the member name.
-    const std::string marker = "quellix array text " + arrayMember;
-    Json::Value kept = std::move(document[arrayMember]);
-    document[arrayMember] = marker;
-    std::string text = Written(document);
-    document[arrayMember] = std::move(kept);
-    std::string line = "\n\t\"" + arrayMember + "\" : \"" + marker + "\"";
-    size_t at = text.find(line);
-    if (at == std::string::npos) throw KavoError("Could not write JSON data to file '" + path + "'");
-    size_t value = at + line.size() - marker.size() - 2;
-    size_t rest = value + marker.size() + 2;
-    static const char kOpen[] = "\n\t[\n", kClose[] = "\n\t]", kEmpty[] = "[]";
-    if (array.size() == 0) {
-        WriteText(path, {{text.data(), value}, {kEmpty, 2}, {text.data() + rest, text.size() - rest}}, start);
-        return;
+void AtomicFile::Write(const char* data, size_t size) {
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) Fail(platform::LastErrorText());
+}
+
+void AtomicFile::Commit() {
+    std::string reason;
+    if (!platform::SyncFile(file_, reason)) Fail(reason);
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) {
+        reason = platform::LastErrorText();
+        std::remove(temporary_.c_str());
+        throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
     }
-    WriteText(path,
-              {{text.data(), value}, {kOpen, 4}, {array.Elements().data(), array.Elements().size()}, {kClose, 3},
-               {text.data() + rest, text.size() - rest}},
-              start);
+    if (!platform::ReplaceFile(temporary_, path_, reason)) {
+        std::remove(temporary_.c_str());
+        throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
+    }
+    platform::SyncDirectory(std::filesystem::path(path_).parent_path().string());
+}
+
+void AtomicFile::Fail(const std::string& reason) {
+    // The earlier file under the name stays as it was.
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(temporary_.c_str());
+    throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+    int64_t start = MonotonicNanoseconds();
+    AtomicFile file(path);
+    file.Write(text);
+    file.Commit();
+    KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
+}
+
+void WriteJsonFile(const std::string& path, const Json::Value& document) { WriteTextFile(path, Written(document)); }
+
+std::string CompactJson(const Json::Value& value) {
+    thread_local std::unique_ptr<Json::StreamWriter> writer([] {
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        return builder.newStreamWriter();
+    }());
+    std::ostringstream text;
+    writer->write(value, &text);
+    return text.str();
+}
+
+void WriteJsonFile(const std::string& path, Json::Value& document, const std::vector<StreamedArray>& arrays) {
+    int64_t start = MonotonicNanoseconds();
+    // The document is written with a marker text in place of each streamed
+    // array; each marker is then replaced by the array's elements, laid out
+    // as the writer lays out an array of objects at the marker's depth.
+    std::vector<Json::Value> kept;
+    for (size_t i = 0; i < arrays.size(); ++i) {
+        Json::Value* member = &document;
+        for (const std::string& name : arrays[i].member) member = &(*member)[name];
+        kept.push_back(std::move(*member));
+        *member = "quellix streamed array " + std::to_string(i);
+    }
+    std::string text = Written(document);
+    for (size_t i = arrays.size(); i-- > 0;) {
+        Json::Value* member = &document;
+        for (const std::string& name : arrays[i].member) member = &(*member)[name];
+        *member = std::move(kept[i]);
+    }
+
+    AtomicFile file(path);
+    size_t done = 0;
+    for (size_t i = 0; i < arrays.size(); ++i) {
+        const std::string marker = "\"quellix streamed array " + std::to_string(i) + "\"";
+        size_t at = text.find(marker, done);
+        if (at == std::string::npos) throw KavoError("Could not write JSON data to file '" + path + "'");
+        size_t lineStart = text.rfind('\n', at) + 1;
+        int depth = static_cast<int>(text.find_first_not_of('\t', lineStart) - lineStart);
+        file.Write(text.data() + done, at - done);
+        std::string chunk;
+        size_t count = 0;
+        arrays[i].elements([&](const std::string& compact) {
+            chunk += count++ == 0 ? "\n" + Tabs(depth) + "[\n" : ",\n";
+            chunk += Tabs(depth + 1);
+            AppendElement(chunk, compact, depth + 1);
+            if (chunk.size() > (1u << 16)) {
+                file.Write(chunk);
+                chunk.clear();
+            }
+        });
+        chunk += count == 0 ? "[]" : "\n" + Tabs(depth) + "]";
+        file.Write(chunk);
+        done = at + marker.size();
+    }
+    file.Write(text.data() + done, text.size() - done);
+    file.Commit();
+    KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
 }
 
 void ReadJsonFile(const std::string& path, Json::Value& document) {

@@ -1,36 +1,55 @@
 #pragma once
 // Reading and writing JSON documents.
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <json/json.h>
 
 namespace kavo {
 
-// Writes the whole document; raises KavoError when the file cannot be opened
-// or when the document did not reach it completely (a full disk).
+// A file written atomically: the content goes to a new temporary file in the
+// same folder, which replaces the file of that name only once it is complete
+// and on the device. Readers see the old file or the new one, never a part;
+// a failed write leaves the old file as it was and raises KavoError naming
+// the file and the system's reason.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::string& path);
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile();  // without Commit: the temporary file is removed
+    void Write(const char* data, size_t size);
+    void Write(const std::string& text) { Write(text.data(), text.size()); }
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(const std::string& reason);
+    std::string path_, temporary_;
+    std::FILE* file_ = nullptr;
+};
+
+// Writes text / the whole document atomically (AtomicFile).
+void WriteTextFile(const std::string& path, const std::string& text);
 void WriteJsonFile(const std::string& path, const Json::Value& document);
 // Reads and parses a file; raises KavoError when it cannot be opened and the
 // JSON library's error for a syntax error.
 void ReadJsonFile(const std::string& path, Json::Value& document);
-// The elements of a long JSON array kept as their written text: a run keeps
-// every command record of every sample, and text takes a fraction of the
-// memory of a value tree.
-class JsonArrayText {
-public:
-    void Append(const Json::Value& element);
-    size_t size() const { return count_; }
-    // The elements as written at the second level of a document.
-    const std::string& Elements() const { return elements_; }
 
-private:
-    std::string elements_;
-    size_t count_ = 0;
+// The one-line form of a value, as journals keep records.
+std::string CompactJson(const Json::Value& value);
+
+// An array of a document whose elements come from elsewhere (a journal on
+// disk) instead of from memory.
+struct StreamedArray {
+    std::vector<std::string> member;  // member names from the root to the array
+    // Hands the compact text of each element to `emit`, in order.
+    std::function<void(const std::function<void(const std::string&)>& emit)> elements;
 };
-
-// Writes `document` with its top-level member `arrayMember` holding `array`.
-// The member is written in place and restored, so the document is not copied.
-void WriteJsonFile(const std::string& path, Json::Value& document, const std::string& arrayMember,
-                   const JsonArrayText& array);
+// Writes `document` atomically with each streamed array in place of the
+// member it names, laid out exactly as if the elements were in the document.
+void WriteJsonFile(const std::string& path, Json::Value& document, const std::vector<StreamedArray>& arrays);
 
 // Parses text; raises KavoError "Failed to convert string to Json".
 void ParseJsonText(const std::string& text, Json::Value& document);

@@ -3,6 +3,7 @@
 // platform implements them in its own file (platform_linux.cpp,
 // platform_windows.cpp).
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -21,5 +22,18 @@ bool StderrSameAsStdout();
 void WriteConsole(const std::string& text, int colour, bool standardError = false);
 // The native line end of text files ("\n" or "\r\n").
 const char* NativeLineEnd();
+
+// Files written atomically. CreateNewFile makes `path` for writing only when
+// nothing (not even a link) has that name; nullptr and `reason` otherwise.
+std::FILE* CreateNewFile(const std::string& path, std::string& reason);
+// Flushes the stream and asks the system to put the file on the device.
+bool SyncFile(std::FILE* file, std::string& reason);
+// Renames `from` over `to` in one step: readers see the old file or the new
+// one, never a mix; a link named `to` is replaced, not followed.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& reason);
+// Puts a folder's entries (a rename) on the device; best effort.
+void SyncDirectory(const std::string& directory);
+// The system's text for the last failure of a C library call.
+std::string LastErrorText();
 
 }  // namespace kavo::platform

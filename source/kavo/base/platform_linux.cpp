@@ -1,7 +1,10 @@
 // Linux implementations of the platform services.
 #include "base/platform.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,5 +40,42 @@ void WriteConsole(const std::string& text, int colour, bool standardError) {
 }
 
 const char* NativeLineEnd() { return "\n"; }
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+std::FILE* CreateNewFile(const std::string& path, std::string& reason) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = LastErrorText();
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        reason = LastErrorText();
+        close(fd);
+    }
+    return file;
+}
+
+bool SyncFile(std::FILE* file, std::string& reason) {
+    if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) {
+        reason = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& reason) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    reason = LastErrorText();
+    return false;
+}
+
+void SyncDirectory(const std::string& directory) {
+    int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
 
 }  // namespace kavo::platform

@@ -1,8 +1,12 @@
 // Windows implementations of the platform services.
 #include "base/platform.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace kavo::platform {
@@ -56,5 +60,41 @@ void WriteConsole(const std::string& text, int colour, bool standardError) {
 }
 
 const char* NativeLineEnd() { return "\r\n"; }
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+std::FILE* CreateNewFile(const std::string& path, std::string& reason) {
+    int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        reason = LastErrorText();
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        reason = LastErrorText();
+        _close(fd);
+    }
+    return file;
+}
+
+bool SyncFile(std::FILE* file, std::string& reason) {
+    if (std::fflush(file) != 0 || _commit(_fileno(file)) != 0) {
+        reason = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& reason) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
+                   sizeof text, nullptr);
+    reason = text;
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    return false;
+}
+
+void SyncDirectory(const std::string&) {}
 
 }  // namespace kavo::platform

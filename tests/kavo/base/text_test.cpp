@@ -1,9 +1,12 @@
 // Renderings, parsers, hex dumps and time texts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_text.h"
+#include "run_binary.h"
 
 using namespace kavo;
 
@@ -107,47 +110,89 @@ TEST(NumberParsing, SplitValueAndUnit) {
     EXPECT_EQ(SplitValueAndUnit(""), P("", ""));
 }
 
-TEST(JsonFiles, ArrayKeptAsTextIsWrittenInItsPlace) {
-    std::string path = "quellix-array-text-test.json";
+TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
+    std::string streamedPath = "quellix-streamed-test.json", wholePath = "quellix-whole-test.json";
     Json::Value document;
     document["_cmd"]["result"] = "PASS";
     document["command times"] = Json::Value(Json::arrayValue);
-    document["read details"]["sample"].append("a");
-    JsonArrayText array;
-    WriteJsonFile(path, document, "command times", array);
-    Json::Value read;
-    ReadJsonFile(path, read);
-    EXPECT_EQ(read, document);
-    Json::Value expected = document;
+    document["read details"]["begin time"] = "now";
+    document["read details"]["sample"] = Json::Value(Json::arrayValue);
+    document["z last"] = 1;
+    std::vector<Json::Value> commands, samples;
     for (int i = 0; i < 3; ++i) {
         Json::Value record;
         record["admin command"] = "Get Log Page 0x0" + std::to_string(i);
-        record["time in ms"] = 0.5 * i;
-        record["nested"]["list"].append(i);
-        array.Append(record);
-        expected["command times"].append(record);
+        record["time in ms"] = 0.1 * i;
+        record["allowed"] = false;
+        record["text"] = "quote \" backslash \\ comma, brace } colon : \xC3\xA9";
+        if (i == 2) record["nested"]["list"].append(i);  // laid out by the writer itself
+        commands.push_back(record);
+        Json::Value sample;
+        sample["Composite Temperature"] = i == 1 ? Json::Value() : Json::Value("35 C");
+        sample["return code"] = i;
+        samples.push_back(sample);
     }
-    WriteJsonFile(path, document, "command times", array);
-    ReadJsonFile(path, read);
-    EXPECT_EQ(read, expected);
-    EXPECT_EQ(document["command times"].size(), 0u) << "the document is left as it was";
-    std::remove(path.c_str());
+    samples.push_back(Json::Value(Json::objectValue));
+    auto from = [](const std::vector<Json::Value>& list) {
+        return [&list](const std::function<void(const std::string&)>& emit) {
+            for (const Json::Value& element : list) emit(CompactJson(element));
+        };
+    };
+    for (bool empty : {true, false}) {
+        Json::Value whole = document;
+        if (!empty) {
+            for (const Json::Value& c : commands) whole["command times"].append(c);
+            for (const Json::Value& c : samples) whole["read details"]["sample"].append(c);
+        }
+        std::vector<Json::Value> none;
+        WriteJsonFile(streamedPath, document,
+                      {{{"command times"}, from(empty ? none : commands)},
+                       {{"read details", "sample"}, from(empty ? none : samples)}});
+        WriteJsonFile(wholePath, whole);
+        EXPECT_EQ(test::ReadFile(streamedPath), test::ReadFile(wholePath)) << (empty ? "empty arrays" : "full arrays");
+        EXPECT_EQ(document["command times"].size(), 0u) << "the document is left as it was";
+    }
+    std::remove(streamedPath.c_str());
+    std::remove(wholePath.c_str());
 }
 
 #ifndef _WIN32
-TEST(JsonFiles, AFullDiskIsAnErrorNotASilentlyShortFile) {
+TEST(JsonFiles, WritesReplaceTheFileOrLeaveItAlone) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / "quellix-atomic-test";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
     Json::Value document;
-    document["samples"] = Json::Value(Json::arrayValue);
-    for (int i = 0; i < 1000; ++i) document["samples"].append("a sample record that takes some room");
+    document["value"] = 1;
+    // A failed write names the file and the system's reason.
     try {
-        WriteJsonFile("/dev/full", document);
-        FAIL() << "writing to a full device must fail";
+        WriteJsonFile((dir / "missing" / "x.json").string(), document);
+        FAIL() << "a write into a missing folder must fail";
     } catch (const KavoError& e) {
-        EXPECT_STREQ(e.what(), "Could not write JSON data to file '/dev/full'");
+        EXPECT_NE(std::string(e.what()).find("x.json': No such file or directory"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(WriteJsonFile("/nonexistent-dir/x.json", document), KavoError);
+    // A link planted under the name is replaced, its target left alone.
+    fs::path target = dir / "target.txt", link = dir / "nvme.info.json";
+    test::WriteFile(target.string(), "precious");
+    fs::create_symlink(target, link);
+    WriteJsonFile(link.string(), document);
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(test::ReadFile(target.string()), "precious");
     Json::Value read;
+    ReadJsonFile(link.string(), read);
+    EXPECT_EQ(read, document);
+    // Devices and folders are not documents to replace.
+    EXPECT_THROW(WriteJsonFile("/dev/null", document), KavoError);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_THROW(WriteJsonFile(dir.string(), document), KavoError);
+    // Nothing but the documents is left in the folder.
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().filename().string().find(".tmp-") == std::string::npos;
+    EXPECT_EQ(files, 2u);
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
     EXPECT_THROW(ReadJsonFile("/nonexistent-dir/x.json", read), KavoError);
     EXPECT_THROW(ParseJsonText("{", read), KavoError);
+    fs::remove_all(dir);
 }
 #endif
