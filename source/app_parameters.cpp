@@ -115,7 +115,7 @@ void ExportParameterList() {
 
 void GetAppParameters(int argc, char** argv, Json::Value& settings) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    std::string commandFile = "read", compareFile, rulesFile, logDirectory = ".", drive = "*", invalid;
+    std::string commandFile = "read", compareFile, rulesFile, metricsFile, logDirectory = ".", drive = "*", invalid;
     int samples = -1, interval = -1;
     bool extended = false;
     std::string commandLine = argc > 0 ? argv[0] : kProgramName;
@@ -143,6 +143,7 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         else if (arg == "--compare" || arg == "-c") { std::string v = value(); if (!v.empty()) compareFile = v; }
         else if (arg == "--rules" || arg == "-r") { std::string v = value(); if (!v.empty()) rulesFile = v; }
         else if (arg == "--extended" || arg == "-e") extended = true;
+        else if (arg == "--metrics") metricsFile = value();
         else if (arg == "--export") ExportParameterList();
         else if (arg == "--help" || arg == "-h") throw kavo::UsageError("help");
         else if (arg == "--usage" || arg == "-u") throw kavo::UsageError("usage");
@@ -196,6 +197,7 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
     if (samples != -1) settings["samples"] = samples;
     if (interval != -1) settings["interval in ms"] = interval;
     if (extended) settings["extended self-test"] = true;
+    if (!metricsFile.empty()) settings["metrics file"] = metricsFile;
 
     const Json::Value& type = document["command type"];
     std::string commandType = type.isString() ? type.asString() : "";
@@ -209,6 +211,7 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         if (NonEmptyText(settings["compare file"])) throw kavo::UsageError("Command type self-test does not use compare file");
         if (samples != -1) throw kavo::UsageError("Command type self-test does not use --samples");
         if (interval != -1) throw kavo::UsageError("Command type self-test does not use --interval");
+        if (!metricsFile.empty()) throw kavo::UsageError("Command type self-test does not use --metrics");
     } else {
         throw kavo::UsageError("cmd file contains illegal cmd type: " + commandType);
     }

@@ -8,6 +8,7 @@
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
+#include "info/metrics.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
 #include "decode/parameters.h"
@@ -49,6 +50,26 @@ std::string ParameterText(const Json::Value& parameters, const char* name) {
     return value.isString() ? value.asString() : "";
 }
 
+// Grades from best to worst; a sample graded Unknown tells nothing.
+int GradeRank(const std::string& grade) {
+    if (grade == "GOOD") return 1;
+    if (grade == "SUSPECT") return 2;
+    if (grade == "CRITICAL") return 3;
+    return 0;
+}
+
+std::string WorseGrade(const std::string& a, const std::string& b) { return GradeRank(b) > GradeRank(a) ? b : a; }
+
+// "health limit": "" (or absent) off, else the grade at which a sample fails.
+int HealthLimitRank(const Json::Value& settings) {
+    const Json::Value& value = settings["health limit"];
+    if (value.isNull() || (value.isString() && value.asString().empty())) return 0;
+    if (value.isString() && (value.asString() == "SUSPECT" || value.asString() == "CRITICAL"))
+        return GradeRank(value.asString());
+    throw kavo::UsageError("Invalid cmd file value for 'health limit': use \"\" (off), \"SUSPECT\" or \"CRITICAL\", not " +
+                           kavo::Trim(value.toStyledString()));
+}
+
 std::string SampleFileName(uint32_t samples, uint32_t sample) {
     return samples == 1 ? "nvme.info.json" : "nvme.info.sample-" + std::to_string(sample) + ".json";
 }
@@ -65,6 +86,8 @@ Json::Value SampleRecord(const Json::Value& sample, bool failed, const std::stri
     if (parameters.isMember("Timestamp")) record["Drive Timestamp"] = parameters["Timestamp"]["value"];
     if (parameters.isMember("Current Power State (PS)"))
         record["Current Power State"] = parameters["Current Power State (PS)"]["value"];
+    record["health status"] = sample["nvme"]["health status"];
+    record["temp status"] = sample["nvme"]["temp status"];
     record["run time"] = kavo::ElapsedText(sampleStart, 2);
     return record;
 }
@@ -123,6 +146,10 @@ int RunRead(Json::Value& settings) {
     const uint32_t displaySampleRate = UnsignedSetting(settings, "display sample rate");
     const uint32_t failLimit = UnsignedSetting(settings, "fail limit");
     const std::string compareType = TextSetting(settings, "compare type");
+    const int healthLimit = HealthLimitRank(settings);
+    const std::string healthLimitText = healthLimit == 0 ? "" : settings["health limit"].asString();
+    std::string metricsFile = TextSetting(settings, "metrics file");
+    if (!metricsFile.empty()) metricsFile = fs::absolute(metricsFile).string();
     const std::string description = TextSetting(settings, "short description");
     uint32_t sampleCount = 0, failCount = 0;
     kavo::NvmeHandle handle = kavo::GetNvmeId(kavo::JsonText(settings["common"], "nvme path"), false);
@@ -138,6 +165,8 @@ int RunRead(Json::Value& settings) {
     }
     if (!reference.isNull()) KLOG_AS(Info, "Read") << " Compare File:       " << settings["compare file"].asString();
     if (!rules.isNull()) KLOG_AS(Info, "Read") << " Rules File:         " << settings["rules file"].asString();
+    if (healthLimit != 0) KLOG_AS(Info, "Read") << " Health Limit:       " << healthLimitText;
+    if (!metricsFile.empty()) KLOG_AS(Info, "Read") << " Metrics File:       " << metricsFile;
     KLOG_AS(Info, "Read") << " Log Directory:      " << logDirectory;
 
     Json::Value& details = summary["read details"];
@@ -150,6 +179,7 @@ int RunRead(Json::Value& settings) {
     const int64_t step = static_cast<int64_t>(interval) * 1000000;
     int64_t nextStart = t0 + step;
     bool temperatureShown = false;
+    std::string worstHealth = "Unknown", worstTemperature = "Unknown";
     std::string sampleTime = kavo::CurrentTimeText();
 
     for (uint32_t i = 1; i <= samples; ++i) {
@@ -161,7 +191,8 @@ int RunRead(Json::Value& settings) {
         std::string message;
         bool failed = false;
         Json::Value runCommands(Json::arrayValue);
-        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, runCommands, sample);
+        kavo::SampleStructures structures;
+        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, runCommands, sample, &structures);
         journal.Commands(runCommands);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
@@ -171,6 +202,8 @@ int RunRead(Json::Value& settings) {
         if (i == 1) {
             temperatureShown = parameters.isMember("Composite Temperature");
             if (temperatureShown) KLOG_AS(Info, "Read") << " Device Temp:        " << ParameterText(parameters, "Composite Temperature");
+            KLOG_AS(Info, "Read") << " Health Status:      " << sample["nvme"]["health status"].asString();
+            KLOG_AS(Info, "Read") << " Temp Status:        " << sample["nvme"]["temp status"].asString();
             KLOG_AS(Info, "Read") << "";
         }
         if (!rules.isNull() && !kavo::VerifyNvmeInfo(sample, rules)) {
@@ -182,6 +215,25 @@ int RunRead(Json::Value& settings) {
             details["static mismatches"] = details["static mismatches"].asInt() + sample["static mismatches"].asInt();
             details["counter mismatches"] = details["counter mismatches"].asInt() + sample["counter mismatches"].asInt();
             failed = true;
+        }
+        const std::string health = sample["nvme"]["health status"].asString();
+        worstHealth = WorseGrade(worstHealth, health);
+        worstTemperature = WorseGrade(worstTemperature, sample["nvme"]["temp status"].asString());
+        if (healthLimit != 0 && GradeRank(health) >= healthLimit) {
+            message = message.empty() ? "Sample " + std::to_string(i) + " failed health" : message + " and health";
+            failed = true;
+        }
+        if (!metricsFile.empty()) {
+            kavo::MetricsSample metrics;
+            metrics.device = kavo::JsonText(settings["common"], "nvme path");
+            metrics.identify = identify.data();
+            metrics.structures = &structures;
+            metrics.healthStatus = health;
+            metrics.tempStatus = sample["nvme"]["temp status"].asString();
+            metrics.durationSeconds = kavo::ElapsedMilliseconds(sampleStart) / 1000.0;
+            metrics.failed = failed;
+            metrics.timeMilliseconds = kavo::WallClockMilliseconds();
+            kavo::WriteTextFile(metricsFile, kavo::PrometheusMetrics(metrics));
         }
         if (reference.isNull()) {
             // The first sample becomes the reference of the later ones, and its
@@ -216,9 +268,15 @@ int RunRead(Json::Value& settings) {
     handle.reset();
     details["end time"] = kavo::CurrentTimeText();
     details["run time"] = kavo::ElapsedText(t0, 2);
+    details["worst health status"] = worstHealth;
+    details["worst temp status"] = worstTemperature;
     KLOG_AS(Info, "Read") << " ";
     KLOG_AS(Info, "Read") << " End Time:           " << details["end time"].asString();
     KLOG_AS(Info, "Read") << " Run Time:           " << details["run time"].asString();
+    if (samples != 1) {
+        KLOG_AS(Info, "Read") << " Worst Health:       " << worstHealth;
+        KLOG_AS(Info, "Read") << " Worst Temp Status:  " << worstTemperature;
+    }
     KLOG_AS(Info, "Read") << " Summary File        " << summaryPath;
 
     int returnCode = 0;

@@ -30,7 +30,7 @@ namespace {
 // taken for a request ("-d --list" names a directory).
 bool TakesValue(const std::string& option) {
     static const char* const kOptions[] = {"--dir", "-d", "--nvme", "-n", "--samples", "-s", "--interval", "-i",
-                                           "--compare", "-c", "--rules", "-r", "--recover"};
+                                           "--compare", "-c", "--rules", "-r", "--recover", "--metrics"};
     return std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
 }
 

@@ -30,6 +30,7 @@ const char* const kShortUsage[] = {
     "   --version                       Show the version, build date and commit",
     "   --list                          List the NVMe drives of this host, one line each",
     "   --recover <directory>           Turn the journal of an interrupted run into its summary",
+    "   --metrics <file>                Write Prometheus metrics after every read sample",
     " ",
 };
 
@@ -83,6 +84,9 @@ const char* const kVerboseHelp[] = {
     "   --recover <directory>           Turn the journal of a run that was killed (read.journal.jsonl",
     "                                   or selftest.journal.jsonl) into read.summary.json or",
     "                                   selftest.summary.json with every completed sample",
+    "   --metrics <file>                Write the drive's state in the Prometheus text format to <file>",
+    "                                   after every read sample (atomically, for node_exporter's",
+    "                                   textfile collector); overrides the cmd file's metrics file",
     " ",
 };
 

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages quellix needs to build and test, when missing.
+# Installs the Debian packages quellix needs to build, when missing; with
+# --tests also what its tests use (packaging, man page, Prometheus tools).
 set -euo pipefail
 packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev libboost-dev
-          libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev groff man-db)
+          libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "${1:-}" = --tests ]; then
+  packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl)
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

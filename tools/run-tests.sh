@@ -4,7 +4,7 @@
 # mingw-w64) and runs every test (the Windows tests under wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install-deps.sh
+bash tools/install-deps.sh --tests
 jobs=$(nproc)
 
 echo "== plain build"

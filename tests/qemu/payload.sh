@@ -10,6 +10,7 @@ step auto ./quellix read -d /out/auto
 step read0 ./quellix read -n 0 -d /out/read0
 step devname ./quellix read -n /dev/nvme0 -d /out/devname
 step list ./quellix --list
+step limit ./quellix limit -n 0 -d /out/limit --metrics /out/nvme0.prom
 nvme id-ctrl /dev/nvme0 -o json > /out/id-ctrl.json 2>/out/nvme-cli.err
 nvme id-ns /dev/nvme0 -n 1 -o json > /out/id-ns.json 2>>/out/nvme-cli.err
 nvme smart-log /dev/nvme0 -o json > /out/smart-log.json 2>>/out/nvme-cli.err

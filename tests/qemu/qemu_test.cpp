@@ -174,6 +174,21 @@ TEST_F(QemuController, SeveralNamespacesAndCriticalWarning) {
     EXPECT_GT(Number(info, "Number of Namespaces (NN)"), 3u);
 }
 
+TEST_F(QemuController, CriticalWarningShowsEverywhere) {
+    // The controller raises reliability degraded (bit 2) from power-on.
+    EXPECT_NE(Text("namespaces/read0.txt").find(" Health Status:      CRITICAL\n"), std::string::npos)
+        << Text("namespaces/read0.txt");
+    int limited = Code("namespaces/limit");
+    EXPECT_TRUE(limited == 21 || limited == 22) << limited << "\n" << Text("namespaces/limit.txt");
+    std::string metrics = Text("namespaces/nvme0.prom");
+    EXPECT_NE(metrics.find("bit=\"reliability\"} 1\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("bit=\"temperature\"} 0\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("status=\"CRITICAL\"} 1\n"), std::string::npos) << metrics;
+    // QEMU's default controller reports 0 % available spare, graded
+    // CRITICAL as well, but without a warning bit.
+    EXPECT_NE(Text("default/nvme0.prom").find("bit=\"reliability\"} 0\n"), std::string::npos);
+}
+
 TEST_F(QemuController, ControllersWithoutNamespaceOne) {
     for (const char* shape : {"no-namespace", "ns-2-5"}) {
         std::string run = std::string(shape) + "/read0";

@@ -35,12 +35,16 @@ read["read extended system data"] = True
 json.dump(read, open(payload + "/read.cmd.json", "w"), indent=1)
 read["samples"] = 3
 json.dump(read, open(payload + "/multi.cmd.json", "w"), indent=1)
+read["samples"] = 1
+read["health limit"] = "CRITICAL"
+json.dump(read, open(payload + "/limit.cmd.json", "w"), indent=1)
 st = json.load(open(examples + "/self-test-short.cmd.json"))
 json.dump(st, open(payload + "/selftest.cmd.json", "w"), indent=1)
 PY
   sed 's/"read extended system data": false/"read extended system data": true/' "$examples/read.cmd.json" > "$payload/read.cmd.json"
   sed 's/"samples": 1,/"samples": 3,/' "$payload/read.cmd.json" > "$payload/multi.cmd.json"
   cp "$examples/self-test-short.cmd.json" "$payload/selftest.cmd.json"
+  sed 's/"fail limit": 1,/"health limit": "CRITICAL", "fail limit": 1,/' "$examples/read.cmd.json" > "$payload/limit.cmd.json"
 }
 
 cp "$payload"/*.cmd.json "$sparse/"

@@ -46,8 +46,9 @@ NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer);
 int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands,
                 Json::Value& runCommands);
 // Reads a requested page and decodes it. 0 when not requested or decoded.
+// `raw`, when given, receives the page as read.
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, Json::Value& runCommands,
-               const Json::Value& settings, const uint8_t* identify);
+               const Json::Value& settings, const uint8_t* identify, std::vector<uint8_t>* raw = nullptr);
 int DecodeErrorInformationLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
 int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
 int DecodeSelfTestLog(Json::Value& info, const uint8_t* page, size_t size);

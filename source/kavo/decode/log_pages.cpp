@@ -61,7 +61,7 @@ int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* bu
 }
 
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, Json::Value& runCommands,
-               const Json::Value& settings, const uint8_t* identify) {
+               const Json::Value& settings, const uint8_t* identify, std::vector<uint8_t>* raw) {
     char key[32];
     std::snprintf(key, sizeof key, "read log page %02Xh", logId);
     if (!JsonBool(settings, key)) return 0;
@@ -69,6 +69,7 @@ int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value&
         std::vector<uint8_t> page(length, 0);
         if (ReadLogPage(logId, length, handle, page.data(), info["_metadata"]["commands"], runCommands) != 0) return 1;
         if (JsonBool(settings, "log hex data")) HexDump(page.data(), page.size(), info["raw hex data"]["log page " + Hex2(logId)]);
+        if (raw != nullptr) *raw = page;
         switch (logId) {
             case 0x01: return DecodeErrorInformationLog(info, page.data(), page.size(), identify);
             case 0x02: return DecodeSmartHealthLog(info, page.data(), page.size(), identify);

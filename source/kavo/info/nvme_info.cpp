@@ -195,7 +195,7 @@ Json::Value NamespaceRecord(const NamespaceSummary& ns) {
 }  // namespace
 
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info) {
+                 Json::Value& info, SampleStructures* structures) {
     try {
         KLOG(Verbose) << "GetNvmeInfo started...";
         int64_t start = MonotonicNanoseconds();
@@ -249,11 +249,14 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         uint8_t lpa = id[261];
         uint32_t oacs = static_cast<uint32_t>(Le(id, 4096, 256, 2));
         failures += GetLogPage(0x01, (uint32_t(id[262]) + 1) * 64, handle, info, runCommands, settings, id);
-        failures += GetLogPage(0x02, 512, handle, info, runCommands, settings, id);
+        failures += GetLogPage(0x02, 512, handle, info, runCommands, settings, id,
+                               structures != nullptr ? &structures->smartHealth : nullptr);
         failures += GetLogPage(0x03, 512, handle, info, runCommands, settings, id);
         if (oaes & 0x100) failures += GetLogPage(0x04, 4096, handle, info, runCommands, settings, id);
         if (lpa & 0x02) failures += GetLogPage(0x05, 4096, handle, info, runCommands, settings, id);
-        if (oacs & 0x10) failures += GetLogPage(0x06, 564, handle, info, runCommands, settings, id);
+        if (oacs & 0x10)
+            failures += GetLogPage(0x06, 564, handle, info, runCommands, settings, id,
+                                   structures != nullptr ? &structures->selfTestLog : nullptr);
         if (lpa & 0x08) {
             for (uint8_t page : {uint8_t(0x07), uint8_t(0x08)}) {
                 char key[32];

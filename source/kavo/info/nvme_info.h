@@ -3,6 +3,7 @@
 // comparing it with a reference and checking it against rules.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -10,9 +11,17 @@
 
 namespace kavo {
 
+// The structures of a sample as the drive returned them, for consumers that
+// want numbers rather than the document's renderings (metrics). Empty when
+// the page was not read.
+struct SampleStructures {
+    std::vector<uint8_t> smartHealth;  // log page 02h
+    std::vector<uint8_t> selfTestLog;  // log page 06h
+};
+
 // One sample of the drive into `info`; true when every command succeeded.
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info);
+                 Json::Value& info, SampleStructures* structures = nullptr);
 
 // Compare and rules.
 std::string CompareType(const std::string& setting, const std::string& name, const std::string& source, bool sameDrive);

@@ -36,6 +36,15 @@ protected:
         highest = 0;
         return GetIdentifyController(drive, buffer.data(), info, false, highest, run);
     }
+    // A sample of identify data only (and Error Recovery when asked).
+    bool NamespaceSample(bool readController = true, bool errorRecovery = false) {
+        Json::Value settings = test::ReadSettings(false);
+        settings["read identify controller"] = readController;
+        settings["read identify namespace"] = true;
+        settings["read feature 05h"] = errorRecovery;
+        std::vector<uint8_t> identify(4096, 0);
+        return GetNvmeInfo(drive, identify.data(), settings, run, info);
+    }
     std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
     bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
 
@@ -232,12 +241,7 @@ TEST_F(IdentifyTest, ActiveNamespaceListNamesTheNamespacesRead) {
     drive.Set(kDataTypeIdentify, 0, 2, {Namespace(2000000, 0, 0)});
     drive.Set(kDataTypeIdentify, 0, 5, {Namespace(1000, 1, 1)});
     drive.SetFeature(0x05, 0, 0x10000);  // DULBE
-    Json::Value settings = test::ReadSettings(false);
-    settings["read identify controller"] = true;
-    settings["read identify namespace"] = true;
-    settings["read feature 05h"] = true;
-    std::vector<uint8_t> identify(4096, 0);
-    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_TRUE(NamespaceSample(true, true));
     // "Namespace 1" is the first active namespace; sizes total both.
     EXPECT_EQ(Value("Namespace 1 Size in LBA (NSZE)"), "2,000,000");
     EXPECT_EQ(Value("Size"), "1 GB");
@@ -264,11 +268,7 @@ TEST_F(IdentifyTest, WithoutANamespaceListTheWalkFindsTheActiveOnes) {
     drive.Set(kDataTypeIdentify, 0, 1, {Namespace(2000000, 0, 0)});
     drive.Set(kDataTypeIdentify, 0, 2, {std::vector<uint8_t>(4096, 0)});
     drive.Set(kDataTypeIdentify, 0, 3, {std::vector<uint8_t>(4096, 0)});
-    Json::Value settings = test::ReadSettings(false);
-    settings["read identify controller"] = true;
-    settings["read identify namespace"] = true;
-    std::vector<uint8_t> identify(4096, 0);
-    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_TRUE(NamespaceSample());
     EXPECT_EQ(Value("Namespace 1 Size in LBA (NSZE)"), "2,000,000");
     EXPECT_EQ(Value("Size"), "1 GB");
     EXPECT_EQ(info["nvme"]["namespaces"].size(), 1u);
@@ -283,10 +283,7 @@ TEST_F(IdentifyTest, HugeNamespaceCountStopsTheWalk) {
     Put(c, 516, 0xFFFFFFFFu, 4);
     drive.SetIdentifyController(c);
     for (uint32_t nsid = 1; nsid <= 1100; ++nsid) drive.Set(kDataTypeIdentify, 0, nsid, {Namespace(nsid == 1 ? 100 : 0, 0, 0)});
-    Json::Value settings = test::ReadSettings(false);
-    settings["read identify namespace"] = true;
-    std::vector<uint8_t> identify(4096, 0);
-    GetNvmeInfo(drive, identify.data(), settings, run, info);
+    NamespaceSample(false);
     EXPECT_EQ(info["_metadata"]["commands"].size(), 2u + 1024u);
     EXPECT_NE(info["_metadata"]["namespace walk"].asString().find("up to NSID 1024"), std::string::npos);
 }
@@ -296,12 +293,7 @@ TEST_F(IdentifyTest, NoActiveNamespaceSendsNoNamespaceFeature) {
     Put(c, 516, 4, 4);
     drive.SetIdentifyController(c);
     drive.Set(kDataTypeIdentify, 2, 0, {ActiveList({})});
-    Json::Value settings = test::ReadSettings(false);
-    settings["read identify controller"] = true;
-    settings["read identify namespace"] = true;
-    settings["read feature 05h"] = true;
-    std::vector<uint8_t> identify(4096, 0);
-    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_TRUE(NamespaceSample(true, true));
     EXPECT_EQ(CommandNames(info), (std::vector<std::string>{"Identify Controller", "Identify Active Namespace List"}));
     EXPECT_FALSE(info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)"));
     EXPECT_FALSE(info["nvme"]["parameters"].isMember("Time Limited Error Recovery (TLER)"));
@@ -317,11 +309,7 @@ TEST_F(IdentifyTest, FirstActiveNamespaceStands) {
     drive.Set(kDataTypeIdentify, 2, 0, {ActiveList({1, 2})});
     drive.Set(kDataTypeIdentify, 0, 1, {Namespace(1953525168, 0, 0)});  // 1,000,204,886,016 bytes
     drive.Set(kDataTypeIdentify, 0, 2, {Namespace(1000, 1, 1)});
-    Json::Value settings = test::ReadSettings(false);
-    settings["read identify controller"] = true;
-    settings["read identify namespace"] = true;
-    std::vector<uint8_t> identify(4096, 0);
-    EXPECT_TRUE(GetNvmeInfo(drive, identify.data(), settings, run, info));
+    EXPECT_TRUE(NamespaceSample());
     EXPECT_EQ(Value("Namespace 1 Size in LBA (NSZE)"), "1,953,525,168");
     EXPECT_EQ(Value("Size"), "1000 GB");
     EXPECT_EQ(info["nvme"]["namespaces"].size(), 2u);

@@ -1,0 +1,178 @@
+// Prometheus metrics of a sample.
+#include "info/metrics.h"
+
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "base/kavo_text.h"
+#include "decode/decode_table.h"
+
+namespace kavo {
+namespace {
+
+using decode::Le;
+using Labels = std::vector<std::pair<std::string, std::string>>;
+
+// Floats carry 53 bits of a counter exactly; beyond that Prometheus keeps
+// the nearest float. The file gives the exact value and says so.
+const uint128 kExactFloatLimit = uint128(1) << 53;
+
+class Exposition {
+public:
+    explicit Exposition(Labels drive) : drive_(std::move(drive)) {}
+
+    void Family(const char* name, const char* type, const char* help) {
+        text_ += "# HELP " + std::string(name) + " " + help + "\n# TYPE " + name + " " + type + "\n";
+        name_ = name;
+    }
+    void Sample(const std::string& value, const Labels& extra = {}) {
+        Labels labels = drive_;
+        labels.insert(labels.end(), extra.begin(), extra.end());
+        text_ += name_ + "{";
+        for (size_t i = 0; i < labels.size(); ++i)
+            text_ += (i ? "," : "") + labels[i].first + "=\"" + EscapeLabelValue(labels[i].second) + "\"";
+        text_ += "} " + value + "\n";
+    }
+    void Sample(const uint128& value, const Labels& extra = {}) {
+        Sample(value.str(), extra);
+        if (value > kExactFloatLimit) beyondFloat_.push_back(name_);
+    }
+    // The shortest text that reads back as the same double ("37", "0.05").
+    void Sample(double value, const Labels& extra = {}) { Sample(fmt::format("{}", value), extra); }
+    // A counter or gauge of one series.
+    void One(const char* name, const char* type, const char* help, const uint128& value) {
+        Family(name, type, help);
+        Sample(value);
+    }
+    void One(const char* name, const char* type, const char* help, double value) {
+        Family(name, type, help);
+        Sample(value);
+    }
+    std::string Finish() {
+        if (!beyondFloat_.empty()) {
+            Family("quellix_counter_beyond_float_precision", "gauge",
+                   "1 for a series whose exact value in this file exceeds 2^53: Prometheus stores it rounded to a float");
+            for (const std::string& name : beyondFloat_) Sample(std::string("1"), {{"series", name}});
+        }
+        return text_;
+    }
+
+private:
+    Labels drive_;
+    std::string text_, name_;
+    std::vector<std::string> beyondFloat_;
+};
+
+std::string Text(const uint8_t* bytes, size_t width) {
+    return Trim(std::string(reinterpret_cast<const char*>(bytes), width).c_str());
+}
+
+uint128 Counter(const std::vector<uint8_t>& page, size_t offset) {
+    return U128FromHalves(Le(page.data(), page.size(), offset, 8), Le(page.data(), page.size(), offset + 8, 8));
+}
+
+double Celsius(uint64_t kelvin) { return static_cast<double>(kelvin) - 273.0; }
+
+void Grades(Exposition& out, const char* name, const char* help, const std::string& current) {
+    out.Family(name, "gauge", help);
+    for (const char* grade : {"GOOD", "SUSPECT", "CRITICAL", "Unknown"})
+        out.Sample(uint128(current == grade ? 1 : 0), {{"status", grade}});
+}
+
+void Thresholds(Exposition& out, const uint8_t* id) {
+    out.Family("quellix_temperature_threshold_celsius", "gauge",
+               "Composite temperature thresholds of Identify Controller (WCTEMP, CCTEMP)");
+    for (const auto& [kind, offset] : {std::pair<const char*, size_t>{"warning", 266}, {"critical", 268}}) {
+        uint64_t kelvin = Le(id, 4096, offset, 2);
+        if (kelvin != 0) out.Sample(Celsius(kelvin), {{"kind", kind}});
+    }
+}
+
+void SmartHealth(Exposition& out, const std::vector<uint8_t>& p) {
+    out.Family("quellix_temperature_celsius", "gauge", "Composite and sensor temperatures of the SMART / health log");
+    out.Sample(Celsius(Le(p.data(), p.size(), 1, 2)), {{"sensor", "composite"}});
+    for (int n = 1; n <= 8; ++n) {
+        uint64_t kelvin = Le(p.data(), p.size(), 200 + 2 * (n - 1), 2);
+        if (kelvin != 0) out.Sample(Celsius(kelvin), {{"sensor", std::to_string(n)}});
+    }
+    out.One("quellix_available_spare_ratio", "gauge", "Available spare capacity (0 to 1)", p[3] / 100.0);
+    out.One("quellix_available_spare_threshold_ratio", "gauge", "Available spare threshold (0 to 1)", p[4] / 100.0);
+    out.One("quellix_percentage_used_ratio", "gauge", "Estimated life used (1 = 100 %, may exceed 1)", p[5] / 100.0);
+    out.Family("quellix_critical_warning", "gauge", "Critical warning bits of the SMART / health log (1 = raised)");
+    static const char* const kBits[] = {"available_spare", "temperature", "reliability", "read_only",
+                                        "volatile_memory_backup", "persistent_memory"};
+    for (int bit = 0; bit < 6; ++bit) out.Sample(uint128((p[0] >> bit) & 1), {{"bit", kBits[bit]}});
+    // Data units are 1000 blocks of 512 bytes.
+    out.One("quellix_data_read_bytes_total", "counter", "Data read by the host", Counter(p, 32) * 512000);
+    out.One("quellix_data_written_bytes_total", "counter", "Data written by the host", Counter(p, 48) * 512000);
+    out.One("quellix_host_read_commands_total", "counter", "Read commands completed", Counter(p, 64));
+    out.One("quellix_host_write_commands_total", "counter", "Write commands completed", Counter(p, 80));
+    out.One("quellix_controller_busy_seconds_total", "counter", "Time the controller was busy with I/O",
+            Counter(p, 96) * 60);
+    out.One("quellix_power_cycles_total", "counter", "Power cycles", Counter(p, 112));
+    out.One("quellix_power_on_seconds_total", "counter", "Power-on time (counted in hours)", Counter(p, 128) * 3600);
+    out.One("quellix_unsafe_shutdowns_total", "counter", "Unsafe shutdowns", Counter(p, 144));
+    out.One("quellix_media_errors_total", "counter", "Media and data integrity errors", Counter(p, 160));
+    out.One("quellix_error_log_entries_total", "counter", "Error information log entries over the drive's life",
+            Counter(p, 176));
+    out.One("quellix_warning_temperature_seconds_total", "counter",
+            "Time above the warning composite temperature (counted in minutes)", uint128(Le(p.data(), p.size(), 192, 4)) * 60);
+    out.One("quellix_critical_temperature_seconds_total", "counter",
+            "Time above the critical composite temperature (counted in minutes)", uint128(Le(p.data(), p.size(), 196, 4)) * 60);
+    out.Family("quellix_thermal_management_transitions_total", "counter",
+               "Transitions into host controlled thermal management");
+    out.Sample(uint128(Le(p.data(), p.size(), 216, 4)), {{"level", "1"}});
+    out.Sample(uint128(Le(p.data(), p.size(), 220, 4)), {{"level", "2"}});
+    out.Family("quellix_thermal_management_seconds_total", "counter", "Time in host controlled thermal management");
+    out.Sample(uint128(Le(p.data(), p.size(), 224, 4)), {{"level", "1"}});
+    out.Sample(uint128(Le(p.data(), p.size(), 228, 4)), {{"level", "2"}});
+}
+
+// The newest entry of the self-test log, when there is one.
+void LastSelfTest(Exposition& out, const std::vector<uint8_t>& log) {
+    if (log.size() < 564 || (log[4] & 0xF) == 0xF) return;
+    out.One("quellix_self_test_last_result", "gauge",
+            "Result code of the newest self-test (0 passed, 1 aborted by command, 2 aborted by reset, ... 7 failed)",
+            uint128(log[4] & 0xF));
+    out.One("quellix_self_test_last_power_on_seconds", "gauge", "Power-on time of the drive when the newest self-test ended",
+            uint128(Le(log.data(), log.size(), 8, 8)) * 3600);
+}
+
+}  // namespace
+
+std::string EscapeLabelValue(const std::string& value) {
+    std::string escaped;
+    for (char c : value) {
+        if (c == '\\') escaped += "\\\\";
+        else if (c == '"') escaped += "\\\"";
+        else if (c == '\n') escaped += "\\n";
+        else escaped += c;
+    }
+    return escaped;
+}
+
+std::string PrometheusMetrics(const MetricsSample& sample) {
+    const uint8_t* id = sample.identify;
+    std::string serial = id != nullptr ? Text(id + 4, 20) : "";
+    Exposition out({{"device", sample.device}, {"serial", serial}});
+    out.Family("quellix_drive_info", "gauge", "The drive: model, serial number, firmware revision and path");
+    out.Sample(std::string("1"), {{"model", id != nullptr ? Text(id + 24, 40) : ""},
+                                  {"firmware", id != nullptr ? Text(id + 64, 8) : ""}});
+    if (id != nullptr) Thresholds(out, id);
+    const SampleStructures* structures = sample.structures;
+    if (structures != nullptr && structures->smartHealth.size() >= 512) SmartHealth(out, structures->smartHealth);
+    if (structures != nullptr) LastSelfTest(out, structures->selfTestLog);
+    Grades(out, "quellix_health_status", "Health grade of the sample (1 for the current grade)", sample.healthStatus);
+    Grades(out, "quellix_temperature_status", "Temperature history grade of the sample (1 for the current grade)",
+           sample.tempStatus);
+    out.One("quellix_sample_duration_seconds", "gauge", "Time the last sample took", sample.durationSeconds);
+    out.One("quellix_sample_failed", "gauge", "1 when the last sample failed (read, rules, compare or health limit)",
+            uint128(sample.failed ? 1 : 0));
+    out.One("quellix_last_sample_timestamp_seconds", "gauge", "When the last sample was taken (Unix time)",
+            sample.timeMilliseconds / 1000.0);
+    return out.Finish();
+}
+
+}  // namespace kavo

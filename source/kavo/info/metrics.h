@@ -1,0 +1,30 @@
+#pragma once
+// One sample of a drive in the Prometheus text exposition format: numbers in
+// base units from the structures the drive returned, named by Prometheus
+// conventions, for node_exporter's textfile collector and the like.
+#include <cstdint>
+#include <string>
+
+#include "info/nvme_info.h"
+
+namespace kavo {
+
+struct MetricsSample {
+    std::string device;                           // "/dev/nvme0", "sim"
+    const uint8_t* identify = nullptr;            // Identify Controller, 4096 bytes
+    const SampleStructures* structures = nullptr;
+    std::string healthStatus = "Unknown";         // the sample's grades
+    std::string tempStatus = "Unknown";
+    double durationSeconds = 0;
+    bool failed = false;
+    uint64_t timeMilliseconds = 0;                // wall clock of the sample
+};
+
+// The whole metrics file of a sample. Series of structures the sample lacks
+// are left out.
+std::string PrometheusMetrics(const MetricsSample& sample);
+
+// A label value with \, " and line feeds escaped.
+std::string EscapeLabelValue(const std::string& value);
+
+}  // namespace kavo
