@@ -13,6 +13,7 @@
 #include "base/kavo_text.h"
 #include "decode/parameters.h"
 #include "quellix.h"
+#include "report.h"
 #include "run_journal.h"
 #include "host/system_info.h"
 
@@ -23,7 +24,40 @@ namespace {
 const char* const kSampleMembers[] = {"Composite Temperature", "Percentage Used", "Data Read", "Data Written",
                                       "Warning Composite Temperature Time", "Critical Composite Temperature Time",
                                       "Thermal Management Temperature 1 Time", "Thermal Management Temperature 2 Time",
-                                      "Controller Busy Time", "Host Timestamp"};
+                                      "Controller Busy Time", "Host Timestamp", "Available Spare",
+                                      "Available Spare Threshold", "Host Read Commands", "Host Write Commands"};
+
+// The drive as the run's report describes it, from its first sample.
+Json::Value DriveRecord(const Json::Value& sample) {
+    const Json::Value& parameters = sample["nvme"]["parameters"];
+    Json::Value drive(Json::objectValue);
+    static const std::pair<const char*, const char*> kMembers[] = {
+        {"model", "Model Number (MN)"},
+        {"serial", "Serial Number (SN)"},
+        {"firmware", "Firmware Revision (FR)"},
+        {"size", "Size"},
+        {"path", "OS Location"},
+        {"warning temperature", "Warning Composite Temperature Threshold (WCTEMP)"},
+        {"critical temperature", "Critical Composite Temperature Threshold (CCTEMP)"}};
+    for (const auto& [member, name] : kMembers)
+        if (parameters.isMember(name)) drive[member] = parameters[name]["value"];
+    drive["description"] = sample["nvme"]["description"];
+    const Json::Value& system = sample["_metadata"]["system"];
+    if (system.isObject() && system.isMember("hostname")) drive["host"] = system["hostname"];
+    return drive;
+}
+
+// Counts, per parameter, of the entries of a sample's list (compare
+// mismatches, rule violations), with the latest message.
+void CountByParameter(const Json::Value& entries, const char* messageMember, Json::Value& counts) {
+    for (const Json::Value& entry : entries) {
+        std::string name = kavo::JsonText(entry, "name");
+        if (name.empty()) continue;
+        Json::Value& count = counts[name];
+        count["count"] = count["count"].asUInt() + 1;
+        count["last message"] = entry[messageMember];
+    }
+}
 
 std::string TextSetting(const Json::Value& settings, const char* key) {
     const Json::Value& value = settings[key];
@@ -86,6 +120,10 @@ Json::Value SampleRecord(const Json::Value& sample, bool failed, const std::stri
     if (parameters.isMember("Timestamp")) record["Drive Timestamp"] = parameters["Timestamp"]["value"];
     if (parameters.isMember("Current Power State (PS)"))
         record["Current Power State"] = parameters["Current Power State (PS)"]["value"];
+    for (int n = 1; n <= 8; ++n) {
+        std::string sensor = "Temperature Sensor " + std::to_string(n);
+        if (parameters.isMember(sensor)) record[sensor] = parameters[sensor]["value"];
+    }
     record["health status"] = sample["nvme"]["health status"];
     record["temp status"] = sample["nvme"]["temp status"];
     record["run time"] = kavo::ElapsedText(sampleStart, 2);
@@ -110,6 +148,8 @@ int RunRead(Json::Value& settings) {
     summary["read details"]["sample"] = Json::Value(Json::arrayValue);
     summary["read details"]["static mismatches"] = 0;
     summary["read details"]["counter mismatches"] = 0;
+    summary["read details"]["mismatches by parameter"] = Json::Value(Json::objectValue);
+    summary["read details"]["violations by parameter"] = Json::Value(Json::objectValue);
 
     std::string rulesFile = TextSetting(settings, "rules file");
     if (!rulesFile.empty()) {
@@ -147,6 +187,7 @@ int RunRead(Json::Value& settings) {
     const uint32_t failLimit = UnsignedSetting(settings, "fail limit");
     const std::string compareType = TextSetting(settings, "compare type");
     const int healthLimit = HealthLimitRank(settings);
+    const bool report = ReportWanted(settings) && samples > 1;
     const std::string healthLimitText = healthLimit == 0 ? "" : settings["health limit"].asString();
     std::string metricsFile = TextSetting(settings, "metrics file");
     if (!metricsFile.empty()) metricsFile = fs::absolute(metricsFile).string();
@@ -235,6 +276,9 @@ int RunRead(Json::Value& settings) {
             metrics.timeMilliseconds = kavo::WallClockMilliseconds();
             kavo::WriteTextFile(metricsFile, kavo::PrometheusMetrics(metrics));
         }
+        if (i == 1) details["drive"] = DriveRecord(sample);
+        CountByParameter(sample["compare mismatches"], "message", details["mismatches by parameter"]);
+        CountByParameter(sample["rule violations"], "msg", details["violations by parameter"]);
         if (reference.isNull()) {
             // The first sample becomes the reference of the later ones, and its
             // file carries a compare type per parameter so that it can serve as
@@ -289,7 +333,13 @@ int RunRead(Json::Value& settings) {
                                : " Found errors on " + std::to_string(failCount) + " samples of " +
                                      std::to_string(sampleCount) + " total samples";
     }
-    return LogResult(summary, returnCode, message, summaryPath, &journal);
+    LogResult(summary, returnCode, message, summaryPath, &journal);
+    if (report) {
+        std::string reportPath = ReportPathFor(summaryPath);
+        WriteReport(summaryPath, reportPath);
+        KLOG_AS(Info, "Read") << " Report File         " << reportPath;
+    }
+    return returnCode;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "decode/decoders.h"
 #include "host/system_info.h"
 #include "quellix.h"
+#include "report.h"
 #include "run_journal.h"
 #include "transport/nvme_admin_command.h"
 #include "transport/simulated_drive.h"
@@ -30,7 +31,7 @@ namespace {
 // taken for a request ("-d --list" names a directory).
 bool TakesValue(const std::string& option) {
     static const char* const kOptions[] = {"--dir", "-d", "--nvme", "-n", "--samples", "-s", "--interval", "-i",
-                                           "--compare", "-c", "--rules", "-r", "--recover", "--metrics"};
+                                           "--compare", "-c", "--rules", "-r", "--recover", "--metrics", "--report"};
     return std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
 }
 
@@ -116,8 +117,8 @@ int ListDrives(const std::string& driveText) {
 }
 
 bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
-    bool version = false, list = false, recover = false;
-    std::string drive = "*", recoverDirectory;
+    bool version = false, list = false, recover = false, report = false;
+    std::string drive = "*", recoverDirectory, reportDirectory;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (i == 1 && (arg.empty() || arg[0] != '-')) continue;  // the command file
@@ -126,6 +127,10 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
             if (arg == "--recover") {
                 recover = true;
                 if (i + 1 < argc) recoverDirectory = argv[i + 1];
+            }
+            if (arg == "--report") {
+                report = true;
+                if (i + 1 < argc) reportDirectory = argv[i + 1];
             }
             ++i;
         } else if (arg == "--version") {
@@ -143,12 +148,23 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
         exitStatus = ListDrives(drive);
         return true;
     }
+    if (report && !recover) {
+        if (reportDirectory.empty()) {
+            std::fprintf(stderr, "--report is missing a value\n");
+            exitStatus = 16;
+        } else {
+            exitStatus = ReportCommand(reportDirectory);
+        }
+        return true;
+    }
     if (recover) {
         if (recoverDirectory.empty()) {
             std::fprintf(stderr, "--recover is missing a value\n");
             exitStatus = 16;
         } else {
             exitStatus = RecoverCommand(recoverDirectory);
+            // A recovered run is drawn too, when asked for.
+            if (exitStatus == 0 && report) exitStatus = ReportCommand(recoverDirectory);
         }
         return true;
     }

@@ -36,6 +36,13 @@ uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool abse
                           kavo::Trim(value.toStyledString()));
 }
 
+bool ReportWanted(const Json::Value& settings) {
+    const Json::Value& value = settings["report"];
+    if (value.isNull()) return true;
+    if (value.isBool()) return value.asBool();
+    throw kavo::UsageError("Invalid cmd file value for 'report': use true or false, not " + kavo::Trim(value.toStyledString()));
+}
+
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
               RunJournal* journal) {
     KLOG(Info) << " ";

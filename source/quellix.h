@@ -49,6 +49,10 @@ void RaiseTimerResolution();
 // KavoError naming the key. An absent key reads as 0 when `absentIsZero`.
 uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero = false);
 
+// The command file's "report": absent or true draws the run's report, false
+// does not; anything else is a usage error.
+bool ReportWanted(const Json::Value& settings);
+
 int Read(Json::Value& settings);
 void LoadRulesFile(const std::string& path, Json::Value& rules);
 int SelfTest(Json::Value& settings);

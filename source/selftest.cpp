@@ -14,6 +14,7 @@
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
 #include "quellix.h"
+#include "report.h"
 #include "run_journal.h"
 
 namespace fs = std::filesystem;
@@ -135,6 +136,11 @@ void SelfTestRun::WriteDetails() {
     details["return code"] = result;
     details["log page 6 result"] = std::to_string(result);
     details["log page 6 power on hours"] = kavo::GroupedDecimal64(Le(log6_.data(), log6_.size(), 8, 8));
+    // Where the newest test failed, when the drive says.
+    const uint8_t* newest = log6_.data() + 4;
+    if (result == 7) details["failing segment"] = std::to_string(newest[1]);
+    if (newest[2] & 0x01) details["failing namespace"] = std::to_string(Le(newest, 28, 12, 4));
+    if (newest[2] & 0x02) details["failing lba"] = kavo::GroupedDecimal64(Le(newest, 28, 16, 8));
 }
 
 void SelfTestRun::ResultLines(const char* resultLabel) {
@@ -162,10 +168,17 @@ int SelfTestRun::End(int code, const std::string& message) {
     if (!journal_) {
         // Ended before the test started: the few records are in memory.
         summary_["command times"] = commands_;
-        return LogResult(summary_, code, message, summaryPath_);
+        LogResult(summary_, code, message, summaryPath_);
+    } else {
+        JournalCommands();
+        LogResult(summary_, code, message, summaryPath_, journal_.get());
     }
-    JournalCommands();
-    return LogResult(summary_, code, message, summaryPath_, journal_.get());
+    if (ReportWanted(settings_)) {
+        std::string reportPath = ReportPathFor(summaryPath_);
+        WriteReport(summaryPath_, reportPath);
+        KLOG_AS(Info, "SelfTest") << " Report File         " << reportPath;
+    }
+    return code;
 }
 
 int SelfTestRun::Run() {

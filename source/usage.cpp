@@ -31,6 +31,7 @@ const char* const kShortUsage[] = {
     "   --list                          List the NVMe drives of this host, one line each",
     "   --recover <directory>           Turn the journal of an interrupted run into its summary",
     "   --metrics <file>                Write Prometheus metrics after every read sample",
+    "   --report <directory>            Draw the HTML report of the run in <directory> again",
     " ",
 };
 
@@ -87,6 +88,8 @@ const char* const kVerboseHelp[] = {
     "   --metrics <file>                Write the drive's state in the Prometheus text format to <file>",
     "                                   after every read sample (atomically, for node_exporter's",
     "                                   textfile collector); overrides the cmd file's metrics file",
+    "   --report <directory>            Draw read.report.html / selftest.report.html again from the",
+    "                                   summaries in <directory> (also after --recover)",
     " ",
 };
 

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev libboost-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "${1:-}" = --tests ]; then
-  packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl)
+  packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl
+             chromium chromium-driver python3-selenium python3-pil)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -27,7 +27,7 @@ TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     auto help = RunQuellix(dir, "--help");
     EXPECT_EQ(help.exitCode, 0);
     // The 45 lines of the help, then the lines of the later options.
-    EXPECT_EQ(CountLines(help.output, ""), 56u) << help.output;
+    EXPECT_EQ(CountLines(help.output, ""), 58u) << help.output;
     size_t exportLine =
         help.output.find("   --export                        Export parameter list to parameter_list.json and ALL.filter.json\n \n");
     EXPECT_NE(exportLine, std::string::npos);
@@ -35,7 +35,7 @@ TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     EXPECT_EQ(help.output.find("[PASS]"), std::string::npos);
     auto usage = RunQuellix(dir, "-u");
     EXPECT_EQ(usage.exitCode, 0);
-    EXPECT_EQ(CountLines(usage.output, ""), 24u);
+    EXPECT_EQ(CountLines(usage.output, ""), 25u);
     EXPECT_LT(usage.output.find("   -v                              Verbose logging\n \n"), usage.output.find("   --list"));
     // The trace file of a help request stays in the current directory.
     std::string trace = ReadFile(dir + "/quellix.trace.log");

@@ -1,0 +1,16 @@
+#pragma once
+// The report of a run: one self-contained HTML page (inline SVG and CSS, no
+// scripts, nothing fetched) that shows the drive, the run and how the drive's
+// values moved, drawn from the run's summary.
+#include <string>
+
+// Writes the report of the summary at `summaryPath` to `reportPath`,
+// atomically. The summary is read a record at a time, so a run of any length
+// can be drawn. Raises KavoError when the summary cannot be read.
+void WriteReport(const std::string& summaryPath, const std::string& reportPath);
+// The report's file name beside a summary: "read.report.html" beside
+// "read.summary.json", "selftest.report.html" beside "selftest.summary.json".
+std::string ReportPathFor(const std::string& summaryPath);
+// `quellix --report DIR`: draws the report of every summary in DIR; 0 when
+// one was drawn, 16 when DIR holds no summary.
+int ReportCommand(const std::string& directory);

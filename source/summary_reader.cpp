@@ -1,0 +1,85 @@
+// Summaries read a record at a time.
+#include "summary_reader.h"
+
+#include <fstream>
+
+#include "base/kavo_errors.h"
+#include "base/kavo_json.h"
+
+namespace {
+
+// The arrays a summary streams, as their member lines read in the layout
+// quellix writes: a member line, then "[" on a line of its own.
+const char kCommandTimes[] = "\t\"command times\" : ";
+const char* const kSampleArrays[] = {"\t\t\"sample\" : ", "\t\t\"status\" : "};
+
+bool IsSampleArray(const std::string& line) {
+    for (const char* member : kSampleArrays)
+        if (line == member) return true;
+    return false;
+}
+
+// The lines of an array that opens on the next line, up to its closing
+// bracket at `indent`; each element (at indent + 1) goes to `element` as text.
+void ReadArray(std::ifstream& file, const std::string& indent, const std::function<void(const std::string&)>& element,
+               std::string& closing) {
+    std::string line, text;
+    const std::string open = indent + "\t{", close = indent + "\t}";
+    while (std::getline(file, line)) {
+        if (line == indent + "[") continue;
+        if (line.rfind(indent + "]", 0) == 0) {
+            closing = line.substr(indent.size() + 1);  // "," or ""
+            return;
+        }
+        text += line + "\n";
+        if (line == close || line == close + ",") {
+            if (text.back() == '\n') text.pop_back();
+            if (text.back() == ',') text.pop_back();
+            element(text);
+            text.clear();
+        }
+    }
+    throw kavo::KavoError("The summary ends inside an array");
+}
+
+}  // namespace
+
+void ReadSummary(const std::string& path, Json::Value& document,
+                 const std::function<void(const Json::Value& record)>& sample) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw kavo::KavoError("Could not open file to read JSON data '" + path + "'");
+    // The document without its arrays; the arrays' places hold "[]".
+    std::string skeleton, line;
+    while (std::getline(file, line)) {
+        std::string closing;
+        if (line == kCommandTimes) {
+            ReadArray(file, "\t", [](const std::string&) {}, closing);
+            skeleton += line + "[]" + closing + "\n";
+        } else if (IsSampleArray(line)) {
+            ReadArray(file, "\t\t",
+                      [&](const std::string& text) {
+                          Json::Value record;
+                          kavo::ParseJsonText(text, record);
+                          sample(record);
+                      },
+                      closing);
+            skeleton += line + "[]" + closing + "\n";
+        } else {
+            skeleton += line + "\n";
+        }
+    }
+    kavo::ParseJsonText(skeleton, document);
+    if (!document.isObject() || !document["_cmd"].isObject())
+        throw kavo::KavoError("Not the summary of a run: '" + path + "'");
+    // A summary laid out by another writer came whole: its records now.
+    for (const char* details : {"read details", "selftest details"}) {
+        for (const char* array : {"sample", "status"}) {
+            Json::Value& records = document[details][array];
+            if (!records.isArray()) continue;
+            for (const Json::Value& record : records) sample(record);
+            records = Json::Value(Json::arrayValue);
+        }
+        if (document[details].isNull()) document.removeMember(details);
+    }
+    document.removeMember("command times");
+}

@@ -1,0 +1,88 @@
+// The report's pieces: bounded series that keep their peaks, axis ticks,
+// report names, the summary read a record at a time, and the pages of runs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "base/kavo_json.h"
+#include "report.h"
+#include "report_chart.h"
+#include "run_binary.h"
+#include "summary_reader.h"
+
+namespace fs = std::filesystem;
+
+TEST(ReportChart, LongSeriesKeepTheirPeaksInBoundedPoints) {
+    MinMaxSeries series(50);
+    for (int i = 0; i < 100000; ++i) series.Add(i, std::sin(i / 1000.0) + (i == 77777 ? 10 : 0) - (i == 33 ? 10 : 0));
+    std::vector<std::pair<double, double>> points = series.Points();
+    EXPECT_LE(points.size(), 200u);
+    EXPECT_EQ(series.Count(), 100000u);
+    double low = 1e9, high = -1e9;
+    for (size_t i = 0; i < points.size(); ++i) {
+        low = std::min(low, points[i].second), high = std::max(high, points[i].second);
+        if (i > 0) {
+            EXPECT_LE(points[i - 1].first, points[i].first) << "points in time order";
+        }
+    }
+    EXPECT_NEAR(high, 10 + std::sin(77.777), 1e-9) << "the one peak sample survives";
+    EXPECT_NEAR(low, -10 + std::sin(0.033), 1e-9);
+    MinMaxSeries few;
+    for (int i = 0; i < 7; ++i) few.Add(i, i);
+    few.Add(8, NAN);  // a sample without the value
+    EXPECT_EQ(few.Points().size(), 7u) << "short series are drawn sample by sample";
+}
+
+TEST(ReportChart, TicksAndLabels) {
+    EXPECT_EQ(Ticks(31, 44, 5), (std::vector<double>{30, 35, 40, 45}));
+    EXPECT_EQ(Ticks(0, 1, 4), (std::vector<double>{0, 0.25, 0.5, 0.75, 1}));
+    EXPECT_EQ(Ticks(5, 5, 5).size(), 6u) << "a flat series still gets an axis";
+    EXPECT_EQ(TimeLabel(90, 30), "90 s");
+    EXPECT_EQ(TimeLabel(900, 300), "15 min");
+    EXPECT_EQ(TimeLabel(7200, 3600), "2 h");
+    EXPECT_EQ(Html("<a href=\"x\">&</a>"), "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;");
+    EXPECT_EQ(ReportPathFor("/d/read.summary.json"), "/d/read.report.html");
+    EXPECT_EQ(ReportPathFor("/d/selftest.summary.json"), "/d/selftest.report.html");
+    EXPECT_EQ(ReportPathFor("/d/read.summary.interrupted-20261208-214000.json"),
+              "/d/read.report.interrupted-20261208-214000.html");
+}
+
+TEST(ReportRuns, SummariesAreReadARecordAtATimeAndDrawn) {
+    std::string dir = test::ScratchDirectory("report-runs");
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand());
+    // One sample draws no report; several do, unless "report" is false.
+    ASSERT_EQ(test::RunQuellix(dir, "-n sim -d one").exitCode, 0);
+    EXPECT_FALSE(fs::exists(dir + "/one/read.report.html"));
+    auto run = test::RunQuellix(dir, "-n sim -d many -s 5 -i 0");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find(" Report File         " + dir + "/many/read.report.html"), std::string::npos);
+    std::string page = test::ReadFile(dir + "/many/read.report.html");
+    EXPECT_NE(page.find("data-series=\"Composite\" data-points=\"5\""), std::string::npos);
+    EXPECT_EQ(page.find("<script"), std::string::npos) << "no scripts";
+    EXPECT_EQ(page.find("http"), std::string::npos) << "nothing fetched";
+
+    Json::Value summary, whole;
+    std::vector<Json::Value> records;
+    ReadSummary(dir + "/many/read.summary.json", summary, [&](const Json::Value& r) { records.push_back(r); });
+    kavo::ReadJsonFile(dir + "/many/read.summary.json", whole);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[4], whole["read details"]["sample"][4]);
+    EXPECT_FALSE(summary.isMember("command times"));
+    EXPECT_EQ(summary["_cmd"], whole["_cmd"]);
+
+    // Drawn again from the folder; off with "report": false.
+    fs::remove(dir + "/many/read.report.html");
+    auto again = test::RunQuellix(dir, "--report many");
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_EQ(test::ReadFile(dir + "/many/read.report.html").size(), page.size());
+    EXPECT_EQ(test::RunQuellix(dir, "--report one/none").exitCode, 16);
+    Json::Value off;
+    off["report"] = false;
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(off));
+    ASSERT_EQ(test::RunQuellix(dir, "-n sim -d off -s 3 -i 0").exitCode, 0);
+    EXPECT_FALSE(fs::exists(dir + "/off/read.report.html"));
+    off["report"] = "yes";
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(off));
+    EXPECT_EQ(test::RunQuellix(dir, "-n sim -d bad -s 3 -i 0").exitCode, 16);
+}
