@@ -140,8 +140,9 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         else if (arg == "--nvme" || arg == "-n") drive = value();
         else if (arg == "--samples" || arg == "-s") samples = OptionInteger(arg, value());
         else if (arg == "--interval" || arg == "-i") interval = OptionInteger(arg, value());
-        else if (arg == "--compare" || arg == "-c") { std::string v = value(); if (!v.empty()) compareFile = v; }
-        else if (arg == "--rules" || arg == "-r") { std::string v = value(); if (!v.empty()) rulesFile = v; }
+        // The last one wins; an empty one leaves the command file's value.
+        else if (arg == "--compare" || arg == "-c") compareFile = value();
+        else if (arg == "--rules" || arg == "-r") rulesFile = value();
         else if (arg == "--extended" || arg == "-e") extended = true;
         else if (arg == "--metrics") metricsFile = value();
         else if (arg == "--export") ExportParameterList();

@@ -50,6 +50,8 @@ void InstallConsoleHandlers() {
     std::thread(WatchSignals, signals).detach();
 }
 
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 void RaiseProcessPriority() {
     if (setpriority(PRIO_PROCESS, 0, -10) != 0) KLOG(Debug) << "Could not raise the process priority (needs root)";
 }

@@ -15,3 +15,7 @@ void InstallConsoleHandlers() {
 void RaiseProcessPriority() { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); }
 
 void RaiseTimerResolution() { timeBeginPeriod(4); }
+
+void IgnoreBrokenPipes() {
+    // Windows raises no signal for a closed pipe; the write fails.
+}

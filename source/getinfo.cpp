@@ -135,6 +135,85 @@ std::string RightAligned(uint32_t number, size_t width) {
     return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
+// Rule texts ("'Name' operator limit") into the rules the verification
+// checks; every bad rule is reported at once, as a usage error naming `origin`.
+void ParseRuleTexts(const Json::Value& list, const std::string& origin, Json::Value& rules) {
+    rules = Json::Value(Json::objectValue);
+    rules["rules"] = Json::Value(Json::arrayValue);
+    if (!list.isArray()) throw kavo::UsageError("Invalid rule file: " + origin + "\n\n 'rules' must be an array of rule texts\n");
+    std::string errors = "Invalid rule file: " + origin + "\n\n";
+    int errorCount = 0;
+    for (const Json::Value& element : list) {
+        KLOG(Verbose) << "Parsing rule " << kavo::Trim(element.toStyledString());
+        if (!element.isString()) {
+            errors += " Rule Error: Rule is not a text: " + kavo::Trim(element.toStyledString()) + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string rule = element.asString();
+        size_t open = rule.find('\'');
+        size_t close = open == std::string::npos ? std::string::npos : rule.find('\'', open + 1);
+        if (close == std::string::npos) {
+            errors += " Rule Error: Did not find quoted parameter name in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string name = rule.substr(open + 1, close - open - 1);
+        std::string rest = kavo::Trim(rule.substr(close + 1));
+        size_t blank = rest.find(' ');
+        if (blank == std::string::npos) {
+            errors += " Rule Error: Did not find operator in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        std::string op = kavo::Trim(rest.substr(0, blank));
+        std::string limit = kavo::Trim(rest.substr(blank));
+        static const char* const kOperators[] = {"match", "not-match", "=", "!=", ">", ">=", "<", "<="};
+        if (kavo::FindParameter(name) == nullptr) {
+            errors += " Rule Error: Unknown parameter '" + name + "' in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        if (std::find(std::begin(kOperators), std::end(kOperators), op) == std::end(kOperators)) {
+            errors += " Rule Error: Unknown operator '" + op + "' in rule: " + rule + "\n";
+            ++errorCount;
+            continue;
+        }
+        Json::Value parsed(Json::objectValue);
+        parsed["parameter"] = name;
+        parsed["operator"] = op;
+        parsed["limit"] = limit;
+        parsed["rule"] = rule;
+        rules["rules"].append(parsed);
+    }
+    if (errorCount != 0) throw kavo::UsageError(errors);
+}
+
+bool IsParsedRule(const Json::Value& rule) {
+    if (!rule.isObject()) return false;
+    for (const char* member : {"parameter", "operator", "limit"})
+        if (!rule[member].isString()) return false;
+    return true;
+}
+
+// A "rules" member of the command file: rule texts, as in a rules file, or
+// rules already in the parsed form; anything else is refused before the
+// drive is read.
+void CommandFileRules(Json::Value& settings) {
+    if (!settings.isMember("rules")) return;
+    Json::Value& rules = settings["rules"];
+    if (rules.isArray()) {
+        Json::Value texts = rules;
+        ParseRuleTexts(texts, "cmd file member 'rules'", rules);
+        return;
+    }
+    bool parsed = rules.isObject() && rules["rules"].isArray();
+    for (const Json::Value& rule : parsed ? rules["rules"] : Json::Value(Json::arrayValue)) parsed = parsed && IsParsedRule(rule);
+    if (!parsed)
+        throw kavo::UsageError("Invalid cmd file value for 'rules': use an array of rule texts such as "
+                               "[\"'Percentage Used' < 90 %\"], or a rules file");
+}
+
 // The read command's body; its records carry the name "Read".
 int RunRead(Json::Value& settings) {
     KLOG_AS(Verbose, "Read") << "read command started...";
@@ -151,6 +230,7 @@ int RunRead(Json::Value& settings) {
     summary["read details"]["mismatches by parameter"] = Json::Value(Json::objectValue);
     summary["read details"]["violations by parameter"] = Json::Value(Json::objectValue);
 
+    CommandFileRules(settings);
     std::string rulesFile = TextSetting(settings, "rules file");
     if (!rulesFile.empty()) {
         if (rulesFile.find(".rules.json") == std::string::npos) rulesFile += ".rules.json";
@@ -170,8 +250,10 @@ int RunRead(Json::Value& settings) {
         } catch (const std::exception&) {
             throw kavo::UsageError("Failed to parse JSON in compare file: " + path);
         }
+        // Only an info document can serve: found out before the drive is read.
         if (!reference.isObject() || !reference["_metadata"].isObject() ||
-            kavo::JsonText(reference["_metadata"], "file type") != "nvme info")
+            kavo::JsonText(reference["_metadata"], "file type") != "nvme info" || !reference["nvme"].isObject() ||
+            !reference["nvme"]["parameters"].isObject())
             throw kavo::UsageError("Invalid compare file: " + path);
     }
     Json::Value rules = settings.isMember("rules") ? settings["rules"] : Json::Value();
@@ -349,60 +431,11 @@ void LoadRulesFile(const std::string& path, Json::Value& rules) {
         rules = Json::Value();
         return;
     }
-    rules = Json::Value(Json::objectValue);
-    rules["rules"] = Json::Value(Json::arrayValue);
     Json::Value document;
     kavo::ReadJsonFile(path, document);
     if (!document.isObject() || !document.isMember("rules"))
         throw kavo::KavoError("Invalid rules file, missing JSON 'rules' root member: " + path);
-    const Json::Value& list = document["rules"];
-    if (!list.isArray()) throw kavo::UsageError("Invalid rule file: " + path + "\n\n 'rules' must be an array of rule texts\n");
-    std::string errors = "Invalid rule file: " + path + "\n\n";
-    int errorCount = 0;
-    for (const Json::Value& element : list) {
-        KLOG(Verbose) << "Parsing rule " << kavo::Trim(element.toStyledString());
-        if (!element.isString()) {
-            errors += " Rule Error: Rule is not a text: " + kavo::Trim(element.toStyledString()) + "\n";
-            ++errorCount;
-            continue;
-        }
-        std::string rule = element.asString();
-        size_t open = rule.find('\'');
-        size_t close = open == std::string::npos ? std::string::npos : rule.find('\'', open + 1);
-        if (close == std::string::npos) {
-            errors += " Rule Error: Did not find quoted parameter name in rule: " + rule + "\n";
-            ++errorCount;
-            continue;
-        }
-        std::string name = rule.substr(open + 1, close - open - 1);
-        std::string rest = kavo::Trim(rule.substr(close + 1));
-        size_t blank = rest.find(' ');
-        if (blank == std::string::npos) {
-            errors += " Rule Error: Did not find operator in rule: " + rule + "\n";
-            ++errorCount;
-            continue;
-        }
-        std::string op = kavo::Trim(rest.substr(0, blank));
-        std::string limit = kavo::Trim(rest.substr(blank));
-        static const char* const kOperators[] = {"match", "not-match", "=", "!=", ">", ">=", "<", "<="};
-        if (kavo::FindParameter(name) == nullptr) {
-            errors += " Rule Error: Unknown parameter '" + name + "' in rule: " + rule + "\n";
-            ++errorCount;
-            continue;
-        }
-        if (std::find(std::begin(kOperators), std::end(kOperators), op) == std::end(kOperators)) {
-            errors += " Rule Error: Unknown operator '" + op + "' in rule: " + rule + "\n";
-            ++errorCount;
-            continue;
-        }
-        Json::Value parsed(Json::objectValue);
-        parsed["parameter"] = name;
-        parsed["operator"] = op;
-        parsed["limit"] = limit;
-        parsed["rule"] = rule;
-        rules["rules"].append(parsed);
-    }
-    if (errorCount != 0) throw kavo::UsageError(errors);
+    ParseRuleTexts(document["rules"], path, rules);
 }
 
 int Read(Json::Value& settings) {

@@ -43,7 +43,7 @@ std::string CapacityText(uint64_t bytes) {
 }
 
 std::string IdentifyText(const uint8_t* bytes, size_t width) {
-    return kavo::Trim(std::string(reinterpret_cast<const char*>(bytes), width).c_str());
+    return kavo::Trim(kavo::DriveText(bytes, width).c_str());
 }
 
 // The simulated drive described like a host's controller, from its own

@@ -6,15 +6,12 @@
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "base/stop_request.h"
 #include "quellix.h"
 #include "run_journal.h"
 
-namespace {
-std::atomic<int> stopRequest{0};
-}  // namespace
-
-bool StopRequested() { return stopRequest.load() != 0; }
-void RequestStop() { stopRequest.store(1); }
+bool StopRequested() { return kavo::StopRequested(); }
+void RequestStop() { kavo::RequestStop(); }
 
 void handleCtrlC(int /*signal*/) {
     KLOG(Info) << " ";
@@ -72,6 +69,7 @@ void UnhandledLines(const std::string& text, int line) {
 
 int QuellixMain(int argc, char** argv) {
     int returnCode = 0;
+    IgnoreBrokenPipes();
     if (AnswerInformationRequest(argc, argv, returnCode)) return returnCode;
     Json::Value settings;
     try {

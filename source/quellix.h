@@ -38,6 +38,9 @@ int LogResult(Json::Value& summary, int returnCode, const std::string& message, 
 void handleCtrlC(int signal);
 void handleCtrlBreak(int signal);
 void InstallConsoleHandlers();
+// A console or pipe that went away (quellix ... | head) must not end the
+// run: writes to it fail quietly instead of killing the process.
+void IgnoreBrokenPipes();
 bool StopRequested();
 void RequestStop();
 

@@ -1,6 +1,7 @@
 // The self-test command: start the drive's device self-test, follow its
 // progress and temperature once a second, optionally abort it, judge the
 // result and write "selftest.summary.json".
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Failed reads of the self-test log in a row that end the polling.
+constexpr unsigned kMaxFailedLogReads = 10;
 
 using kavo::decode::Le;
 
@@ -242,6 +246,12 @@ int SelfTestRun::Run() {
                                      0, 0, 0, 0, 0, noSampleList_, commands_) != 0)
         return End(31, "Self-test did NOT start");
 
+    // The polling ends however the drive behaves: after twice the drive's
+    // own test time (two minutes for a short test), or the abort time when
+    // that is later, and after a run of failed reads of the self-test log.
+    const int64_t testSeconds = extended ? static_cast<int64_t>(edstt) * 60 : 120;
+    const int64_t pollingDeadline = start_ + std::max<int64_t>(2 * testSeconds, abortTime + 60) * kSecond;
+    unsigned failedReads = 0;
     unsigned lastProgress = 0;
     while (true) {
         kavo::SleepUntilMonotonic(nextPoll);
@@ -249,10 +259,17 @@ int SelfTestRun::Run() {
         JournalCommands();
         journal_->Flush();
         elapsed_ = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
+        if (kavo::MonotonicNanoseconds() > pollingDeadline)
+            return End(33, "Self-test did not end within " + std::to_string((pollingDeadline - start_) / kSecond) +
+                               " seconds, twice the drive's test time");
         if (!ReadSelfTestLog()) {
             RecordUnreadableLog("");
+            if (++failedReads >= kMaxFailedLogReads)
+                return End(33, "Log Page 6 read failed " + std::to_string(failedReads) +
+                                   " times in a row: the self-test cannot be followed");
             continue;
         }
+        failedReads = 0;
         if (abortTime != 0 && abortDeadline < nextPoll) {
             if (kavo::NvmeAdminCommand(*handle_, "Abort Self-Test", noSampleList_, commands_,
                                        kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, 0x0F, 0, 0, 0, 0, 0, nullptr, nullptr,

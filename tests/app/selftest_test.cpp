@@ -99,9 +99,11 @@ TEST_F(SelfTestRun, AbortRefusedUnconfirmedOrUnreadable) {
 TEST_F(SelfTestRun, EarlyEnds) {
     EXPECT_EQ(Run(R"({"identify controller": {"OACS": "0x0007"}})").exitCode, 30);
     EXPECT_EQ(summary["_cmd"]["message"].asString(), "Device does NOT support self-test");
+    EXPECT_FALSE(summary.isMember("selftest details")) << "no null details after an early end";
     EXPECT_EQ(Run(R"({"faults": [{"command": "identify 01", "status": 6}]})").exitCode, 30);
     EXPECT_EQ(Run(R"({"faults": [{"command": "self-test 01", "status": 6}]})").exitCode, 31);
     EXPECT_EQ(Run(R"({"identify controller": {"EDSTT": 0}})", Json::Value(), "-e").exitCode, 32);
+    EXPECT_FALSE(summary.isMember("selftest details"));
     EXPECT_EQ(Run(R"({"identify controller": {"EDSTT": 0}, "self-test": {"short seconds": 0}})").exitCode, 0);
 }
 
@@ -119,4 +121,13 @@ TEST_F(SelfTestRun, ProgressBackwardsAndFailedReadsCount) {
     }
     EXPECT_TRUE(page6);
     EXPECT_TRUE(page2);
+}
+
+TEST_F(SelfTestRun, PollingEndsWhenTheLogCannotBeRead) {
+    // Log page 06h fails for ever once the test runs: the polling stops
+    // after ten failed reads in a row instead of waiting for ever.
+    auto run = Run(R"({"self-test": {"short seconds": 100}, "faults": [{"command": "log 06", "status": 2, "after": 1}]})");
+    EXPECT_EQ(run.exitCode, 33) << run.output;
+    EXPECT_EQ(summary["_cmd"]["message"].asString(), "Log Page 6 read failed 10 times in a row: the self-test cannot be followed");
+    EXPECT_EQ(Details()["status"].size(), 11u) << "the entry at the start and the ten failed reads";
 }

@@ -27,7 +27,8 @@ protected:
         if (exitCode == 77) {
             const char* ci = std::getenv("CI");
             if (ci != nullptr && std::string(ci) == "true") FAIL() << "the QEMU test group must run in CI";
-            GTEST_SKIP() << "QEMU tests skipped: the VM tooling is not available here (see the message above; "
+            // CTest reports the group as Skipped on this line (SKIP_REGULAR_EXPRESSION).
+            GTEST_SKIP() << "QEMU GROUP SKIPPED: the VM tooling is not available here (see the message above; "
                             "run the tests as root on a machine that reaches Debian's packages)";
         }
         ASSERT_EQ(exitCode, 0) << "the VM runs failed";

@@ -162,6 +162,23 @@ std::string DashedHex16After3(const uint8_t* b) { return LowerHex(b, 3) + "-" + 
 
 uint128 U128FromHalves(uint64_t low, uint64_t high) { return (uint128(high) << 64) | uint128(low); }
 
+std::string DriveText(const uint8_t* bytes, size_t width) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(width);
+    for (size_t i = 0; i < width; ++i) {
+        uint8_t byte = bytes[i];
+        if (byte < 0x80) {
+            text += static_cast<char>(byte);
+        } else {
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0xF];
+        }
+    }
+    return text;
+}
+
 std::string Trim(const std::string& text) {
     static const char* const kSpace = " \t\r\n\f\v";
     size_t first = text.find_first_not_of(kSpace);

@@ -48,6 +48,12 @@ std::string DashedHex16(const uint8_t* bytes);
 std::string DashedHex16After3(const uint8_t* bytes);
 uint128 U128FromHalves(uint64_t low, uint64_t high);
 
+// Text a drive reports in a fixed-width field (model number, serial number,
+// firmware revisions, NQN): the bytes as they are, except that a byte of 80h
+// and above, which is not ASCII, becomes "\xHH". The same bytes always give
+// the same text, and the text survives writing and reading a document.
+std::string DriveText(const uint8_t* bytes, size_t width);
+
 // Number parsing; never raise.
 std::string Trim(const std::string& text);
 bool TryParseDouble(const std::string& text, double& value);

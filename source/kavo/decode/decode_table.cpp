@@ -75,7 +75,7 @@ std::string KelvinText(uint64_t kelvin) { return GroupedSigned64(static_cast<int
 
 std::string FourKiBUnits(uint64_t n) { return GroupedDecimal64(n) + " (" + GroupedDecimal64(4 * n) + " KiB)"; }
 
-std::string AsciiText(const FieldView& f) { return std::string(reinterpret_cast<const char*>(f.bytes), f.width); }
+std::string AsciiText(const FieldView& f) { return DriveText(f.bytes, f.width); }
 
 std::string YesNo(bool value) { return value ? "Yes" : "No"; }
 std::string EnabledDisabled(bool value) { return value ? "Enabled" : "Disabled"; }

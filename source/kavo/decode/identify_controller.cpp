@@ -75,7 +75,7 @@ std::string SglSupport(const FieldView& f) {
 }
 std::string Subnqn(const FieldView& f) {
     const char* text = reinterpret_cast<const char*>(f.bytes);
-    return std::string(text, strnlen(text, f.width));
+    return DriveText(f.bytes, strnlen(text, f.width));
 }
 
 bool OacsBit3(const uint8_t* d, size_t s) { return Bit(Field(d, s, 256, 2), 3); }

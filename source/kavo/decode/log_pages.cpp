@@ -131,7 +131,7 @@ int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, c
         size_t at = 8 + 8 * (n - 1);
         if (at + 8 > size) break;
         const char* text = reinterpret_cast<const char*>(page + at);
-        AddParameter(parameters, "Firmware Slot " + std::to_string(n) + " Revision", std::string(text, strnlen(text, 8)));
+        AddParameter(parameters, "Firmware Slot " + std::to_string(n) + " Revision", DriveText(page + at, strnlen(text, 8)));
     }
     return 0;
 }

@@ -44,7 +44,13 @@ Json::Value MismatchEntry(const Json::Value& current, const Json::Value& compare
     return entry;
 }
 
-std::string Text(const Json::Value& value) { return value.isString() ? value.asString() : ""; }
+// A value as text: a number a person wrote into a baseline reads as its
+// decimal text; objects and arrays as nothing.
+std::string Text(const Json::Value& value) {
+    if (value.isString()) return value.asString();
+    if (value.isNumeric() || value.isBool()) return Json::Value(value).asString();
+    return "";
+}
 
 }  // namespace
 

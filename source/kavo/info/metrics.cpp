@@ -66,7 +66,7 @@ private:
 };
 
 std::string Text(const uint8_t* bytes, size_t width) {
-    return Trim(std::string(reinterpret_cast<const char*>(bytes), width).c_str());
+    return Trim(DriveText(bytes, width).c_str());
 }
 
 uint128 Counter(const std::vector<uint8_t>& page, size_t offset) {

@@ -14,6 +14,7 @@
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
+#include "base/stop_request.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -70,7 +71,7 @@ std::string TemperatureStatus(const Json::Value& p) {
 
 std::string Description(const uint8_t* identify, const std::string& drive, const std::string& sizeText) {
     std::string vendor = LookupVendorName(Hex16(static_cast<uint16_t>(Le(identify, 4096, 2, 2))));
-    return DriveDescription(drive, vendor, std::string(reinterpret_cast<const char*>(identify + 24), 40), sizeText);
+    return DriveDescription(drive, vendor, DriveText(identify + 24, 40), sizeText);
 }
 
 void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {
@@ -168,6 +169,10 @@ NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identi
         KLOG(Warning) << info["_metadata"]["namespace walk"].asString();
     }
     for (uint32_t nsid = 1; nsid <= last; ++nsid) {
+        if (StopRequested()) {
+            info["_metadata"]["namespace walk"] = "stopped at NSID " + std::to_string(nsid) + " by a stop request";
+            break;
+        }
         if (!read(nsid)) continue;
         if (Le(buffer.data(), buffer.size(), 0, 8) != 0) keep(nsid);
     }
@@ -265,8 +270,10 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
                 std::array<uint8_t, 512> header{};
                 if (ReadLogPage(page, 512, handle, header.data(), info["_metadata"]["commands"], runCommands) != 0) continue;
                 HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);
+                // The log runs from block 0 (this header) through Data Area 3
+                // Last Block; 0 there means no data area and no second read.
                 uint32_t lastBlock = static_cast<uint32_t>(Le(header.data(), header.size(), 12, 2));
-                failures += GetLogPage(page, lastBlock * 512, handle, info, runCommands, settings, id);
+                if (lastBlock != 0) failures += GetLogPage(page, (lastBlock + 1) * 512, handle, info, runCommands, settings, id);
             }
         }
 

@@ -11,6 +11,10 @@ namespace kavo {
 
 QueryPropertyResult CommandDriveHandle::QueryProperty(const QueryPropertyRequest& request, uint8_t* data) {
     QueryPropertyResult result;
+    if (request.dataType == kDataTypeLogPage && request.dataLength == 0) {
+        result.callSucceeded = true;  // nothing to read: no command at all
+        return result;
+    }
     std::vector<EncodedCommand> commands = EncodeQueryProperty(request, TransferLimit());
     if (commands.empty()) {
         result.systemError = EINVAL;

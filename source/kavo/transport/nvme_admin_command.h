@@ -123,7 +123,8 @@ struct EncodedCommand {
     NvmeCommand command;
     uint32_t dataOffset = 0;
 };
-// maxTransferBytes 0 means unlimited. Empty for an unknown data type.
+// maxTransferBytes 0 means unlimited. Empty for an unknown data type and for
+// a log page of no bytes (which needs no command).
 std::vector<EncodedCommand> EncodeQueryProperty(const QueryPropertyRequest& request, uint32_t maxTransferBytes);
 // Largest transfer of a controller from Identify Controller MDTS (byte 77),
 // assuming the 4 KiB minimum memory page size; 0 = unlimited.

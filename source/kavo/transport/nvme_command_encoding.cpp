@@ -24,7 +24,8 @@ std::vector<EncodedCommand> LogPage(const QueryPropertyRequest& request, uint32_
     std::vector<EncodedCommand> pieces;
     uint32_t total = (request.dataLength + 3) & ~3u;  // whole dwords
     uint32_t piece = maxTransferBytes == 0 ? total : maxTransferBytes;
-    for (uint32_t offset = 0; offset < total || (total == 0 && pieces.empty()); offset += piece) {
+    // A read of no bytes is no command: NUMD 0 would ask for one dword.
+    for (uint32_t offset = 0; offset < total; offset += piece) {
         uint32_t length = total - offset < piece ? total - offset : piece;
         uint32_t dwords = length / 4 == 0 ? 0 : length / 4 - 1;  // 0's based
         EncodedCommand encoded;
@@ -39,7 +40,6 @@ std::vector<EncodedCommand> LogPage(const QueryPropertyRequest& request, uint32_
         encoded.command.cdw13 = 0;
         encoded.command.dataLength = length;
         pieces.push_back(encoded);
-        if (total == 0) break;
     }
     return pieces;
 }

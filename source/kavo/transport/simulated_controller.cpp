@@ -45,7 +45,14 @@ std::string CommandKey(const NvmeCommand& command) {
 SimulatedController::SimulatedController(const Json::Value& description, const std::string& origin)
     : origin_(origin), startNanoseconds_(MonotonicNanoseconds()), startWallMs_(WallClockMilliseconds()) {
     BuildDefaults();
-    ApplyDescription(description);
+    try {
+        ApplyDescription(description);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // A section or value of a type the reader did not expect.
+        sim::Fail(origin_, std::string("a section or value has the wrong type (") + e.what() + ")");
+    }
 }
 
 void SimulatedController::BuildDefaults() {

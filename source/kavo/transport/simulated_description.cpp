@@ -90,9 +90,10 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
     if (d.isMember("error log")) {
         const Json::Value& list = d["error log"];
         if (!list.isArray()) Fail(origin_, "'error log' must be an array of entries");
-        size_t entries = static_cast<size_t>(idctrl_[262]) + 1;
+        size_t entries = static_cast<size_t>(idctrl_[262]) + 1;  // 256 at most
         if (list.size() > entries)
             Fail(origin_, "'error log' has " + std::to_string(list.size()) + " entries but ELPE allows " + std::to_string(entries));
+        errorLog_.resize(entries);
         for (Json::ArrayIndex i = 0; i < list.size(); ++i)
             sim::ApplyFields(list[i], sim::ErrorEntryFields(), errorLog_[i].data(), 64, origin_,
                              "error log " + std::to_string(i), base);
@@ -117,6 +118,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
         for (const std::string& key : features.getMemberNames()) {
             const Json::Value& value = features[key];
             if (key == "temperature thresholds") {
+                if (!value.isObject()) Fail(origin_, "'temperature thresholds' must be an object");
                 compositeOver_ = static_cast<uint16_t>(sim::ParseUnsigned(value.get("composite over", compositeOver_), 0xFFFF, origin_, key));
                 compositeUnder_ = static_cast<uint16_t>(sim::ParseUnsigned(value.get("composite under", compositeUnder_), 0xFFFF, origin_, key));
                 sensorOver_ = static_cast<uint16_t>(sim::ParseUnsigned(value.get("sensor over", sensorOver_), 0xFFFF, origin_, key));
@@ -159,6 +161,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
                 if (!v.isArray() || v.size() > 20) Fail(origin_, "'history' must be an array of at most 20 results");
                 selfTestLog_.clear();
                 for (const Json::Value& entry : v) {
+                    if (!entry.isObject()) Fail(origin_, "every 'history' entry must be an object");
                     SelfTestResult r;
                     r.result = static_cast<uint8_t>(sim::ParseUnsigned(entry.get("result", 0), 0xF, origin_, "history result"));
                     r.code = static_cast<uint8_t>(sim::ParseUnsigned(entry.get("code", 1), 0xF, origin_, "history code"));
@@ -181,6 +184,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
     }
     if (d.isMember("telemetry")) {
         const Json::Value& t = d["telemetry"];
+        if (!t.isObject()) Fail(origin_, "'telemetry' must be an object");
         for (const char* key : {"host blocks", "controller blocks"}) {
             if (!t.isMember(key)) continue;
             uint8_t lid = std::string(key) == "host blocks" ? 0x07 : 0x08;

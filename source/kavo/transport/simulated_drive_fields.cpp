@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -195,8 +196,17 @@ void ApplyFields(const Json::Value& object, const std::vector<Field>& fields, ui
     if (!object.isObject()) Fail(origin, "'" + what + "' must be an object");
     // Whole structures first, so that named fields override them.
     if (object.isMember("raw file")) {
+        if (!object["raw file"].isString()) Fail(origin, "'raw file' of '" + what + "' must be a file name");
         std::string path = object["raw file"].asString();
         if (!path.empty() && path[0] != '/') path = baseDir + "/" + path;
+        // Only a regular file no larger than the structure: a device or a
+        // pipe would be read for ever.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error))
+            Fail(origin, "raw file '" + path + "' of '" + what + "' is not a regular file");
+        if (std::filesystem::file_size(path, error) > size)
+            Fail(origin, "raw file '" + path + "' of '" + what + "' is larger than the " + std::to_string(size) +
+                             "-byte structure");
         std::ifstream file(path, std::ios::binary);
         if (!file) Fail(origin, "cannot read raw file '" + path + "' of '" + what + "'");
         std::vector<uint8_t> raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

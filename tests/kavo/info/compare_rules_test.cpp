@@ -174,3 +174,16 @@ TEST(Rules, VerifySkipsUnreportedParameters) {
     EXPECT_EQ(info["rule violations"][0]["msg"].asString(), " Failed rule 'Percentage Used < 90 %' with value '95 %'");
     EXPECT_EQ(info["rule violations"][1]["value"].asString(), "N/A");
 }
+
+TEST(CompareMend, ANumberInAHandEditedBaselineIsItsText) {
+    ExpandParameterNames();
+    Json::Value reference, current;
+    reference["nvme"]["parameters"]["Power Cycles"]["value"] = 321;  // edited by hand: a number
+    reference["nvme"]["parameters"]["Power Cycles"]["name"] = "Power Cycles";
+    reference["nvme"]["parameters"]["Power Cycles"]["compare type"] = "counter";
+    AddParameter(current["nvme"]["parameters"], "Power Cycles", "322");
+    EXPECT_TRUE(CompareNvmeInfo(reference, current, "default")) << current.toStyledString();
+    AddParameter(current["nvme"]["parameters"], "Power Cycles", "320");
+    EXPECT_FALSE(CompareNvmeInfo(reference, current, "default"));
+    EXPECT_EQ(current["compare mismatches"][0]["compare_value"].asString(), "321");
+}

@@ -90,3 +90,19 @@ TEST(LinuxBinding, StatusAndErrnoFailures) {
     EXPECT_EQ(captured.commands.back().cdw10, 2u);
     EXPECT_EQ(captured.commands.back().nsid, 0xFFFFFFFFu);
 }
+
+TEST(LinuxBinding, AReadOfNoBytesIssuesNoCommand) {
+    Captured captured;
+    LinuxDriveHandle handle = Handle(captured);
+    uint8_t data[4] = {};
+    QueryPropertyResult result = handle.QueryProperty({kDataTypeLogPage, 0x07, 0, 0}, data);
+    EXPECT_TRUE(result.callSucceeded);
+    EXPECT_TRUE(captured.commands.empty()) << "NUMD 0 would ask the controller for a dword without a buffer";
+    // Every data command's NUMD covers exactly its buffer.
+    handle.QueryProperty({kDataTypeLogPage, 0x02, 0, 6}, data);
+    ASSERT_EQ(captured.commands.size(), 1u);
+    const nvme_admin_cmd& command = captured.commands.back();
+    uint32_t numd = ((command.cdw10 >> 16) | (command.cdw11 << 16)) + 1;
+    EXPECT_EQ(numd * 4, command.data_len);
+    EXPECT_NE(command.addr, 0u);
+}

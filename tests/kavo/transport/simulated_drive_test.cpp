@@ -103,3 +103,40 @@ TEST(SimulatedDrive, FaultsFailShortenAndCount) {
     EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, none, run), 1);
     EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, none, run), 0);
 }
+
+TEST(SimulatedDrive, DescriptionsOfTheWrongShapeAreRefusedNotFatal) {
+    auto entries = [](int count, bool named) {
+        std::string list;
+        for (int i = 0; i < count; ++i)
+            list += std::string(i ? "," : "") + (named ? "{\"ERRCNT\": " + std::to_string(i + 1) + "}" : "{}");
+        return "{\"identify controller\": {\"ELPE\": 255}, \"error log\": [" + list + "]}";
+    };
+    // Up to ELPE + 1 entries (256 at most) are taken, each kept.
+    EXPECT_EQ(Problem(entries(65, true)), "accepted");
+    EXPECT_EQ(Problem(entries(256, true)), "accepted");
+    EXPECT_EQ(Problem(entries(257, false)), "'error log' has 257 entries but ELPE allows 256");
+    std::string dir = test::ScratchDirectory("sim-error-log");
+    test::WriteFile(dir + "/d.json", entries(100, true));
+    NvmeHandle drive = GetNvmeId("sim:" + dir + "/d.json", false);
+    std::vector<uint8_t> page(256 * 64);
+    Json::Value none, run(Json::arrayValue);
+    ASSERT_EQ(ReadLogPage(0x01, static_cast<uint32_t>(page.size()), *drive, page.data(), none, run), 0);
+    EXPECT_EQ(page[64 * 99], 100) << "the 100th entry is kept";
+    EXPECT_EQ(page[64 * 100], 0);
+
+    // Sections and values of the wrong type are the description's fault.
+    EXPECT_NE(Problem(R"({"features": {"temperature thresholds": 5}})").find("'temperature thresholds' must be an object"),
+              std::string::npos);
+    EXPECT_NE(Problem(R"({"self-test": {"history": [5]}})").find("every 'history' entry must be an object"),
+              std::string::npos);
+    EXPECT_NE(Problem(R"({"identify controller": {"raw file": {}}})").find("'raw file' of 'identify controller' must be a file name"),
+              std::string::npos);
+    EXPECT_NE(Problem(R"({"telemetry": 3})").find("'telemetry' must be an object"), std::string::npos);
+    // A device or a pipe is no structure to read.
+    EXPECT_NE(Problem(R"({"identify controller": {"raw file": "/dev/zero"}})").find("is not a regular file"),
+              std::string::npos);
+    test::WriteFile(dir + "/big.bin", std::string(5000, 'x'));
+    EXPECT_NE(Problem("{\"identify controller\": {\"raw file\": \"" + dir + "/big.bin\"}}")
+                  .find("is larger than the 4096-byte structure"),
+              std::string::npos);
+}
