@@ -11,12 +11,14 @@
 set -euo pipefail
 binary=$1 examples=$2 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
-harness=${QUELLIX_QEMU_HARNESS:-$(cd "$here/../../.." && pwd)/shared/qemu-nvme}
+vm=$here/vm.sh
 
 skip() { echo "QEMU TESTS SKIPPED: $*" >&2; exit 77; }
-[ -x "$harness/run" ] || skip "no VM harness at $harness"
-[ "$(id -u)" = 0 ] || skip "the VM harness needs root (run the tests as root)"
-"$harness/setup" >"$out.setup.log" 2>&1 || skip "installing QEMU and the guest tools failed: $(tail -n 3 "$out.setup.log")"
+[ "$(id -u)" = 0 ] || skip "the VM needs root (Debian's kernel image is readable by root only; run the tests as root)"
+mkdir -p "$(dirname "$out")"
+"$vm" setup >"$out.setup.log" 2>&1 || skip "installing QEMU and the guest tools failed: $(tail -n 3 "$out.setup.log")"
+accel=$("$vm" accelerator)
+echo "QEMU accelerator: $accel"
 
 payload=$(mktemp -d)
 sparse=$(mktemp -d)  # the payload for controllers without NSID 1
@@ -49,22 +51,14 @@ PY
 
 cp "$payload"/*.cmd.json "$sparse/"
 
-# KVM inside this kind of machine can hang the guest; the harness uses KVM
-# whenever /dev/kvm is writable, so hide it (a read-only regular file in a
-# private mount namespace) and run under TCG, which boots in about 5 s.
-run_vm() {  # name, payload, harness options...
+run_vm() {  # name, payload, VM options...
   local name=$1 from=$2; shift 2
   rm -rf "${out:?}/$name"
-  local blocker
-  blocker=$(mktemp)
-  unshare -m sh -c 'mount --bind "$0" /dev/kvm 2>/dev/null && mount -o remount,bind,ro /dev/kvm 2>/dev/null; shift; exec "$@"' \
-    "$blocker" _ "$harness/run" --timeout 200 "$@" "$from" "$out/$name" || {
-      echo "VM run '$name' failed with $?; guest output:" >&2
-      cat "$out/$name/_harness/payload.log" >&2 2>/dev/null || true
-      rm -f "$blocker"
-      return 1
-    }
-  rm -f "$blocker"
+  "$vm" run --accel "$accel" --limit 200 "$@" "$from" "$out/$name" || {
+    echo "VM run '$name' failed with $?; guest output:" >&2
+    cat "$out/$name/_vm/payload.log" >&2 2>/dev/null || true
+    return 1
+  }
 }
 
 mkdir -p "$out"
