@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds quellix and its tests three times (plain,
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and for Windows with
-# mingw-w64) and runs every test (the Windows tests under wine).
+# mingw-w64) and runs every test (the Windows tests under wine); then runs
+# every fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh --tests
@@ -17,6 +18,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELLIX_SANITIZE=ON >/de
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== fuzzing: libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer, 20 s a target"
+bash tools/run-fuzz.sh 20
 
 echo "== Windows build, tests under wine"
 bash tools/build-windows.sh

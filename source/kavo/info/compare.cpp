@@ -110,6 +110,16 @@ std::string ValueDelta(const std::string& current, const std::string& reference)
     return "Mismatch";
 }
 
+namespace {
+
+// A member of a value that may not be an object (a compare file is written
+// by hand at times): null unless the value is an object.
+const Json::Value& MemberOf(const Json::Value& value, const char* key) {
+    return value.isObject() ? value[key] : Json::Value::nullSingleton();
+}
+
+}  // namespace
+
 bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting) {
     try {
         KLOG(Verbose) << "CompareNvmeInfo started...";
@@ -118,11 +128,11 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
         current["all mismatches"] = Json::Value(Json::arrayValue);
         current["static mismatches"] = 0;
         current["counter mismatches"] = 0;
-        const Json::Value& referenceParameters = reference["nvme"]["parameters"];
+        const Json::Value& referenceParameters = MemberOf(MemberOf(reference, "nvme"), "parameters");
         Json::Value& parameters = current["nvme"]["parameters"];
         // Looked up read-only: a lookup through `parameters` would insert a null record.
         const Json::Value& currentSerial = static_cast<const Json::Value&>(parameters)["Serial Number (SN)"];
-        const Json::Value& referenceSerial = referenceParameters["Serial Number (SN)"];
+        const Json::Value& referenceSerial = MemberOf(referenceParameters, "Serial Number (SN)");
         bool sameDrive = !(currentSerial.isObject() && referenceSerial.isObject() &&
                            currentSerial["value"] != referenceSerial["value"]);
         KLOG(Debug) << (sameDrive ? " Comparing against the same drive" : " Comparing against different drives");

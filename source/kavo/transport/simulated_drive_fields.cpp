@@ -185,7 +185,7 @@ void ParseNumber(const Json::Value& value, uint32_t width, uint8_t* out, const s
     } else {
         Fail(origin, "value of '" + what + "' must be a non-negative number or a number text");
     }
-    if (width < 16 && number >> (8 * width) != 0)
+    if (width < 16 && (number >> (8 * width)) != 0)
         Fail(origin, "value " + number.str() + " does not fit the " + std::to_string(width) + "-byte field '" + what + "'");
     for (uint32_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>((number >> (8 * i)) & 0xFF);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/kavo_errors.h"
+#include "base/kavo_json.h"
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
 #include "decode/parameters.h"
@@ -186,4 +187,19 @@ TEST(CompareMend, ANumberInAHandEditedBaselineIsItsText) {
     AddParameter(current["nvme"]["parameters"], "Power Cycles", "320");
     EXPECT_FALSE(CompareNvmeInfo(reference, current, "default"));
     EXPECT_EQ(current["compare mismatches"][0]["compare_value"].asString(), "321");
+}
+
+TEST(CompareMend, ACompareFileOfAnyShapeIsNoCrash) {
+    // Found by fuzzing: a reference whose "nvme" or "parameters" is not an
+    // object made the compare fail with an unhandled JSON error.
+    ExpandParameterNames();
+    for (const char* text : {R"j("just a text")j", R"j({"nvme": 5})j", R"j({"nvme": {"parameters": [1, 2]}})j",
+                             R"j({"nvme": {"parameters": {"Serial Number (SN)": "S1", "Power Cycles": 7}}})j"}) {
+        Json::Value reference, current;
+        ParseJsonText(text, reference);
+        AddParameter(current["nvme"]["parameters"], "Power Cycles", "3");
+        AddParameter(current["nvme"]["parameters"], "Serial Number (SN)", "S1");
+        EXPECT_NO_THROW(CompareNvmeInfo(reference, current, "default")) << text;
+        EXPECT_EQ(current["nvme"]["parameters"]["Power Cycles"]["compare type"].asString(), "missing") << text;
+    }
 }

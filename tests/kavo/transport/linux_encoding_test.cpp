@@ -94,7 +94,7 @@ TEST(LinuxBinding, StatusAndErrnoFailures) {
 TEST(LinuxBinding, AReadOfNoBytesIssuesNoCommand) {
     Captured captured;
     LinuxDriveHandle handle = Handle(captured);
-    uint8_t data[4] = {};
+    uint8_t data[8] = {};
     QueryPropertyResult result = handle.QueryProperty({kDataTypeLogPage, 0x07, 0, 0}, data);
     EXPECT_TRUE(result.callSucceeded);
     EXPECT_TRUE(captured.commands.empty()) << "NUMD 0 would ask the controller for a dword without a buffer";
