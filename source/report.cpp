@@ -76,6 +76,21 @@ double TimeOf(const Json::Value& value) {
     return days * 86400.0 + t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec + fraction;
 }
 
+// The time axis of a run: seconds since the first record's timestamp (the
+// record's number where a timestamp cannot be read).
+struct RunClock {
+    double first = NAN, last = 0;
+    size_t records = 0;
+    double Next(const Json::Value& timestamp) {
+        double at = TimeOf(timestamp);
+        if (std::isnan(first)) first = at;
+        double x = std::isnan(at) ? static_cast<double>(records) : at - first;
+        last = std::max(last, x);
+        ++records;
+        return x;
+    }
+};
+
 std::string Row(const std::string& name, const Json::Value& value) {
     std::string text = value.isString() ? value.asString() : value.isNull() ? "-" : kavo::Trim(value.toStyledString());
     return "<tr><th>" + Html(name) + "</th><td>" + Html(text) + "</td></tr>\n";
@@ -134,16 +149,13 @@ std::string ReadReport(const std::string& summaryPath) {
                            {{"percentage used", "#ef6c00"}, {"available spare", "#2e7d32"}});
     Chart duration = MakeChart("duration", "Sample duration", "ms", {{"duration", "#455a64"}});
     std::map<int, size_t> sensorSeries;
-    double first = NAN, last = 0, spareThreshold = NAN;
-    size_t samples = 0, failures = 0;
+    double spareThreshold = NAN;
+    size_t failures = 0;
+    RunClock clock;
     std::string failed;
     Json::Value summary;
     ReadSummary(summaryPath, summary, [&](const Json::Value& r) {
-        double at = TimeOf(r["timestamp"]);
-        if (std::isnan(first)) first = at;
-        double x = std::isnan(at) ? static_cast<double>(samples) : at - first;
-        last = std::max(last, x);
-        ++samples;
+        double x = clock.Next(r["timestamp"]);
         temperature.series[0].values.Add(x, Number(r["Composite Temperature"]));
         for (int n = 1; n <= 8; ++n) {
             const Json::Value& sensor = r["Temperature Sensor " + std::to_string(n)];
@@ -180,14 +192,14 @@ std::string ReadReport(const std::string& summaryPath) {
           {"critical", "critical temperature", "#c62828"}})
         if (!std::isnan(Number(drive[member]))) temperature.lines.push_back({name, colour, Number(drive[member])});
     if (!std::isnan(spareThreshold)) wear.lines.push_back({"spare threshold", "#c62828", spareThreshold});
-    for (Chart* chart : {&temperature, &data, &commands, &wear, &duration}) chart->xEnd = last;
+    for (Chart* chart : {&temperature, &data, &commands, &wear, &duration}) chart->xEnd = clock.last;
 
     std::string body = "<h1>quellix read report " + Verdict(summary["_cmd"]) + "</h1>\n<p>" +
                        Html(kavo::JsonText(drive, "description")) + "</p>\n<h2>Drive</h2>\n<table>\n";
     for (const char* member : {"model", "serial", "firmware", "size", "path", "host"}) body += Row(member, drive[member]);
     body += Row("worst health status", details["worst health status"]);
     body += Row("worst temp status", details["worst temp status"]);
-    body += "</table>\n<h2>Run</h2>\n" + RunTable(summary, details, samples);
+    body += "</table>\n<h2>Run</h2>\n" + RunTable(summary, details, clock.records);
     body += "<h2>Values over time</h2>\n";
     for (Chart* chart : {&temperature, &data, &commands, &wear, &duration}) body += RenderChart(*chart);
     body += "<h2>Failing samples</h2>\n";
@@ -222,19 +234,14 @@ const char* SelfTestMeaning(unsigned code) {
 std::string SelfTestReport(const std::string& summaryPath) {
     Chart progress = MakeChart("progress", "Self-test progress", "%", {{"complete", "#1565c0"}});
     Chart temperature = MakeChart("temperature", "Temperature", "C", {{"Composite", "#d84315"}});
-    double first = NAN, last = 0;
-    size_t entries = 0;
+    RunClock clock;
     Json::Value summary;
     ReadSummary(summaryPath, summary, [&](const Json::Value& e) {
-        double at = TimeOf(e["timestamp"]);
-        if (std::isnan(first)) first = at;
-        double x = std::isnan(at) ? static_cast<double>(entries) : at - first;
-        last = std::max(last, x);
-        ++entries;
+        double x = clock.Next(e["timestamp"]);
         progress.series[0].values.Add(x, Number(e["percent complete"]));
         temperature.series[0].values.Add(x, Number(e["Composite Temperature"]));
     });
-    progress.xEnd = temperature.xEnd = last;
+    progress.xEnd = temperature.xEnd = clock.last;
     const Json::Value& details = summary["selftest details"];
     std::string body = "<h1>quellix self-test report " + Verdict(summary["_cmd"]) + "</h1>\n<h2>Result</h2>\n<table>\n";
     body += Row("drive", summary["_settings"]["common"]["nvme path"]);
@@ -247,7 +254,7 @@ std::string SelfTestReport(const std::string& summaryPath) {
     for (const char* member : {"failing segment", "failing lba", "failing namespace", "log page 6 power on hours",
                                "run time estimate"})
         if (details.isMember(member)) body += Row(member, details[member]);
-    body += "</table>\n<h2>Run</h2>\n" + RunTable(summary, details, entries);
+    body += "</table>\n<h2>Run</h2>\n" + RunTable(summary, details, clock.records);
     body += "<h2>Progress and temperature</h2>\n" + RenderChart(progress) + RenderChart(temperature);
     return Page("quellix self-test report", body);
 }

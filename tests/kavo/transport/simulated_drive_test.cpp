@@ -136,7 +136,8 @@ TEST(SimulatedDrive, DescriptionsOfTheWrongShapeAreRefusedNotFatal) {
     EXPECT_NE(Problem(R"({"identify controller": {"raw file": "/dev/zero"}})").find("is not a regular file"),
               std::string::npos);
     test::WriteFile(dir + "/big.bin", std::string(5000, 'x'));
-    EXPECT_NE(Problem("{\"identify controller\": {\"raw file\": \"" + dir + "/big.bin\"}}")
+    std::string big = std::filesystem::path(dir + "/big.bin").generic_string();  // no backslashes in the JSON text
+    EXPECT_NE(Problem("{\"identify controller\": {\"raw file\": \"" + big + "\"}}")
                   .find("is larger than the 4096-byte structure"),
               std::string::npos);
 }
