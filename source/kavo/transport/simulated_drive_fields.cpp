@@ -198,7 +198,7 @@ void ApplyFields(const Json::Value& object, const std::vector<Field>& fields, ui
     if (object.isMember("raw file")) {
         if (!object["raw file"].isString()) Fail(origin, "'raw file' of '" + what + "' must be a file name");
         std::string path = object["raw file"].asString();
-        if (!path.empty() && path[0] != '/') path = baseDir + "/" + path;
+        if (!std::filesystem::path(path).is_absolute()) path = baseDir + "/" + path;  // "C:/x" is absolute too
         // Only a regular file no larger than the structure: a device or a
         // pipe would be read for ever.
         std::error_code error;
