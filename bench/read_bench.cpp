@@ -35,7 +35,6 @@ Json::Value AllReadSettings() {
 
 struct Drive {
     Drive() : handle(kavo::GetNvmeId("sim", false)), identify(4096, 0), settings(AllReadSettings()) {
-        kavo::ExpandParameterNames();
     }
     Json::Value Sample() {
         Json::Value info, run(Json::arrayValue);

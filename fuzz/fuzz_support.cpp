@@ -15,7 +15,6 @@ void QuietLogging() {
     if (started) return;
     started = true;
     kavo::StartConsoleLogging(kavo::Severity::None);
-    kavo::ExpandParameterNames();
 }
 
 std::string InputFile(const uint8_t* data, size_t size, const char* name) {

@@ -100,12 +100,13 @@ void ExportParameterList() {
     Json::Value list(Json::objectValue), filter(Json::objectValue);
     list["parameters"] = Json::Value(Json::arrayValue);
     filter["filter"] = Json::Value(Json::arrayValue);
-    for (const auto& [name, description] : kavo::ParameterDescriptions()) {
-        if (name.find('#') != std::string::npos) continue;
+    for (size_t i = 0; i < kavo::ParameterCount(); ++i) {
+        const std::string name(kavo::ParameterName(i));
+        const kavo::ParameterDescription& description = kavo::ParameterAt(i);
         Json::Value entry(Json::objectValue);
         entry["name"] = name;
-        entry["description"] = description.description;
-        entry["source"] = description.source;
+        entry["description"] = std::string(description.description);
+        entry["source"] = std::string(description.source);
         list["parameters"].append(entry);
         filter["filter"].append(name);
     }
@@ -122,7 +123,6 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
     for (const std::string& arg : args) commandLine += " " + arg;
 
     kavo::StartLogging();
-    kavo::ExpandParameterNames();
     // "--export" alone (with -v or -x at most) is a request of its own, like
     // "--help": the files are written and the run ends there with 0.
     bool exportOnly = std::find(args.begin(), args.end(), "--export") != args.end() &&

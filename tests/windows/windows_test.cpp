@@ -39,7 +39,6 @@ TEST(WindowsDrive, OpenAndIoControlErrors) {
 }
 
 TEST(WindowsHost, SystemInfoWithAndWithoutExtendedData) {
-    ExpandParameterNames();
     Json::Value info;
     EXPECT_EQ(GetSystemInfo(info, "0", false), 0);
     const Json::Value& system = info["_metadata"]["system"];

@@ -1,6 +1,7 @@
 // The static rows of the parameter descriptions table: every parameter name
 // the program may record, with its source and a one-sentence description.
-// "#" in a name stands for an entry number (see ExpandParameterNames).
+// "#" in a name stands for an entry number; the build expands the families
+// (tools/generate_parameter_names.cpp).
 #include "decode/parameter_table.h"
 
 namespace kavo {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <mutex>
+#include <vector>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
@@ -13,43 +13,21 @@
 namespace kavo {
 namespace {
 
-using Table = std::map<std::string, ParameterDescription>;
+#include "decode/parameter_names.inc"
 
-Table BuildTable() {
-    Table table;
-    size_t groups = 0;
-    const ParameterGroup* group = ParameterGroups(groups);
-    for (size_t g = 0; g < groups; ++g)
-        for (size_t r = 0; r < group[g].count; ++r)
-            table.emplace(group[g].rows[r].name, ParameterDescription{group[g].source, group[g].rows[r].description});
-    return table;
+// The template rows of parameter_table.cpp, flat, as the generated table
+// counts them.
+const std::vector<ParameterDescription>& Rows() {
+    static const std::vector<ParameterDescription> rows = [] {
+        std::vector<ParameterDescription> flat;
+        size_t groups = 0;
+        const ParameterGroup* group = ParameterGroups(groups);
+        for (size_t g = 0; g < groups; ++g)
+            for (size_t r = 0; r < group[g].count; ++r) flat.push_back({group[g].source, group[g].rows[r].description});
+        return flat;
+    }();
+    return rows;
 }
-
-Table& MutableTable() {
-    static Table table = BuildTable();
-    return table;
-}
-
-struct ExpansionRule {
-    const char* prefix;
-    int first;
-    int last;
-};
-
-// Families of numbered names; the first "#" takes each number of the range.
-const ExpansionRule kRules[] = {
-    {"Power State #", 0, 31}, {"Temperature Sensor #", 1, 8}, {"LBA Range #", 0, 15}, {"Self-Test #", 1, 20},
-    {"Firmware Slot #", 1, 7}, {"Namespace #", 1, 1},         {"Error #", 0, 255},
-};
-
-std::string ReplaceFirstHash(const std::string& name, int number) {
-    std::string result = name;
-    size_t hash = result.find('#');
-    if (hash != std::string::npos) result.replace(hash, 1, std::to_string(number));
-    return result;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 bool VersionGate(uint32_t gateVersion, uint32_t ver, uint32_t& highest, bool fieldNonZero) {
     if (ver < gateVersion && !fieldNonZero) return false;
@@ -59,42 +37,15 @@ bool VersionGate(uint32_t gateVersion, uint32_t ver, uint32_t& highest, bool fie
 
 }  // namespace
 
-const std::map<std::string, ParameterDescription>& ParameterDescriptions() { return MutableTable(); }
+size_t ParameterCount() { return kParameterNameCount; }
+std::string_view ParameterName(size_t index) { return kParameterNames[index]; }
+const ParameterDescription& ParameterAt(size_t index) { return Rows()[kParameterRows[index]]; }
 
-void ExpandParameterNames() {
-    static std::once_flag expanded;
-    std::call_once(expanded, [] {
-        Table& table = MutableTable();
-        std::vector<std::pair<std::string, ParameterDescription>> templates;
-        for (const auto& entry : table)
-            if (entry.first.find('#') != std::string::npos) templates.push_back(entry);
-        for (const auto& [name, description] : templates) {
-            for (const ExpansionRule& rule : kRules) {
-                if (!StartsWith(name, rule.prefix)) continue;
-                for (int number = rule.first; number <= rule.last; ++number) {
-                    std::string concrete = ReplaceFirstHash(name, number);
-                    if (StartsWith(concrete, "Namespace 1 LBA #")) {
-                        for (int format = 0; format <= 15; ++format)
-                            table.emplace(ReplaceFirstHash(concrete, format), description);
-                    } else {
-                        table.emplace(concrete, description);
-                    }
-                }
-                break;
-            }
-        }
-        for (auto it = table.begin(); it != table.end();) {
-            if (it->first.find('#') != std::string::npos) it = table.erase(it);
-            else ++it;
-        }
-    });
-}
-
-const ParameterDescription* FindParameter(const std::string& name) {
-    const Table& table = MutableTable();
-    auto found = table.find(name);
-    if (found == table.end() || name.find('#') != std::string::npos) return nullptr;
-    return &found->second;
+const ParameterDescription* FindParameter(std::string_view name) {
+    const std::string_view* end = kParameterNames + kParameterNameCount;
+    const std::string_view* found = std::lower_bound(kParameterNames, end, name);
+    if (found == end || *found != name) return nullptr;
+    return &ParameterAt(static_cast<size_t>(found - kParameterNames));
 }
 
 void AddParameter(Json::Value& parameters, const std::string& name, const std::string& value) {
@@ -105,8 +56,9 @@ void AddParameter(Json::Value& parameters, const std::string& name, const std::s
     Json::Value& record = parameters[name];
     record[Json::StaticString("name")] = name;
     record[Json::StaticString("value")] = value;
-    record[Json::StaticString("description")] = description->description;
-    record[Json::StaticString("source")] = description->source;
+    const std::string_view text = description->description, source = description->source;
+    record[Json::StaticString("description")] = Json::Value(text.data(), text.data() + text.size());
+    record[Json::StaticString("source")] = Json::Value(source.data(), source.data() + source.size());
     KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
 }
 

@@ -2,25 +2,26 @@
 // Parameter records, the closed table of legal parameter names with their
 // sources and descriptions, the PCI vendor table and the version gates.
 #include <cstdint>
-#include <map>
 #include <string>
+#include <string_view>
 
 #include <json/value.h>
 
 namespace kavo {
 
 struct ParameterDescription {
-    std::string source;
-    std::string description;
+    std::string_view source;
+    std::string_view description;
 };
 
-// The table, keyed by name in byte order. Holds templates ("#") until
-// ExpandParameterNames has run once.
-const std::map<std::string, ParameterDescription>& ParameterDescriptions();
-// Replaces every template row by its numbered rows; idempotent.
-void ExpandParameterNames();
-// The description of a concrete name, or nullptr.
-const ParameterDescription* FindParameter(const std::string& name);
+// The table of every concrete parameter name ("Power State 0 Maximum Power
+// (MP)"), in byte order of the names. The numbered families of the template
+// rows are expanded when the program is built, not when it starts.
+size_t ParameterCount();
+std::string_view ParameterName(size_t index);
+const ParameterDescription& ParameterAt(size_t index);
+// The description of a concrete name, or nullptr (binary search).
+const ParameterDescription* FindParameter(std::string_view name);
 
 // Writes or overwrites the record of `name` in `parameters`; raises KavoError
 // for a name that is not in the table.

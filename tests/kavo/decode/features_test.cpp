@@ -14,7 +14,6 @@ namespace {
 class FeatureTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ExpandParameterNames();
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010400, 4);
         settings = test::ReadSettings(true);

@@ -27,7 +27,6 @@ std::vector<uint8_t> Controller(uint32_t ver) {
 
 class IdentifyTest : public ::testing::Test {
 protected:
-    void SetUp() override { ExpandParameterNames(); }
 
     int Decode(const std::vector<uint8_t>& data) {
         drive.SetIdentifyController(data);

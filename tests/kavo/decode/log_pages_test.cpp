@@ -15,7 +15,6 @@ namespace {
 class LogPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ExpandParameterNames();
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010300, 4);
         info["_metadata"]["commands"] = Json::Value(Json::arrayValue);

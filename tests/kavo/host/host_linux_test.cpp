@@ -16,7 +16,6 @@ namespace {
 class FakeHost : public ::testing::Test {
 protected:
     void SetUp() override {
-        ExpandParameterNames();
         root = test::ScratchDirectory("fake-host-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::string port = "sys/devices/pci0000:00/0000:00:1c.0";
         std::string controller = port + "/0000:02:00.0";

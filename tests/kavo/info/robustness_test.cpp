@@ -23,7 +23,6 @@ std::vector<uint8_t> RandomBytes(std::mt19937& random, size_t count) {
 }  // namespace
 
 TEST(RandomDriveData, EverySampleCompletes) {
-    ExpandParameterNames();
     std::mt19937 random(20261208);
     for (int round = 0; round < 60; ++round) {
         test::FakeDrive drive;

@@ -60,7 +60,6 @@ TEST(SimulatedDrive, FaultyDescriptionsNameTheProblem) {
 }
 
 TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
-    ExpandParameterNames();
     std::string dir = test::ScratchDirectory("sim-behaviour");
     std::vector<char> raw(512, 0);
     raw[3] = 77;  // available spare from a binary SMART page
