@@ -14,7 +14,9 @@ if ((${#missing[@]})); then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLIX_FUZZ=ON \
+# Light optimisation and line tables only: quick to build, fast enough to fuzz, readable traces.
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" -DQUELLIX_FUZZ=ON \
   -DQUELLIX_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_identify fuzz_log_pages fuzz_sample fuzz_settings fuzz_rules \
   fuzz_compare fuzz_sim_description

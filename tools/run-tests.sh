@@ -19,8 +19,8 @@ cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 
-echo "== fuzzing: libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer, 20 s a target"
-bash tools/run-fuzz.sh 20
+echo "== fuzzing: libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer, 15 s a target"
+bash tools/run-fuzz.sh 15
 
 echo "== Windows build, tests under wine"
 bash tools/build-windows.sh
