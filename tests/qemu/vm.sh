@@ -17,7 +17,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=
 trap '[ -z "$work" ] || rm -rf "$work"' EXIT
-packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static nvme-cli cpio kmod xz-utils zstd)
+packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static nvme-cli smartmontools cpio kmod xz-utils zstd)
 
 kernel_image() { ls /boot/vmlinuz-*-cloud-amd64 2>/dev/null | sort -V | tail -n 1; }
 
@@ -54,8 +54,12 @@ build_initramfs() {  # work payload-or-empty init
   chmod 755 "$root/init"
   : > "$root/etc/modules.order"
   if [ -n "$payload" ]; then
-    cp -L /usr/sbin/nvme "$root/usr/sbin/nvme"
-    copy_libraries "$root" /usr/sbin/nvme
+    local tool
+    for tool in /usr/sbin/nvme /usr/sbin/smartctl; do  # the peers quellix is compared with
+      [ -x "$tool" ] || continue
+      cp -L "$tool" "$root$tool"
+      copy_libraries "$root" "$tool"
+    done
     cp -a "$payload/." "$root/payload/"
     while IFS= read -r -d '' file; do
       if [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ]; then copy_libraries "$root" "$file"; fi

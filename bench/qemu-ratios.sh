@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# quellix against nvme-cli and smartctl on QEMU's NVMe controller, all in one
+# VM run, as ratios that hold on any host: one `quellix read` process, one
+# sample inside a 200-sample run and `quellix -h`, each divided by one
+# `nvme smart-log` call; with smartctl -x and a bare Get Log Page ioctl for
+# scale. Needs root (tests/qemu/vm.sh).
+#
+# usage: bench/qemu-ratios.sh [CALLS]   (default 30 calls each)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+calls=${1:-30}
+bash tools/install-deps.sh >/dev/null
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUELLIX_TESTS=OFF >/dev/null
+cmake --build build-bench -j"$(nproc)" --target quellix >/dev/null
+bash tests/qemu/vm.sh setup >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/payload"
+cp build-bench/quellix "$work/payload/quellix"
+gcc -O2 -static bench/qemu_timer.c -o "$work/payload/qemu_timer"
+sed -e 's/"read system data": true/"read system data": false/' examples/read.cmd.json > "$work/payload/read.cmd.json"
+sed -e 's/"samples": 1,/"samples": 200,/' -e 's/"log sample rate": [0-9]*/"log sample rate": 0/' \
+  "$work/payload/read.cmd.json" > "$work/payload/long.cmd.json"
+cat > "$work/payload/run.sh" <<RUN
+#!/bin/sh
+cd /payload
+t=./qemu_timer
+echo "nvme smart-log \$(\$t run $calls /usr/sbin/nvme smart-log /dev/nvme0)" > /out/times
+echo "smartctl -x \$(\$t run $calls /usr/sbin/smartctl -x /dev/nvme0)" >> /out/times
+echo "quellix read \$(\$t run $calls ./quellix read -n 0 -d /tmp/read)" >> /out/times
+echo "quellix -h \$(\$t run $calls ./quellix -h)" >> /out/times
+echo "quellix 200 samples \$(\$t run 1 ./quellix long -n 0 -d /tmp/long)" >> /out/times
+echo "bare ioctl \$(\$t ioctl 1000 /dev/nvme0)" >> /out/times
+RUN
+chmod +x "$work/payload/run.sh"
+accel=$(bash tests/qemu/vm.sh accelerator)
+bash tests/qemu/vm.sh run --accel "$accel" --limit 600 "$work/payload" "$work/out"
+awk -v accel="$accel" -v calls="$calls" '
+  { value = $NF; $NF = ""; sub(/ +$/, ""); t[$0] = value }
+  END {
+    smart = t["nvme smart-log"]; sample = t["quellix 200 samples"] / 200
+    printf "QEMU NVMe controller, %s, one VM, %d calls each (ms per call)\n", accel, calls
+    printf "  nvme smart-log /dev/nvme0     %9.3f\n", smart
+    printf "  smartctl -x /dev/nvme0        %9.3f\n", t["smartctl -x"]
+    printf "  quellix read (one process)    %9.3f\n", t["quellix read"]
+    printf "  quellix -h                    %9.3f\n", t["quellix -h"]
+    printf "  one sample of 200 in a run    %9.3f\n", sample
+    printf "  bare Get Log Page ioctl       %9.4f\n", t["bare ioctl"]
+    printf "ratios to one nvme smart-log call (target):\n"
+    printf "  quellix read       %6.2f  (<= 1)\n", t["quellix read"] / smart
+    printf "  one sample in run  %6.2f  (<= 0.1)\n", sample / smart
+    printf "  quellix -h         %6.2f  (<= 0.1)\n", t["quellix -h"] / smart
+  }' "$work/out/times"

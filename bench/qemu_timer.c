@@ -1,0 +1,66 @@
+/* Timing inside the test VM, where busybox has no clock finer than a
+ * second: "qemu_timer run N PROGRAM ARGS..." runs a program N times and
+ * prints the mean wall time of one run; "qemu_timer ioctl N DEVICE" issues
+ * N bare Get Log Page 02h admin commands and prints the mean time of one.
+ * Linked statically, so it needs nothing in the guest. */
+#include <fcntl.h>
+#include <linux/nvme_ioctl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+static double now_ms(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+static int run(int count, char** argv) {
+    double start = now_ms();
+    for (int i = 0; i < count; ++i) {
+        pid_t child = fork();
+        if (child == 0) {
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+            execv(argv[0], argv);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    printf("%.3f\n", (now_ms() - start) / count);
+    return 0;
+}
+
+static int bare_ioctl(int count, const char* device) {
+    int fd = open(device, O_RDONLY);
+    if (fd < 0) return 1;
+    static uint8_t page[512];
+    struct nvme_admin_cmd command;
+    double start = now_ms();
+    for (int i = 0; i < count; ++i) {
+        memset(&command, 0, sizeof command);
+        command.opcode = 0x02;
+        command.nsid = 0xFFFFFFFF;
+        command.cdw10 = 0x02 | (127u << 16);  /* SMART / health, 128 dwords */
+        command.addr = (uintptr_t)page;
+        command.data_len = sizeof page;
+        if (ioctl(fd, NVME_IOCTL_ADMIN_CMD, &command) < 0) return 1;
+    }
+    printf("%.4f\n", (now_ms() - start) / count);
+    close(fd);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && strcmp(argv[1], "run") == 0) return run(atoi(argv[2]), argv + 3);
+    if (argc == 4 && strcmp(argv[1], "ioctl") == 0) return bare_ioctl(atoi(argv[2]), argv[3]);
+    fprintf(stderr, "usage: qemu_timer run N PROGRAM ARGS... | qemu_timer ioctl N DEVICE\n");
+    return 2;
+}
