@@ -10,10 +10,10 @@ namespace {
 // One sample of the built-in simulated drive, taken once.
 const Json::Value& Sample() {
     static const Json::Value sample = [] {
-        Json::Value settings(Json::objectValue), info, run(Json::arrayValue);
-        for (const char* key : {"read identify controller", "read identify namespace", "read log page 01h",
-                                "read log page 02h", "read log page 03h", "read feature 04h"})
-            settings[key] = true;
+        Json::Value settings = fuzz::Settings({"read identify controller", "read identify namespace",
+                                               "read log page 01h", "read log page 02h", "read log page 03h",
+                                               "read feature 04h"});
+        Json::Value info, run(Json::arrayValue);
         std::vector<uint8_t> identify(4096, 0);
         kavo::NvmeHandle drive = kavo::GetNvmeId("sim", false);
         kavo::GetNvmeInfo(*drive, identify.data(), settings, run, info);

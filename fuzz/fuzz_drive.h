@@ -4,6 +4,7 @@
 // see whatever structure the fuzzer makes up.
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "transport/nvme_admin_command.h"
 
@@ -42,6 +43,8 @@ private:
     size_t size_, used_ = 0;
 };
 
+// A settings object with the read settings named set to true.
+Json::Value Settings(std::initializer_list<const char*> keys);
 // Quiet logging for every target: decoders log their failures.
 void QuietLogging();
 // The input as a file in a scratch folder; returns its path.

@@ -11,8 +11,7 @@
 namespace {
 
 Json::Value Settings() {
-    Json::Value settings(Json::objectValue);
-    for (const char* key : {"log hex data", "read identify controller", "read identify namespace"}) settings[key] = true;
+    Json::Value settings = fuzz::Settings({"log hex data", "read identify controller", "read identify namespace"});
     char key[32];
     for (int id = 1; id <= 0x18; ++id) {
         std::snprintf(key, sizeof key, "read feature %02Xh", id);

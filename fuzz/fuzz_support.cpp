@@ -17,6 +17,12 @@ void QuietLogging() {
     kavo::StartConsoleLogging(kavo::Severity::None);
 }
 
+Json::Value Settings(std::initializer_list<const char*> keys) {
+    Json::Value settings(Json::objectValue);
+    for (const char* key : keys) settings[key] = true;
+    return settings;
+}
+
 std::string InputFile(const uint8_t* data, size_t size, const char* name) {
     static const std::string dir = [] {
         auto path = std::filesystem::temp_directory_path() / ("quellix-fuzz-" + std::to_string(getpid()));

@@ -11,6 +11,7 @@
 #include "info/metrics.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
+#include "base/stop_request.h"
 #include "decode/parameters.h"
 #include "quellix.h"
 #include "report.h"
@@ -371,7 +372,7 @@ int RunRead(Json::Value& settings) {
                 own[name]["compare type"] = kavo::CompareType("default", kavo::JsonText(own[name], "name"),
                                                               kavo::JsonText(own[name], "source"), true);
         }
-        bool stop = StopRequested();
+        bool stop = kavo::StopRequested();
         if (stop || (failed && failCount < failLimit) || i == 1 || i == samples ||
             (logSampleRate != 0 && i % logSampleRate == 0))
             kavo::WriteJsonFile((fs::path(logDirectory) / SampleFileName(samples, i)).string(), sample);

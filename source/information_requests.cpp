@@ -42,10 +42,6 @@ std::string CapacityText(uint64_t bytes) {
     return kavo::FixedText(static_cast<double>(bytes) / 1e9, 2) + " GB";
 }
 
-std::string IdentifyText(const uint8_t* bytes, size_t width) {
-    return kavo::Trim(kavo::DriveText(bytes, width).c_str());
-}
-
 // The simulated drive described like a host's controller, from its own
 // Identify data.
 kavo::NvmeControllerSummary SimulatedSummary(const std::string& drive) {
@@ -57,9 +53,9 @@ kavo::NvmeControllerSummary SimulatedSummary(const std::string& drive) {
     kavo::NvmeControllerSummary summary;
     summary.number = drive;
     summary.path = drive;
-    summary.serial = IdentifyText(identify.data() + 4, 20);
-    summary.model = IdentifyText(identify.data() + 24, 40);
-    summary.firmware = IdentifyText(identify.data() + 64, 8);
+    summary.serial = kavo::DriveField(identify.data() + 4, 20);
+    summary.model = kavo::DriveField(identify.data() + 24, 40);
+    summary.firmware = kavo::DriveField(identify.data() + 64, 8);
     uint32_t nn = static_cast<uint32_t>(identify[516] | identify[517] << 8 | identify[518] << 16 |
                                         static_cast<uint32_t>(identify[519]) << 24);
     std::vector<uint32_t> active;

@@ -10,19 +10,17 @@
 #include "quellix.h"
 #include "run_journal.h"
 
-bool StopRequested() { return kavo::StopRequested(); }
-void RequestStop() { kavo::RequestStop(); }
 
 void handleCtrlC(int /*signal*/) {
     KLOG(Info) << " ";
     KLOG(Info) << " <CTRL C> detected, gracefully exiting";
-    RequestStop();
+    kavo::RequestStop();
 }
 
 void handleCtrlBreak(int /*signal*/) {
     KLOG(Info) << " ";
     KLOG(Info) << " <CTRL BREAK> detected, gracefully exiting";
-    RequestStop();
+    kavo::RequestStop();
 }
 
 uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero) {

@@ -41,8 +41,6 @@ void InstallConsoleHandlers();
 // A console or pipe that went away (quellix ... | head) must not end the
 // run: writes to it fail quietly instead of killing the process.
 void IgnoreBrokenPipes();
-bool StopRequested();
-void RequestStop();
 
 // Process-wide settings applied by the entry point.
 void RaiseProcessPriority();

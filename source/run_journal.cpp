@@ -174,6 +174,8 @@ size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, c
     summary["_cmd"]["end time"] = lastTime;
     summary["_cmd"]["interrupted"] = true;
     kavo::WriteJsonFile(summaryPath, summary, JournalArrays(kind, journalPath, lines));
+    std::error_code ignored;
+    fs::remove(journalPath, ignored);  // its records now stand in the summary
     return samples;
 }
 
@@ -214,7 +216,6 @@ void RecoverLeftoverJournals(const std::string& directory) {
         try {
             std::string message;
             size_t samples = RecoverJournal(*kind, journal.string(), target.string(), message);
-            fs::remove(journal, error);
             KLOG(Info) << " Recovered " << samples << " samples of an interrupted " << kind->name << " run into "
                        << target.string();
         } catch (const kavo::KavoError& e) {
@@ -237,7 +238,6 @@ int RecoverCommand(const std::string& directory) {
         try {
             std::string message;
             size_t samples = RecoverJournal(*kind, journal.string(), summary.string(), message);
-            fs::remove(journal, error);
             KLOG(Info) << "Recovered " << samples << " samples of an interrupted " << kind->name << " run into "
                        << summary.string();
             KLOG(Info) << message;

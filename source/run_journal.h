@@ -55,8 +55,9 @@ private:
 
 // Turns the journal of an interrupted run into the summary at `summaryPath`:
 // every complete record, result FAIL, a message saying the run was
-// interrupted and when its last record was written. Returns the number of
-// samples recovered; raises KavoError when the journal cannot be read.
+// interrupted and when its last record was written; the journal is then
+// removed. Returns the number of samples recovered; raises KavoError when the
+// journal cannot be read.
 size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, const std::string& summaryPath,
                       std::string& message);
 // Recovers the journals that interrupted runs left in `directory` into

@@ -73,6 +73,7 @@ private:
     uint32_t failures_ = 0;
     uint8_t code_ = 1;
     bool readSmart_ = false;
+    bool report_ = true;
     int64_t start_ = 0;
     std::string elapsed_;
 };
@@ -177,7 +178,7 @@ int SelfTestRun::End(int code, const std::string& message) {
         JournalCommands();
         LogResult(summary_, code, message, summaryPath_, journal_.get());
     }
-    if (ReportWanted(settings_)) {
+    if (report_) {
         std::string reportPath = ReportPathFor(summaryPath_);
         WriteReport(summaryPath_, reportPath);
         KLOG_AS(Info, "SelfTest") << " Report File         " << reportPath;
@@ -195,6 +196,7 @@ int SelfTestRun::Run() {
     const uint32_t abortTime = UnsignedSetting(settings_, "abort time", true);
     const bool extended = kavo::JsonBool(settings_, "extended self-test");
     readSmart_ = kavo::JsonBool(settings_, "read smart data");
+    report_ = ReportWanted(settings_);
     const std::string description = kavo::JsonText(settings_, "short description");
 
     handle_ = kavo::GetNvmeId(kavo::JsonText(settings_["common"], "nvme path"), true);

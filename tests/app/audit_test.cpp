@@ -15,8 +15,7 @@ class Audit : public ::testing::Test {
 protected:
     void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     test::RunResult Read(const Json::Value& changes, const std::string& arguments) {
-        test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
-        return test::RunQuellix(dir, arguments);
+        return test::RunRead(dir, changes, arguments);
     }
     std::string dir;
 };

@@ -20,8 +20,7 @@ class ReadRun : public ::testing::Test {
 protected:
     void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     test::RunResult Read(const Json::Value& changes, const std::string& arguments = "-n sim") {
-        test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes));
-        return RunQuellix(dir, arguments);
+        return test::RunRead(dir, changes, arguments);
     }
     void Drive(const std::string& name, const std::string& json) { test::WriteFile(dir + "/" + name, json); }
     Json::Value Info(const std::string& file = "nvme.info.json") { return ReadJson(dir + "/" + file); }

@@ -55,6 +55,11 @@ RunResult RunQuellix(const std::string& directory, const std::string& arguments)
     return RunCommand(directory, arguments, "2>&1");
 }
 
+RunResult RunRead(const std::string& directory, const Json::Value& changes, const std::string& arguments) {
+    WriteJson(directory + "/read.cmd.json", ReadCommand(changes));
+    return RunQuellix(directory, arguments);
+}
+
 SplitResult RunQuellixSplit(const std::string& directory, const std::string& arguments) {
     const std::string errors = directory + "/standard-error.txt";
     RunResult run = RunCommand(directory, arguments, "2>\"" + errors + "\"");

@@ -23,6 +23,9 @@ struct SplitResult {
     std::string output, errors;
 };
 SplitResult RunQuellixSplit(const std::string& directory, const std::string& arguments);
+// Writes read.cmd.json (a complete read command file with `changes`) into
+// `directory` and runs `quellix ARGUMENTS` there.
+RunResult RunRead(const std::string& directory, const Json::Value& changes, const std::string& arguments);
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 Json::Value ReadJson(const std::string& path);

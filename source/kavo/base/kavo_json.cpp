@@ -26,6 +26,13 @@ std::string Written(const Json::Value& value) {
     return text.str();
 }
 
+// The member at a path of member names from the root (made when absent).
+Json::Value& MemberAt(Json::Value& document, const std::vector<std::string>& path) {
+    Json::Value* member = &document;
+    for (const std::string& name : path) member = &(*member)[name];
+    return *member;
+}
+
 std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t'); }
 
 // The end of the JSON string that starts at text[at] (a quote): the index
@@ -128,21 +135,14 @@ void AtomicFile::Commit() {
     if (!platform::SyncFile(file_, reason)) Fail(reason);
     std::FILE* file = file_;
     file_ = nullptr;
-    if (std::fclose(file) != 0) {
-        reason = platform::LastErrorText();
-        std::remove(temporary_.c_str());
-        throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
-    }
-    if (!platform::ReplaceFile(temporary_, path_, reason)) {
-        std::remove(temporary_.c_str());
-        throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
-    }
+    if (std::fclose(file) != 0) Fail(platform::LastErrorText());
+    if (!platform::ReplaceFile(temporary_, path_, reason)) Fail(reason);
     platform::SyncDirectory(std::filesystem::path(path_).parent_path().string());
 }
 
 void AtomicFile::Fail(const std::string& reason) {
     // The earlier file under the name stays as it was.
-    std::fclose(file_);
+    if (file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
     std::remove(temporary_.c_str());
     throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
@@ -176,17 +176,12 @@ void WriteJsonFile(const std::string& path, Json::Value& document, const std::ve
     // as the writer lays out an array of objects at the marker's depth.
     std::vector<Json::Value> kept;
     for (size_t i = 0; i < arrays.size(); ++i) {
-        Json::Value* member = &document;
-        for (const std::string& name : arrays[i].member) member = &(*member)[name];
-        kept.push_back(std::move(*member));
-        *member = "quellix streamed array " + std::to_string(i);
+        Json::Value& member = MemberAt(document, arrays[i].member);
+        kept.push_back(std::move(member));
+        member = "quellix streamed array " + std::to_string(i);
     }
     std::string text = Written(document);
-    for (size_t i = arrays.size(); i-- > 0;) {
-        Json::Value* member = &document;
-        for (const std::string& name : arrays[i].member) member = &(*member)[name];
-        *member = std::move(kept[i]);
-    }
+    for (size_t i = arrays.size(); i-- > 0;) MemberAt(document, arrays[i].member) = std::move(kept[i]);
 
     AtomicFile file(path);
     size_t done = 0;

@@ -179,6 +179,8 @@ std::string DriveText(const uint8_t* bytes, size_t width) {
     return text;
 }
 
+std::string DriveField(const uint8_t* bytes, size_t width) { return Trim(DriveText(bytes, width).c_str()); }
+
 std::string Trim(const std::string& text) {
     static const char* const kSpace = " \t\r\n\f\v";
     size_t first = text.find_first_not_of(kSpace);

@@ -53,6 +53,8 @@ uint128 U128FromHalves(uint64_t low, uint64_t high);
 // and above, which is not ASCII, becomes "\xHH". The same bytes always give
 // the same text, and the text survives writing and reading a document.
 std::string DriveText(const uint8_t* bytes, size_t width);
+// The same without the field's padding: up to the first NUL, blanks trimmed.
+std::string DriveField(const uint8_t* bytes, size_t width);
 
 // Number parsing; never raise.
 std::string Trim(const std::string& text);

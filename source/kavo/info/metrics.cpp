@@ -65,10 +65,6 @@ private:
     std::vector<std::string> beyondFloat_;
 };
 
-std::string Text(const uint8_t* bytes, size_t width) {
-    return Trim(DriveText(bytes, width).c_str());
-}
-
 uint128 Counter(const std::vector<uint8_t>& page, size_t offset) {
     return U128FromHalves(Le(page.data(), page.size(), offset, 8), Le(page.data(), page.size(), offset + 8, 8));
 }
@@ -155,11 +151,11 @@ std::string EscapeLabelValue(const std::string& value) {
 
 std::string PrometheusMetrics(const MetricsSample& sample) {
     const uint8_t* id = sample.identify;
-    std::string serial = id != nullptr ? Text(id + 4, 20) : "";
+    std::string serial = id != nullptr ? DriveField(id + 4, 20) : "";
     Exposition out({{"device", sample.device}, {"serial", serial}});
     out.Family("quellix_drive_info", "gauge", "The drive: model, serial number, firmware revision and path");
-    out.Sample(std::string("1"), {{"model", id != nullptr ? Text(id + 24, 40) : ""},
-                                  {"firmware", id != nullptr ? Text(id + 64, 8) : ""}});
+    out.Sample(std::string("1"), {{"model", id != nullptr ? DriveField(id + 24, 40) : ""},
+                                  {"firmware", id != nullptr ? DriveField(id + 64, 8) : ""}});
     if (id != nullptr) Thresholds(out, id);
     const SampleStructures* structures = sample.structures;
     if (structures != nullptr && structures->smartHealth.size() >= 512) SmartHealth(out, structures->smartHealth);
