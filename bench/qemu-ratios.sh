@@ -9,14 +9,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 calls=${1:-30}
-bash tools/install-deps.sh >/dev/null
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUELLIX_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$(nproc)" --target quellix >/dev/null
+quellix=$(bash tools/build-static.sh)
 bash tests/qemu/vm.sh setup >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/payload"
-cp build-bench/quellix "$work/payload/quellix"
+cp "$quellix" "$work/payload/quellix"
 gcc -O2 -static bench/qemu_timer.c -o "$work/payload/qemu_timer"
 sed -e 's/"read system data": true/"read system data": false/' examples/read.cmd.json > "$work/payload/read.cmd.json"
 sed -e 's/"samples": 1,/"samples": 200,/' -e 's/"log sample rate": [0-9]*/"log sample rate": 0/' \
@@ -30,6 +28,7 @@ echo "smartctl -x \$(\$t run $calls /usr/sbin/smartctl -x /dev/nvme0)" >> /out/t
 echo "quellix read \$(\$t run $calls ./quellix read -n 0 -d /tmp/read)" >> /out/times
 echo "quellix -h \$(\$t run $calls ./quellix -h)" >> /out/times
 echo "quellix 200 samples \$(\$t run 1 ./quellix long -n 0 -d /tmp/long)" >> /out/times
+echo "static no-op process \$(\$t run $calls ./qemu_timer)" >> /out/times
 echo "bare ioctl \$(\$t ioctl 1000 /dev/nvme0)" >> /out/times
 RUN
 chmod +x "$work/payload/run.sh"
@@ -46,6 +45,7 @@ awk -v accel="$accel" -v calls="$calls" '
     printf "  quellix -h                    %9.3f\n", t["quellix -h"]
     printf "  one sample of 200 in a run    %9.3f\n", sample
     printf "  bare Get Log Page ioctl       %9.4f\n", t["bare ioctl"]
+    printf "  a static no-op process        %9.3f\n", t["static no-op process"]
     printf "ratios to one nvme smart-log call (target):\n"
     printf "  quellix read       %6.2f  (<= 1)\n", t["quellix read"] / smart
     printf "  one sample in run  %6.2f  (<= 0.1)\n", sample / smart

@@ -17,6 +17,10 @@ std::string ReadFirstLine(const std::string& path);
 std::vector<std::string> NvmeControllers(const std::string& root);
 // Those controllers with what sysfs tells of them (readable without root).
 std::vector<NvmeControllerSummary> NvmeControllerSummaries(const std::string& root);
+// The name of the account with this user ID: etc/passwd first, then the
+// system's user database (network accounts) where the program can reach it;
+// "" when neither knows the ID.
+std::string UserName(const std::string& root, unsigned uid);
 // "AC", "Battery" or "Unknown" from sys/class/power_supply.
 std::string PowerSource(const std::string& root);
 // The NVMe driver's APST latency limit and the PCIe ASPM policy.

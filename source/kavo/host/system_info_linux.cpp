@@ -78,6 +78,29 @@ void LinuxPower(const std::string& root, Json::Value& system) {
     system["linux power"] = power;
 }
 
+std::string UserName(const std::string& root, unsigned uid) {
+    // name:password:uid:...; read directly, because the self-contained build
+    // links the C library statically and has no user database modules.
+    std::ifstream passwd(fs::path(root) / "etc/passwd");
+    std::string line;
+    const std::string id = std::to_string(uid);
+    while (std::getline(passwd, line)) {
+        const size_t nameEnd = line.find(':');
+        const size_t idStart = nameEnd == std::string::npos ? nameEnd : line.find(':', nameEnd + 1);
+        if (idStart == std::string::npos) continue;
+        const size_t idEnd = line.find(':', idStart + 1);
+        if (line.compare(idStart + 1, idEnd == std::string::npos ? std::string::npos : idEnd - idStart - 1, id) == 0)
+            return line.substr(0, nameEnd);
+    }
+#ifndef QUELLIX_STATIC
+    if (root == "/") {
+        struct passwd* user = getpwuid(uid);
+        if (user != nullptr && user->pw_name != nullptr) return user->pw_name;
+    }
+#endif
+    return "";
+}
+
 }  // namespace kavo::linux_host
 
 namespace kavo {
@@ -88,8 +111,7 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
     Json::Value& system = info["_metadata"]["system"];
     char host[1024] = {};
     system["hostname"] = gethostname(host, sizeof host - 1) == 0 ? host : "";
-    struct passwd* user = getpwuid(geteuid());
-    system["username"] = user != nullptr && user->pw_name != nullptr ? user->pw_name : "";
+    system["username"] = linux_host::UserName("/", geteuid());
     info["_metadata"]["date"] = CurrentTimeText();
     KLOG(Debug) << "Date:              " << info["_metadata"]["date"].asString();
     KLOG(Debug) << "Hostname:          " << system["hostname"].asString();

@@ -112,6 +112,14 @@ TEST_F(FakeHost, InventoryAndPower) {
     EXPECT_FALSE(system.isMember("uuid"));
     EXPECT_EQ(system["dimm"].size(), 0u);
 
+    // Lines without an ID, an ID that only starts with the one sought and
+    // a trailing entry without a newline.
+    File("etc/passwd", "broken\nroot:x:0:0:root:/root:/bin/bash\nlab:x:10001:10001::/home/lab:/bin/sh\nqa:x:1000:1000::/home/qa:/bin/sh");
+    EXPECT_EQ(linux_host::UserName(root, 0), "root");
+    EXPECT_EQ(linux_host::UserName(root, 1000), "qa");
+    EXPECT_EQ(linux_host::UserName(root, 10001), "lab");
+    EXPECT_EQ(linux_host::UserName(root, 100), "");
+
     EXPECT_EQ(linux_host::PowerSource(root), "Unknown");
     File("sys/class/power_supply/BAT0/type", "Battery");
     File("sys/class/power_supply/BAT0/status", "Discharging");

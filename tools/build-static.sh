@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the self-contained quellix: jsoncpp, spdlog, fmt and the C and C++
+# runtimes linked statically. One file that runs on any x86-64 Linux, and
+# starts without loading or relocating shared libraries
+# (docs/benchmarks.md). Output: build-static/quellix.
+#
+# usage: tools/build-static.sh [BUILD-DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-static}
+bash tools/install-deps.sh >/dev/null
+bash tools/stage-deps.sh "$PWD/$build/deps"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELLIX_TESTS=OFF -DQUELLIX_DEPS="$PWD/$build/deps" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quellix >/dev/null
+echo "$build/quellix"
