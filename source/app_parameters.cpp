@@ -94,6 +94,12 @@ std::string ChooseDrive(std::string drive) {
     return drive;
 }
 
+// "--help" and "--usage": settings that hold only the request.
+void UsageRequest(Json::Value& settings, const char* request) {
+    settings = Json::Value(Json::objectValue);
+    settings["usage request"] = request;
+}
+
 }  // namespace
 
 void ExportParameterList() {
@@ -146,8 +152,11 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         else if (arg == "--extended" || arg == "-e") extended = true;
         else if (arg == "--metrics") metricsFile = value();
         else if (arg == "--export") ExportParameterList();
-        else if (arg == "--help" || arg == "-h") throw kavo::UsageError("help");
-        else if (arg == "--usage" || arg == "-u") throw kavo::UsageError("usage");
+        // The two requests end parsing like an error would, but without an
+        // exception: the static binary's first exception costs more than
+        // the rest of its start-up (the unwinder sorts its frame table).
+        else if (arg == "--help" || arg == "-h") return UsageRequest(settings, "help");
+        else if (arg == "--usage" || arg == "-u") return UsageRequest(settings, "usage");
         else if (arg == "-v") kavo::SetLogSeverity(kavo::Severity::Verbose);
         else if (arg == "-x") kavo::SetLogSeverity(kavo::Severity::Debug);
         else invalid += "Invalid parameter on command line: '" + arg + "'\n";

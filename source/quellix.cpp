@@ -72,6 +72,10 @@ int QuellixMain(int argc, char** argv) {
     Json::Value settings;
     try {
         GetAppParameters(argc, argv, settings);
+        if (settings.isMember("usage request")) {
+            DisplayUsage(settings["usage request"].asString() == "help");
+            return 0;
+        }
         if (kavo::JsonBool(settings, "high priority")) RaiseProcessPriority();
         if (kavo::JsonBool(settings, "high resolution timer")) RaiseTimerResolution();
         std::string type = kavo::JsonText(settings, "command type");
@@ -79,10 +83,6 @@ int QuellixMain(int argc, char** argv) {
         else if (type == "self-test") returnCode = SelfTest(settings);
     } catch (const kavo::UsageError& e) {
         std::string text = e.what();
-        if (text == "help" || text == "usage") {
-            DisplayUsage(text == "help");
-            return 0;
-        }
         if (text == "export") {
             KLOG_AS(Info, "main") << "Parameter list exported to parameter_list.json and ALL.filter.json";
             return 0;

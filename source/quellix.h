@@ -10,6 +10,8 @@ constexpr const char* kProgramName = "quellix";
 constexpr const char* kProgramVersion = "0.9.3.0";
 
 // Builds the settings object from the command line and the command file.
+// "--help" and "--usage" end parsing with settings holding only
+// "usage request" ("help" or "usage"); errors raise kavo::UsageError.
 void GetAppParameters(int argc, char** argv, Json::Value& settings);
 // Writes "parameter_list.json" and "ALL.filter.json" into the current directory.
 void ExportParameterList();
