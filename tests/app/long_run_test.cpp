@@ -119,6 +119,11 @@ TEST_F(LongRun, ANewRunKeepsTheSummaryOfTheInterruptedOne) {
     Wait(child);
     ASSERT_TRUE(fs::exists(dir + "/read.journal.jsonl"));
     size_t completed = JournalSamples(dir + "/read.journal.jsonl");
+    // Half-written documents of the killed run go; other files stay.
+    const char* interruptedWrites[] = {"nvme.info.json.tmp-812-3", "read.report.html.tmp-1-1", "q.prom.tmp-7-70"};
+    const char* otherFiles[] = {"notes.txt.tmp-1-2", "nvme.info.json.tmp-812", "nvme.info.json.tmp-x-1", "a.json.tmp-1-2.bak"};
+    for (const char* name : interruptedWrites) test::WriteFile(dir + "/" + name, "{");
+    for (const char* name : otherFiles) test::WriteFile(dir + "/" + name, "{");
 
     auto run = test::RunQuellix(dir, "-n sim -s 2 -i 0");
     EXPECT_EQ(run.exitCode, 0) << run.output;
@@ -137,6 +142,8 @@ TEST_F(LongRun, ANewRunKeepsTheSummaryOfTheInterruptedOne) {
     EXPECT_EQ(test::ReadJson(dir + "/read.summary.json")["read details"]["sample"].size(), 2u);
     EXPECT_FALSE(fs::exists(dir + "/read.journal.jsonl"));
     EXPECT_EQ(test::RunQuellix(dir, "--recover .").exitCode, 16) << "nothing left to recover";
+    for (const char* name : interruptedWrites) EXPECT_FALSE(fs::exists(dir + "/" + name)) << name;
+    for (const char* name : otherFiles) EXPECT_TRUE(fs::exists(dir + "/" + name)) << name;
 }
 
 TEST_F(LongRun, InterruptsStillEndGracefullyWithEverySample) {

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "host/device_tree.h"
 #include "host/host_linux.h"
@@ -15,9 +14,17 @@ namespace fs = std::filesystem;
 
 std::string ReadLine(const fs::path& path) { return ReadFirstLine(path.string()); }
 
+// "0000:3b:00.0": domain, bus, device and function, lower-case hex.
 bool IsPciAddress(const std::string& name) {
-    static const std::regex kAddress("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]");
-    return std::regex_match(name, kAddress);
+    static const char kPattern[] = "hhhh:hh:hh.f";
+    if (name.size() != sizeof kPattern - 1) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        const bool fits = kPattern[i] == 'h' ? hex : kPattern[i] == 'f' ? c >= '0' && c <= '7' : c == kPattern[i];
+        if (!fits) return false;
+    }
+    return true;
 }
 
 std::string ClassDescription(const std::string& classCode) {
