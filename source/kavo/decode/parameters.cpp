@@ -52,13 +52,13 @@ void AddParameter(Json::Value& parameters, const std::string& name, const std::s
     const ParameterDescription* description = FindParameter(name);
     if (description == nullptr) throw KavoError("Parameter '" + name + "' not in parameter descriptions");
     // Every sample holds hundreds of records: static member keys spare each
-    // record four key strings.
+    // record four key strings, and the description and source are the
+    // table's own literals (NUL-terminated), referred to rather than copied.
     Json::Value& record = parameters[name];
     record[Json::StaticString("name")] = name;
     record[Json::StaticString("value")] = value;
-    const std::string_view text = description->description, source = description->source;
-    record[Json::StaticString("description")] = Json::Value(text.data(), text.data() + text.size());
-    record[Json::StaticString("source")] = Json::Value(source.data(), source.data() + source.size());
+    record[Json::StaticString("description")] = Json::StaticString(description->description.data());
+    record[Json::StaticString("source")] = Json::StaticString(description->source.data());
     KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
 }
 

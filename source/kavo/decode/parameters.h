@@ -9,6 +9,7 @@
 
 namespace kavo {
 
+// Both views refer to NUL-terminated literals of the static table.
 struct ParameterDescription {
     std::string_view source;
     std::string_view description;
