@@ -95,7 +95,11 @@ const char* const kVerboseHelp[] = {
 
 template <size_t N>
 void LogLines(const char* const (&lines)[N]) {
-    for (const char* line : lines) KLOG_AS(Info, "DisplayUsage") << line;
+    // Straight to the logger: a record stream per line would cost more than
+    // the lines themselves at start-up.
+    if (!kavo::LogEnabled(kavo::Severity::Info)) return;
+    const std::string source = "DisplayUsage";
+    for (const char* line : lines) kavo::LogMessage(kavo::Severity::Info, source, __LINE__, line);
 }
 
 }  // namespace

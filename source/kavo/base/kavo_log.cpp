@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
@@ -41,7 +42,20 @@ const char* SeverityName(spdlog::level::level_enum level) {
     }
 }
 
-void Append(spdlog::memory_buf_t& dest, const std::string& text) { dest.append(text.data(), text.data() + text.size()); }
+void Append(spdlog::memory_buf_t& dest, std::string_view text) { dest.append(text.data(), text.data() + text.size()); }
+
+// A non-negative number with leading zeros to `width` digits.
+void AppendDigits(spdlog::memory_buf_t& dest, int value, int width) {
+    if (value < 0) value = 0;
+    char digits[12];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 && count < static_cast<int>(sizeof digits));
+    for (int pad = count; pad < width; ++pad) dest.push_back('0');
+    while (count > 0) dest.push_back(digits[--count]);
+}
 
 // Writes records to the trace file. The file is opened at the first record
 // after start-up or after a switch, in append mode; a new file first gets the
@@ -201,14 +215,28 @@ void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
     if (millis < 0) millis += 1000;
     std::tm local{};
     platform::LocalTime(seconds, local);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "[%04d-%02d-%02d %02d:%02d:%02d.%03d]  ", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
-    Append(dest, stamp);
+    // "[2026-12-08 23:57:56.123]  ", digit by digit: every trace line
+    // carries one, and printf-style formatting cost more than the rest of
+    // the line.
+    dest.push_back('[');
+    AppendDigits(dest, local.tm_year + 1900, 4);
+    dest.push_back('-');
+    AppendDigits(dest, local.tm_mon + 1, 2);
+    dest.push_back('-');
+    AppendDigits(dest, local.tm_mday, 2);
+    dest.push_back(' ');
+    AppendDigits(dest, local.tm_hour, 2);
+    dest.push_back(':');
+    AppendDigits(dest, local.tm_min, 2);
+    dest.push_back(':');
+    AppendDigits(dest, local.tm_sec, 2);
+    dest.push_back('.');
+    AppendDigits(dest, static_cast<int>(millis), 3);
+    Append(dest, "]  ");
     if (msg.level != spdlog::level::info && msg.level != spdlog::level::debug) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%-5s", SeverityName(msg.level));
+        const std::string_view name = SeverityName(msg.level);
         Append(dest, name);
+        for (size_t pad = name.size(); pad < 5; ++pad) dest.push_back(' ');
         Append(dest, " [");
         Append(dest, msg.source.funcname != nullptr ? msg.source.funcname : "");
         Append(dest, "@" + std::to_string(msg.source.line) + "] ");
