@@ -99,7 +99,7 @@ void RunJournal::Fail() {
 }
 
 void RunJournal::Commands(const Json::Value& records) {
-    for (const Json::Value& record : records) Line(kCommandPrefix + kavo::CompactJson(record) + "}");
+    for (const Json::Value& record : records) Line(kCommandPrefix + kavo::RecordJson(record) + "}");
 }
 
 void RunJournal::Sample(const Json::Value& record, int staticMismatches, int counterMismatches) {

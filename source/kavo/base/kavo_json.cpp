@@ -1,12 +1,15 @@
 // JSON files and text.
 #include "base/kavo_json.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
+
+#include <fmt/format.h>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
@@ -167,6 +170,67 @@ std::string CompactJson(const Json::Value& value) {
     std::ostringstream text;
     writer->write(value, &text);
     return text.str();
+}
+
+namespace {
+
+void AppendQuoted(std::string& out, const char* begin, const char* end) {
+    out += '"';
+    for (const char* c = begin; c != end; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += *c;
+        } else if (byte < 0x20) {
+            out += fmt::format("\\u{:04x}", byte);
+        } else {
+            out += *c;
+        }
+    }
+    out += '"';
+}
+
+// A scalar as JSON text; false for objects and arrays.
+bool AppendScalar(std::string& out, const Json::Value& value) {
+    switch (value.type()) {
+    case Json::nullValue: out += "null"; return true;
+    case Json::booleanValue: out += value.asBool() ? "true" : "false"; return true;
+    case Json::intValue: out += std::to_string(value.asLargestInt()); return true;
+    case Json::uintValue: out += std::to_string(value.asLargestUInt()); return true;
+    case Json::realValue: {
+        const double number = value.asDouble();
+        if (!std::isfinite(number)) return false;  // the writer's own spelling
+        const std::string text = fmt::format("{}", number);
+        out += text;
+        // A whole number stays a real number when read back.
+        if (text.find_first_of(".eE") == std::string::npos) out += ".0";
+        return true;
+    }
+    case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        value.getString(&begin, &end);
+        AppendQuoted(out, begin, end);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+}  // namespace
+
+std::string RecordJson(const Json::Value& value) {
+    if (!value.isObject()) return CompactJson(value);
+    std::string out = "{";
+    for (auto member = value.begin(); member != value.end(); ++member) {
+        if (out.size() > 1) out += ',';
+        const char* end = nullptr;
+        const char* name = member.memberName(&end);
+        AppendQuoted(out, name, end);
+        out += ':';
+        if (!AppendScalar(out, *member)) return CompactJson(value);
+    }
+    return out + "}";
 }
 
 void WriteJsonFile(const std::string& path, Json::Value& document, const std::vector<StreamedArray>& arrays) {

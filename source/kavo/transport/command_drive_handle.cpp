@@ -22,7 +22,8 @@ QueryPropertyResult CommandDriveHandle::QueryProperty(const QueryPropertyRequest
     }
     // Whole dwords are transferred; a bounce buffer keeps the caller's buffer
     // untouched unless every piece succeeded.
-    std::vector<uint8_t> buffer(((request.dataLength + 3) & ~3u) + 4, 0);
+    std::vector<uint8_t>& buffer = bounce_;
+    buffer.assign(((request.dataLength + 3) & ~3u) + 4, 0);
     uint32_t delivered = 0;
     for (const EncodedCommand& encoded : commands) {
         Outcome outcome = RunCommand(encoded.command, buffer.data() + encoded.dataOffset);

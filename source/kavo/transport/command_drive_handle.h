@@ -4,6 +4,8 @@
 // more encoded commands, each run through the binding's RunCommand, and the
 // pieces are assembled into one result. A binding supplies only how one
 // command runs and how it fails.
+#include <vector>
+
 #include "transport/nvme_admin_command.h"
 
 namespace kavo {
@@ -30,6 +32,9 @@ protected:
 
 private:
     uint32_t learntTransferLimit_ = 0;
+    // Reused from command to command: a fresh large buffer each time makes
+    // the allocator tidy its free lists on every command.
+    std::vector<uint8_t> bounce_;
 };
 
 }  // namespace kavo

@@ -69,17 +69,20 @@ int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint3
     QueryPropertyResult result = handle.QueryProperty(request, data);
     const char* source = handle.QuerySource();
     int returnCode = 0;
-    std::vector<std::string> dump = handle.QueryDump(name, request);
+    // The request's dump, made only for a log that shows it.
+    auto dump = [&](Severity severity) {
+        return LogEnabled(severity) ? handle.QueryDump(name, request) : std::vector<std::string>();
+    };
     if (result.callSucceeded && result.bytesReturned == dataLength) {
         if (completionDw0 != nullptr) *completionDw0 = result.completionDw0;
         KLOG_AS(Debug, source) << "Admin command " << name << " completed in " << result.milliseconds << " mS, returned "
                                << result.bytesReturned << " bytes";
-        LogLines(Severity::Verbose, source, dump);
+        LogLines(Severity::Verbose, source, dump(Severity::Verbose));
     } else if (result.callSucceeded) {
         KLOG_AS(Error, source) << "Admin command " << name << " failed: " << handle.QueryCallName() << " completed in "
                                << result.milliseconds << " mS, returned " << result.bytesReturned
                                << " bytes but expected " << dataLength;
-        LogLines(Severity::Error, source, dump);
+        LogLines(Severity::Error, source, dump(Severity::Error));
         returnCode = 1;
     } else {
         if (result.nvmeStatus != 0) {
@@ -91,7 +94,7 @@ int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint3
                                    << " returned code " << result.systemError << ", Completed in "
                                    << result.milliseconds << " mS, returned " << result.bytesReturned << " bytes";
         }
-        LogLines(Severity::Error, source, dump);
+        LogLines(Severity::Error, source, dump(Severity::Error));
         returnCode = 1;
     }
     AppendRecord(name, returnCode, result.bytesReturned, result.milliseconds, sampleCommands, runCommands);

@@ -156,6 +156,37 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
     std::remove(wholePath.c_str());
 }
 
+TEST(JsonFiles, RecordTextReadsBackAsTheWritersTextDoes) {
+    // Journal records: what the fast writer makes must read back to the
+    // very value the JSON library's own compact text reads back to.
+    Json::Value record(Json::objectValue);
+    record["admin command"] = "Get Log Page 02h \"SMART\" \\ \t\x01 \xc2\xb0" "C";
+    record["time in ms"] = 0.061234567890123456;
+    record["whole"] = 3.0;
+    record["tiny"] = 1e-300;
+    record["huge"] = 1.5e300;
+    record["negative"] = -0.25;
+    record["return code"] = -1;
+    record["bytes returned"] = Json::UInt(512);
+    record["largest"] = Json::UInt64(18446744073709551615ULL);
+    record["smallest"] = Json::Int64(-9223372036854775807LL - 1);
+    record["allowed"] = false;
+    record["nothing"] = Json::Value();
+    record[""] = "";
+    auto readBack = [](const std::string& text) {
+        Json::Value value;
+        ParseJsonText(text, value);
+        return value;
+    };
+    EXPECT_EQ(readBack(RecordJson(record)), readBack(CompactJson(record))) << RecordJson(record);
+    EXPECT_EQ(readBack(RecordJson(record))["whole"].type(), Json::realValue);
+
+    Json::Value nested = record;
+    nested["inner"]["a"] = 1;
+    EXPECT_EQ(RecordJson(nested), CompactJson(nested));
+    EXPECT_EQ(RecordJson(Json::Value("text")), CompactJson(Json::Value("text")));
+}
+
 #ifndef _WIN32
 TEST(JsonFiles, WritesReplaceTheFileOrLeaveItAlone) {
     namespace fs = std::filesystem;
