@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds quellix and its tests three times (plain,
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and for Windows with
-# mingw-w64) and runs every test (the Windows tests under wine); then runs
-# every fuzz target for a bounded time.
+# mingw-w64) and runs every test (the Windows tests under wine); runs every
+# fuzz target for a bounded time; builds the self-contained static binary
+# and checks it against the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh --tests
@@ -24,3 +25,7 @@ bash tools/run-fuzz.sh 15
 
 echo "== Windows build, tests under wine"
 bash tools/build-windows.sh
+
+echo "== self-contained static build"
+bash tools/build-static.sh >/dev/null
+bash tests/packaging/static_test.sh build-static/quellix build/quellix
