@@ -99,6 +99,7 @@ void LogLines(const char* const (&lines)[N]) {
     // the lines themselves at start-up.
     if (!kavo::LogEnabled(kavo::Severity::Info)) return;
     const std::string source = "DisplayUsage";
+    kavo::LogBatch batch;
     for (const char* line : lines) kavo::LogMessage(kavo::Severity::Info, source, __LINE__, line);
 }
 

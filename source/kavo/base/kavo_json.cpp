@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -218,6 +219,17 @@ bool AppendScalar(std::string& out, const Json::Value& value) {
 }
 
 }  // namespace
+
+Json::Value RecordSkeleton(std::initializer_list<const char*> keys) {
+    Json::Value record(Json::objectValue);
+    for (const char* key : keys) record[Json::StaticString(key)] = Json::Value();
+    auto member = record.begin();
+    for (const char* key : keys) {
+        if (member == record.end() || member.name() != key) throw std::logic_error("record keys out of order");
+        ++member;
+    }
+    return record;
+}
 
 std::string RecordJson(const Json::Value& value) {
     if (!value.isObject()) return CompactJson(value);

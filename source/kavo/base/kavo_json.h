@@ -2,6 +2,7 @@
 // Reading and writing JSON documents.
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ void ReadJsonFile(const std::string& path, Json::Value& document);
 
 // The one-line form of a value, as journals keep records.
 std::string CompactJson(const Json::Value& value);
+// An object with these members, all null, to be copied and filled: a copy
+// costs no member lookups, and its members are then set in order through an
+// iterator. The keys must be static literals listed in the order an object
+// keeps its members (byte order); anything else raises std::logic_error.
+Json::Value RecordSkeleton(std::initializer_list<const char*> keys);
+
 // Compact JSON text that reads back to an equal value, made fast for flat
 // objects (the journal's command records): those are written directly,
 // numbers in the shortest text that reads back exactly; anything nested

@@ -57,6 +57,11 @@ void AppendDigits(spdlog::memory_buf_t& dest, int value, int width) {
     while (count > 0) dest.push_back(digits[--count]);
 }
 
+int& OpenBatches() {
+    static int open = 0;
+    return open;
+}
+
 // Writes records to the trace file. The file is opened at the first record
 // after start-up or after a switch, in append mode; a new file first gets the
 // formatter's header, which is empty, so only the UTF-8 byte order mark.
@@ -90,7 +95,7 @@ protected:
             text.swap(converted);
         }
         std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
+        if (OpenBatches() == 0) std::fflush(file_);
     }
     void flush_() override {
         if (file_ != nullptr) std::fflush(file_);
@@ -149,11 +154,15 @@ protected:
         formatter_.format(msg, formatted);
         std::string text(formatted.data(), formatted.size());
         int colour = ColourOf(msg.level);
-        platform::WriteConsole(text, stdoutColours_ ? colour : 0);
+        const bool flush = OpenBatches() == 0;
+        platform::WriteConsole(text, stdoutColours_ ? colour : 0, false, flush);
         bool error = msg.level == spdlog::level::err || msg.level == spdlog::level::critical;
-        if (error && errorsToStderr_) platform::WriteConsole(text, stderrColours_ ? colour : 0, true);
+        if (error && errorsToStderr_) platform::WriteConsole(text, stderrColours_ ? colour : 0, true, flush);
     }
-    void flush_() override { std::fflush(stdout); }
+    void flush_() override {
+        std::fflush(stdout);
+        std::fflush(stderr);
+    }
 
 private:
     bool stdoutColours_;
@@ -313,6 +322,15 @@ std::string QualifiedFunctionName(const char* prettyFunction) {
     const std::string anonymous = "{anonymous}::";
     for (size_t at = text.find(anonymous); at != std::string::npos; at = text.find(anonymous)) text.erase(at, anonymous.size());
     return text;
+}
+
+LogBatch::LogBatch() { ++OpenBatches(); }
+
+LogBatch::~LogBatch() {
+    if (--OpenBatches() > 0) return;
+    Loggers& state = State();
+    if (state.mainLogger) state.mainLogger->flush();
+    if (state.traceLogger) state.traceLogger->flush();
 }
 
 LogRecord::~LogRecord() {

@@ -53,6 +53,18 @@ void StopLogging();
 // "bool kavo::GetNvmeInfo(kavo::DriveHandle&, ...)" -> "kavo::GetNvmeInfo".
 std::string QualifiedFunctionName(const char* prettyFunction);
 
+// While one lives, records are written without a flush each; the last one
+// to end flushes the console and the trace file. For bursts of lines that
+// are written whole or not at all (the usage text), where a flush per line
+// is most of the cost.
+class LogBatch {
+public:
+    LogBatch();
+    ~LogBatch();
+    LogBatch(const LogBatch&) = delete;
+    LogBatch& operator=(const LogBatch&) = delete;
+};
+
 // One record built with stream syntax, logged when it goes out of scope.
 class LogRecord {
 public:

@@ -59,15 +59,32 @@ std::string ElapsedText(int64_t startNanoseconds, int decimals) {
 }
 
 std::string TimestampText(uint64_t ms) {
-    std::tm local{};
-    if (ms / 1000 > static_cast<uint64_t>(INT64_MAX) ||
-        !platform::LocalTime(static_cast<std::time_t>(ms / 1000), local)) {
-        return "Invalid time";
+    // Records of one second share its date and time: the local time is
+    // worked out once a second, not once a command record.
+    thread_local uint64_t cachedSecond = UINT64_MAX;
+    thread_local std::string cachedPrefix;  // "2026-12-08 23:57:56"
+    thread_local bool cachedDaylight = false;
+    const uint64_t second = ms / 1000;
+    if (second != cachedSecond) {
+        std::tm local{};
+        if (second > static_cast<uint64_t>(INT64_MAX) || !platform::LocalTime(static_cast<std::time_t>(second), local))
+            return "Invalid time";
+        char text[80];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        cachedPrefix = text;
+        cachedDaylight = local.tm_isdst > 0;
+        cachedSecond = second;
     }
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d%s", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms % 1000),
-                  local.tm_isdst > 0 ? " DST" : "");
+    const unsigned millis = static_cast<unsigned>(ms % 1000);
+    std::string text;
+    text.reserve(cachedPrefix.size() + 8);
+    text += cachedPrefix;
+    text += '.';
+    text += static_cast<char>('0' + millis / 100);
+    text += static_cast<char>('0' + millis / 10 % 10);
+    text += static_cast<char>('0' + millis % 10);
+    if (cachedDaylight) text += " DST";
     return text;
 }
 

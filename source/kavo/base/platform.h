@@ -18,8 +18,9 @@ bool StderrIsConsole();
 // standard output, so a line written to both would show twice.
 bool StderrSameAsStdout();
 // Writes one formatted console line to standard output, or to standard
-// error; colour 0 plain, 1 fatal, 2 error, 3 warning.
-void WriteConsole(const std::string& text, int colour, bool standardError = false);
+// error; colour 0 plain, 1 fatal, 2 error, 3 warning. Flushed unless
+// `flush` is false (a burst of lines flushed once at its end).
+void WriteConsole(const std::string& text, int colour, bool standardError = false, bool flush = true);
 // The native line end of text files ("\n" or "\r\n").
 const char* NativeLineEnd();
 

@@ -21,7 +21,7 @@ bool StderrSameAsStdout() {
     return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
-void WriteConsole(const std::string& text, int colour, bool standardError) {
+void WriteConsole(const std::string& text, int colour, bool standardError, bool flush) {
     std::FILE* stream = standardError ? stderr : stdout;
     // ANSI colours: white on red, bright red, bright yellow.
     static const char* const kCodes[] = {"", "\033[97;41m", "\033[91m", "\033[93m"};
@@ -36,7 +36,7 @@ void WriteConsole(const std::string& text, int colour, bool standardError) {
     } else {
         std::fwrite(text.data(), 1, text.size(), stream);
     }
-    std::fflush(stream);
+    if (flush) std::fflush(stream);
 }
 
 const char* NativeLineEnd() { return "\n"; }

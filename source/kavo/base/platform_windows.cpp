@@ -35,12 +35,12 @@ bool StderrSameAsStdout() {
            out.nFileIndexLow == err.nFileIndexLow;
 }
 
-void WriteConsole(const std::string& text, int colour, bool standardError) {
+void WriteConsole(const std::string& text, int colour, bool standardError, bool flush) {
     HANDLE out = GetStdHandle(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     std::FILE* stream = standardError ? stderr : stdout;
     if (!IsConsole(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE)) {
         std::fwrite(text.data(), 1, text.size(), stream);
-        std::fflush(stream);
+        if (flush) std::fflush(stream);
         return;
     }
     CONSOLE_SCREEN_BUFFER_INFO info{};

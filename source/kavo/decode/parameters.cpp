@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/kavo_errors.h"
+#include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "decode/parameter_table.h"
@@ -27,6 +28,12 @@ const std::vector<ParameterDescription>& Rows() {
         return flat;
     }();
     return rows;
+}
+
+// A parameter record with its four members, in the order the object keeps.
+const Json::Value& ParameterSkeleton() {
+    static const Json::Value skeleton = RecordSkeleton({"description", "name", "source", "value"});
+    return skeleton;
 }
 
 bool VersionGate(uint32_t gateVersion, uint32_t ver, uint32_t& highest, bool fieldNonZero) {
@@ -54,11 +61,24 @@ void AddParameter(Json::Value& parameters, const std::string& name, const std::s
     // Every sample holds hundreds of records: static member keys spare each
     // record four key strings, and the description and source are the
     // table's own literals (NUL-terminated), referred to rather than copied.
+    const Json::StaticString descriptionText(description->description.data());
+    const Json::StaticString sourceText(description->source.data());
     Json::Value& record = parameters[name];
-    record[Json::StaticString("name")] = name;
-    record[Json::StaticString("value")] = value;
-    record[Json::StaticString("description")] = Json::StaticString(description->description.data());
-    record[Json::StaticString("source")] = Json::StaticString(description->source.data());
+    if (record.isNull()) {
+        // A new record: a copy of the four-member skeleton, filled in the
+        // members' own order, costs no member lookups.
+        record = ParameterSkeleton();
+        Json::Value::iterator member = record.begin();
+        *member = descriptionText;
+        *++member = name;
+        *++member = sourceText;
+        *++member = value;
+    } else {
+        record[Json::StaticString("name")] = name;
+        record[Json::StaticString("value")] = value;
+        record[Json::StaticString("description")] = descriptionText;
+        record[Json::StaticString("source")] = sourceText;
+    }
     KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
 }
 

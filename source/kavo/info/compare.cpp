@@ -2,7 +2,6 @@
 // stay equal, wear counters may only grow.
 #include <algorithm>
 #include <cctype>
-#include <set>
 #include <string_view>
 
 #include "base/kavo_errors.h"
@@ -60,28 +59,40 @@ std::string Text(const Json::Value& value) {
     return "";
 }
 
+// A string value seen in place; other values as Text, kept in `storage`.
+std::string_view TextView(const Json::Value& value, std::string& storage) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (value.isString() && value.getString(&begin, &end)) return std::string_view(begin, static_cast<size_t>(end - begin));
+    storage = Text(value);
+    return storage;
+}
+
 }  // namespace
 
-std::string CompareType(const std::string& setting, const std::string& name, const std::string& source, bool sameDrive) {
-    static const std::set<std::string> kAlwaysIgnored = {"Host Memory Descriptor List Address (HMDLAL)",
-                                                         "Host Memory Descriptor List Address (HMDLAU)",
-                                                         "Timestamp", "Timestamp Decoded",
-                                                         "Namespace 1 Utilization (NUSE)", "Highest Version Detected"};
-    static const std::set<std::string> kIgnoredSources = {"Log Page 1", "Log Page 4", "Log Page 5", "Log Page 6",
-                                                          "Get Feature 02h"};
-    static const std::set<std::string> kWarningFlags = {
+std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive) {
+    static constexpr std::string_view kAlwaysIgnored[] = {"Host Memory Descriptor List Address (HMDLAL)",
+                                                          "Host Memory Descriptor List Address (HMDLAU)",
+                                                          "Timestamp", "Timestamp Decoded",
+                                                          "Namespace 1 Utilization (NUSE)", "Highest Version Detected"};
+    static constexpr std::string_view kIgnoredSources[] = {"Log Page 1", "Log Page 4", "Log Page 5", "Log Page 6",
+                                                           "Get Feature 02h"};
+    static constexpr std::string_view kWarningFlags[] = {
         "Critical Warnings", "Available Space Below Threshold", "Temperature Over/Under Threshold", "Reliability Degraded",
         "Media in Read Only", "Volatile Backup Failed", "Persistent Memory Unreliable", "EG Critical Warnings",
         "EG Available Space Below Threshold", "EG Reliability Degraded", "EG in Read Only"};
+    auto in = [](const auto& list, std::string_view text) {
+        return std::find(std::begin(list), std::end(list), text) != std::end(list);
+    };
     if (name == "Host Timestamp" || name == "Host Timestamp Decoded") return "ignore";
     if (setting == "all") return "exact";
-    if (kAlwaysIgnored.count(name)) return "ignore";
-    if (kIgnoredSources.count(source)) return "ignore";
+    if (in(kAlwaysIgnored, name)) return "ignore";
+    if (in(kIgnoredSources, source)) return "ignore";
     if (setting == "firmware" && name == "Firmware Revision (FR)") return "ignore";
     if (setting == "firmware" && source == "Log Page 3") return "ignore";
     if (source != "Log Page 2") return "exact";
-    if (name == "Composite Temperature" || name.compare(0, 18, "Temperature Sensor") == 0) return "ignore";
-    if (kWarningFlags.count(name)) return "exact";
+    if (name == "Composite Temperature" || name.substr(0, 18) == "Temperature Sensor") return "ignore";
+    if (in(kWarningFlags, name)) return "exact";
     return sameDrive ? "counter" : "ignore";
 }
 
@@ -163,9 +174,12 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
             const Json::Value& other =
                 reference != referenceEnd && MemberName(reference) == name ? *reference : Json::Value::nullSingleton();
             Json::Value& record = *it;
-            std::string type = CompareType(setting, Text(record["name"]), Text(record["source"]), sameDrive);
+            const Json::Value& constRecord = record;
+            std::string nameText, sourceText;
+            std::string type = CompareType(setting, TextView(constRecord["name"], nameText),
+                                           TextView(constRecord["source"], sourceText), sameDrive);
             if (!other.isObject()) {
-                record["compare type"] = "missing";
+                record[Json::StaticString("compare type")] = "missing";
                 std::string message = "'" + name + "' parameter missing in compare file";
                 Json::Value entry = MismatchEntry(record, "", type, "Compare value missing", message);
                 current["all mismatches"].append(entry);
@@ -176,9 +190,9 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
                 }
                 continue;
             }
-            record["compare type"] = type;
+            record[Json::StaticString("compare type")] = type;
             const Json::Value& compareValue = other["value"];
-            if (compareValue == record["value"]) continue;
+            if (compareValue == constRecord["value"]) continue;
             const std::string value = Text(record["value"]), compareText = Text(compareValue);
             std::string delta = ValueDelta(value, compareText);
             std::string message = "'" + name + "' value '" + value + "' does not match compare value '" + compareText + "'";

@@ -3,6 +3,7 @@
 // comparing it with a reference and checking it against rules.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <json/value.h>
@@ -24,7 +25,7 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
                  Json::Value& info, SampleStructures* structures = nullptr);
 
 // Compare and rules.
-std::string CompareType(const std::string& setting, const std::string& name, const std::string& source, bool sameDrive);
+std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive);
 bool CounterNotDecreased(const std::string& current, const std::string& reference);
 std::string ValueDelta(const std::string& current, const std::string& reference);
 bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/kavo_errors.h"
+#include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "transport/simulated_drive.h"
@@ -15,14 +16,17 @@ namespace {
 void AppendRecord(const std::string& name, int returnCode, uint32_t bytes, double milliseconds,
                   Json::Value& sampleCommands, Json::Value& runCommands) {
     // A run keeps every record of every sample; static keys spare each copy
-    // its own key strings.
-    Json::Value record(Json::objectValue);
-    record[Json::StaticString("timestamp")] = CurrentTimeText();
-    record[Json::StaticString("admin command")] = name;
-    record[Json::StaticString("return code")] = returnCode;
-    record[Json::StaticString("bytes returned")] = Json::UInt(bytes);
-    record[Json::StaticString("time in ms")] = milliseconds;
-    record[Json::StaticString("allowed")] = false;
+    // its own key strings, and the skeleton copy spares the member lookups.
+    static const Json::Value kSkeleton =
+        RecordSkeleton({"admin command", "allowed", "bytes returned", "return code", "time in ms", "timestamp"});
+    Json::Value record(kSkeleton);
+    Json::Value::iterator member = record.begin();
+    *member = name;
+    *++member = false;
+    *++member = Json::UInt(bytes);
+    *++member = returnCode;
+    *++member = milliseconds;
+    *++member = CurrentTimeText();
     if (!sampleCommands.isNull()) sampleCommands.append(record);
     if (!runCommands.isNull()) runCommands.append(std::move(record));
 }

@@ -82,6 +82,11 @@ TEST(TimestampTexts, LocalDateTimeWithMilliseconds) {
 #endif
     EXPECT_EQ(TimestampText(1658422704123ull), "2022-07-21 16:58:24.123");
     EXPECT_EQ(TimestampText(0), "1970-01-01 00:00:00.000");
+    // The date and time of one second are reused; the next second is new.
+    EXPECT_EQ(TimestampText(1658422704007ull), "2022-07-21 16:58:24.007");
+    EXPECT_EQ(TimestampText(1658422704999ull), "2022-07-21 16:58:24.999");
+    EXPECT_EQ(TimestampText(1658422705000ull), "2022-07-21 16:58:25.000");
+    EXPECT_EQ(TimestampText(1658422705090ull), "2022-07-21 16:58:25.090");
 }
 
 TEST(NumberParsing, CommasSignsHexAndFailures) {
@@ -154,6 +159,16 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
     }
     std::remove(streamedPath.c_str());
     std::remove(wholePath.c_str());
+}
+
+TEST(JsonFiles, RecordSkeletonsKeepTheObjectsOrder) {
+    Json::Value record = RecordSkeleton({"admin command", "allowed", "time in ms", "timestamp"});
+    EXPECT_EQ(record.getMemberNames(), (std::vector<std::string>{"admin command", "allowed", "time in ms", "timestamp"}));
+    EXPECT_TRUE(record["timestamp"].isNull());
+    // "timestamp" sorts after "time in ms": listed the other way round the
+    // members would be filled into the wrong keys.
+    EXPECT_THROW(RecordSkeleton({"timestamp", "time in ms"}), std::logic_error);
+    EXPECT_THROW(RecordSkeleton({"name", "name"}), std::logic_error);
 }
 
 TEST(JsonFiles, RecordTextReadsBackAsTheWritersTextDoes) {

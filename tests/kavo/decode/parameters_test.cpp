@@ -52,6 +52,13 @@ TEST_F(ParameterTable, SourcesAndDescriptionConventions) {
 TEST_F(ParameterTable, AddParameterWritesRecordsAndKeepsCompareType) {
     Json::Value parameters(Json::objectValue);
     AddParameter(parameters, "Size", "100 GB");
+    AddParameter(parameters, "Serial Number (SN)", "S4EWNX0R");
+    const Json::Value& serial = parameters["Serial Number (SN)"];
+    EXPECT_EQ(serial.getMemberNames(), (std::vector<std::string>{"description", "name", "source", "value"}));
+    EXPECT_EQ(serial["name"].asString(), "Serial Number (SN)");
+    EXPECT_EQ(serial["value"].asString(), "S4EWNX0R");
+    EXPECT_EQ(serial["source"].asString(), "Identify Controller");
+    EXPECT_EQ(serial["description"].asString(), std::string(FindParameter("Serial Number (SN)")->description));
     parameters["Size"]["compare type"] = "exact";
     AddParameter(parameters, "Size", "200 GB");
     EXPECT_EQ(parameters["Size"]["value"].asString(), "200 GB");
