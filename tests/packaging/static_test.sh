@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The self-contained binary: linked without any shared library, and it
-# behaves as the ordinary build does (help text, a read of the simulated
+# The self-contained binary: linked without any shared library, with the
+# block cache behind operator new, and it behaves as the ordinary build does (help text, a read of the simulated
 # drive with its system data, a usage error).
 #
 # usage: tests/packaging/static_test.sh STATIC-BINARY ORDINARY-BINARY
@@ -13,6 +13,7 @@ cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
 if readelf -d "$static" | grep -q NEEDED; then fail "needs shared libraries: $(readelf -d "$static" | grep NEEDED)"; fi
+[ "$(nm -C "$static" | grep -c "allocation_cache::Release")" -gt 0 ] || fail "operator new does not use the block cache"
 cmp <("$static" -h) <("$ordinary" -h) || fail "help text differs"
 cp "$root/examples/read.cmd.json" .
 "$static" read -n sim -d static >/dev/null || fail "read of the simulated drive"

@@ -177,17 +177,23 @@ namespace {
 
 void AppendQuoted(std::string& out, const char* begin, const char* end) {
     out += '"';
+    const char* run = begin;  // characters that need no escape go in as one piece
     for (const char* c = begin; c != end; ++c) {
         const unsigned char byte = static_cast<unsigned char>(*c);
-        if (byte == '"' || byte == '\\') {
+        if (byte != '"' && byte != '\\' && byte >= 0x20) continue;
+        out.append(run, c);
+        if (byte < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
             out += '\\';
             out += *c;
-        } else if (byte < 0x20) {
-            out += fmt::format("\\u{:04x}", byte);
-        } else {
-            out += *c;
         }
+        run = c + 1;
     }
+    out.append(run, end);
     out += '"';
 }
 

@@ -85,16 +85,16 @@ protected:
         if (file_ == nullptr && !Open()) return;
         spdlog::memory_buf_t formatted;
         formatter_.format(msg, formatted);
-        std::string text(formatted.data(), formatted.size());
-        std::string lineEnd = platform::NativeLineEnd();
-        if (lineEnd != "\n") {
+        static const std::string_view lineEnd = platform::NativeLineEnd();
+        if (lineEnd == "\n") {
+            std::fwrite(formatted.data(), 1, formatted.size(), file_);
+        } else {
             std::string converted;
-            for (char c : text) {
+            for (char c : formatted) {
                 if (c == '\n') converted += lineEnd; else converted += c;
             }
-            text.swap(converted);
+            std::fwrite(converted.data(), 1, converted.size(), file_);
         }
-        std::fwrite(text.data(), 1, text.size(), file_);
         if (OpenBatches() == 0) std::fflush(file_);
     }
     void flush_() override {
@@ -222,24 +222,29 @@ void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
     std::time_t seconds = system_clock::to_time_t(msg.time);
     auto millis = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
     if (millis < 0) millis += 1000;
-    std::tm local{};
-    platform::LocalTime(seconds, local);
-    // "[2026-12-08 23:57:56.123]  ", digit by digit: every trace line
-    // carries one, and printf-style formatting cost more than the rest of
-    // the line.
-    dest.push_back('[');
-    AppendDigits(dest, local.tm_year + 1900, 4);
-    dest.push_back('-');
-    AppendDigits(dest, local.tm_mon + 1, 2);
-    dest.push_back('-');
-    AppendDigits(dest, local.tm_mday, 2);
-    dest.push_back(' ');
-    AppendDigits(dest, local.tm_hour, 2);
-    dest.push_back(':');
-    AppendDigits(dest, local.tm_min, 2);
-    dest.push_back(':');
-    AppendDigits(dest, local.tm_sec, 2);
-    dest.push_back('.');
+    if (static_cast<long long>(seconds) != stampSecond_) {
+        std::tm local{};
+        platform::LocalTime(seconds, local);
+        // "[2026-12-08 23:57:56.", digit by digit: printf-style formatting
+        // cost more than the rest of the line.
+        spdlog::memory_buf_t stamp;
+        stamp.push_back('[');
+        AppendDigits(stamp, local.tm_year + 1900, 4);
+        stamp.push_back('-');
+        AppendDigits(stamp, local.tm_mon + 1, 2);
+        stamp.push_back('-');
+        AppendDigits(stamp, local.tm_mday, 2);
+        stamp.push_back(' ');
+        AppendDigits(stamp, local.tm_hour, 2);
+        stamp.push_back(':');
+        AppendDigits(stamp, local.tm_min, 2);
+        stamp.push_back(':');
+        AppendDigits(stamp, local.tm_sec, 2);
+        stamp.push_back('.');
+        stamp_.assign(stamp.data(), stamp.size());
+        stampSecond_ = static_cast<long long>(seconds);
+    }
+    Append(dest, stamp_);
     AppendDigits(dest, static_cast<int>(millis), 3);
     Append(dest, "]  ");
     if (msg.level != spdlog::level::info && msg.level != spdlog::level::debug) {
