@@ -67,7 +67,9 @@ int& OpenBatches() {
 // formatter's header, which is empty, so only the UTF-8 byte order mark.
 class TraceFileSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
-    explicit TraceFileSink(std::string path) : path_(std::move(path)) {}
+    // The sinks bring their own formatters, so no default pattern is built.
+    explicit TraceFileSink(std::string path)
+        : base_sink(std::make_unique<KavoTxtFormatter>()), path_(std::move(path)) {}
     ~TraceFileSink() override { Close(); }
 
     void SetFileName(const std::string& path) {
@@ -84,7 +86,7 @@ protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         if (file_ == nullptr && !Open()) return;
         spdlog::memory_buf_t formatted;
-        formatter_.format(msg, formatted);
+        formatter_->format(msg, formatted);
         static const std::string_view lineEnd = platform::NativeLineEnd();
         if (lineEnd == "\n") {
             std::fwrite(formatted.data(), 1, formatted.size(), file_);
@@ -122,7 +124,6 @@ private:
 
     std::string path_;
     std::FILE* file_ = nullptr;
-    KavoTxtFormatter formatter_;
 };
 
 // NO_COLOR set to any text turns colours off (no-color.org).
@@ -144,14 +145,15 @@ int ColourOf(spdlog::level::level_enum level) {
 class ConsoleSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
     ConsoleSink()
-        : stdoutColours_(platform::StdoutIsConsole() && ColourWanted()),
+        : base_sink(std::make_unique<KavoFormatter>()),
+          stdoutColours_(platform::StdoutIsConsole() && ColourWanted()),
           stderrColours_(platform::StderrIsConsole() && ColourWanted()),
           errorsToStderr_(!platform::StderrSameAsStdout()) {}
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         spdlog::memory_buf_t formatted;
-        formatter_.format(msg, formatted);
+        formatter_->format(msg, formatted);
         std::string text(formatted.data(), formatted.size());
         int colour = ColourOf(msg.level);
         const bool flush = OpenBatches() == 0;
@@ -168,24 +170,6 @@ private:
     bool stdoutColours_;
     bool stderrColours_;
     bool errorsToStderr_;
-    KavoFormatter formatter_;
-};
-
-// Passes a record of the main logger on to the trace logger, which applies
-// its own severity filter.
-class ForwardSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
-public:
-    explicit ForwardSink(std::shared_ptr<spdlog::logger> target) : target_(std::move(target)) {}
-
-protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        if (!target_->should_log(msg.level)) return;
-        for (auto& sink : target_->sinks()) sink->log(msg);
-    }
-    void flush_() override {}
-
-private:
-    std::shared_ptr<spdlog::logger> target_;
 };
 
 struct Loggers {
@@ -269,10 +253,11 @@ static void StartLoggers(const std::string& tracePath, Severity maximum) {
         state.traceSink->SetFileName(tracePath);
     } else {
         state.traceSink = std::make_shared<TraceFileSink>(tracePath);
+        // The main logger writes to the trace file and the console; the
+        // trace logger, for trace-only records, to the same trace sink.
         state.traceLogger = std::make_shared<spdlog::logger>("trace", state.traceSink);
-        auto forward = std::make_shared<ForwardSink>(state.traceLogger);
         auto console = std::make_shared<ConsoleSink>();
-        state.mainLogger = std::make_shared<spdlog::logger>("main", spdlog::sinks_init_list{forward, console});
+        state.mainLogger = std::make_shared<spdlog::logger>("main", spdlog::sinks_init_list{state.traceSink, console});
     }
     SetLogSeverity(maximum);
 }
