@@ -18,14 +18,15 @@ fi
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" -DQUELLIX_FUZZ=ON \
   -DQUELLIX_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_identify fuzz_log_pages fuzz_sample fuzz_settings fuzz_rules \
-  fuzz_compare fuzz_sim_description
+targets=(fuzz_identify fuzz_log_pages fuzz_sample fuzz_settings fuzz_rules fuzz_compare fuzz_sim_description
+         fuzz_styled_json)
+cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-for target in fuzz_identify fuzz_log_pages fuzz_sample fuzz_settings fuzz_rules fuzz_compare fuzz_sim_description; do
+for target in "${targets[@]}"; do
   corpus=$work/$target
   mkdir -p "$corpus" "$work/artifacts/$target"
   [ -d "fuzz/corpus/$target" ] && cp fuzz/corpus/$target/* "$corpus/" 2>/dev/null || true

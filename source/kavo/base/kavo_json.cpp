@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "base/json_styled.h"
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
@@ -24,6 +25,8 @@ namespace {
 // One writer per thread for each layout: building a writer costs more than
 // writing a small value with it.
 std::string Written(const Json::Value& value) {
+    std::string styled;
+    if (AppendStyledJson(value, styled)) return styled;
     thread_local std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
     std::ostringstream text;
     writer->write(value, &text);

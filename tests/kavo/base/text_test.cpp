@@ -2,7 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
+#include <memory>
+#include <sstream>
 
+#include <json/writer.h>
+
+#include "base/json_styled.h"
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_text.h"
@@ -159,6 +165,45 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
     }
     std::remove(streamedPath.c_str());
     std::remove(wholePath.c_str());
+}
+
+TEST(JsonFiles, StyledTextIsTheLibrarysOwn) {
+    auto library = [](const Json::Value& value) {
+        std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
+        std::ostringstream text;
+        writer->write(value, &text);
+        return text.str();
+    };
+    Json::Value document(Json::objectValue);
+    document["empty object"] = Json::Value(Json::objectValue);
+    document["empty array"] = Json::Value(Json::arrayValue);
+    document["nested"][0][0] = Json::Value(Json::arrayValue);
+    document["nested"][1]["a"] = 1;
+    document["nested"][2] = Json::Value(Json::objectValue);
+    document["text"] = "quote \" slash / back \\ tab \t bell \x07 del \x7f e-acute \xc3\xa9 emoji \xf0\x9f\x98\x80 bad \xff";
+    document["numbers"].append(-0.0);
+    document["numbers"].append(0.1);
+    document["numbers"].append(3.0);
+    document["numbers"].append(1e300);
+    document["numbers"].append(std::numeric_limits<double>::quiet_NaN());
+    document["numbers"].append(std::numeric_limits<double>::infinity());
+    document["numbers"].append(Json::Int64(-9223372036854775807LL - 1));
+    document["numbers"].append(Json::UInt64(18446744073709551615ULL));
+    document["flags"].append(true);
+    document["flags"].append(Json::Value());
+    document[""] = "";
+    for (const Json::Value& value : {document, Json::Value(7), Json::Value("x"), Json::Value(Json::arrayValue)}) {
+        std::string styled;
+        ASSERT_TRUE(AppendStyledJson(value, styled));
+        EXPECT_EQ(styled, library(value));
+    }
+    // What the library alone writes: comments, and strings with a NUL.
+    Json::Value commented = document;
+    commented["nested"][1]["a"].setComment(std::string("// why"), Json::commentBefore);
+    std::string refused = "kept";
+    EXPECT_FALSE(AppendStyledJson(commented, refused));
+    EXPECT_EQ(refused, "kept");
+    EXPECT_FALSE(AppendStyledJson(Json::Value(std::string("a\0b", 3)), refused));
 }
 
 TEST(JsonFiles, RecordSkeletonsKeepTheObjectsOrder) {

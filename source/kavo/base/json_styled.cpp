@@ -1,0 +1,138 @@
+// The styled layout of the JSON library's StreamWriterBuilder defaults,
+// without its per-token stream writes and member lookups.
+#include "base/json_styled.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <json/writer.h>
+
+namespace kavo {
+namespace {
+
+class StyledWriter {
+public:
+    explicit StyledWriter(std::string& out) : out_(out) {}
+
+    bool Write(const Json::Value& root) {
+        indented_ = true;
+        return WriteValue(root);
+    }
+
+private:
+    bool WriteValue(const Json::Value& value) {
+        if (HasComment(value)) return false;
+        switch (value.type()) {
+        case Json::nullValue: out_ += "null"; return true;
+        case Json::intValue: out_ += std::to_string(value.asLargestInt()); return true;
+        case Json::uintValue: out_ += std::to_string(value.asLargestUInt()); return true;
+        case Json::realValue: out_ += Json::valueToString(value.asDouble()); return true;
+        case Json::booleanValue: out_ += value.asBool() ? "true" : "false"; return true;
+        case Json::stringValue: {
+            const char* begin = nullptr;
+            const char* end = nullptr;
+            value.getString(&begin, &end);
+            return AppendQuoted(begin, end);
+        }
+        case Json::arrayValue: return WriteArray(value);
+        case Json::objectValue: return WriteObject(value);
+        }
+        return false;
+    }
+
+    bool WriteObject(const Json::Value& value) {
+        if (value.empty()) {
+            out_ += "{}";
+            return true;
+        }
+        WriteWithIndent("{");
+        Indent();
+        bool first = true;
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            if (!first) out_ += ',';
+            first = false;
+            const char* nameEnd = nullptr;
+            const char* name = member.memberName(&nameEnd);
+            NewLineUnlessIndented();
+            if (!AppendQuoted(name, nameEnd)) return false;
+            indented_ = false;
+            out_ += " : ";
+            if (!WriteValue(*member)) return false;
+        }
+        Unindent();
+        WriteWithIndent("}");
+        return true;
+    }
+
+    bool WriteArray(const Json::Value& value) {
+        if (value.empty()) {
+            out_ += "[]";
+            return true;
+        }
+        WriteWithIndent("[");
+        Indent();
+        const Json::ArrayIndex size = value.size();
+        for (Json::ArrayIndex index = 0; index < size; ++index) {
+            if (index > 0) out_ += ',';
+            NewLineUnlessIndented();
+            indented_ = true;
+            if (!WriteValue(value[index])) return false;
+            indented_ = false;
+        }
+        Unindent();
+        WriteWithIndent("]");
+        return true;
+    }
+
+    // What needs no escape goes in as it is; the rest is quoted by the
+    // library itself (a NUL byte would end its text early: refused).
+    bool AppendQuoted(const char* begin, const char* end) {
+        const bool plain = std::none_of(begin, end, [](char c) {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            return byte == '\\' || byte == '"' || byte < 0x20 || byte > 0x7F;
+        });
+        if (plain) {
+            out_ += '"';
+            out_.append(begin, end);
+            out_ += '"';
+            return true;
+        }
+        if (std::memchr(begin, '\0', static_cast<size_t>(end - begin)) != nullptr) return false;
+        out_ += Json::valueToQuotedString(std::string(begin, end).c_str());
+        return true;
+    }
+
+    static bool HasComment(const Json::Value& value) {
+        return value.hasComment(Json::commentBefore) || value.hasComment(Json::commentAfterOnSameLine) ||
+               value.hasComment(Json::commentAfter);
+    }
+
+    void NewLineUnlessIndented() {
+        if (indented_) return;
+        out_ += '\n';
+        out_ += indent_;
+    }
+    void WriteWithIndent(const char* text) {
+        NewLineUnlessIndented();
+        out_ += text;
+        indented_ = false;
+    }
+    void Indent() { indent_ += '\t'; }
+    void Unindent() { indent_.pop_back(); }
+
+    std::string& out_;
+    std::string indent_;
+    bool indented_ = true;
+};
+
+}  // namespace
+
+bool AppendStyledJson(const Json::Value& value, std::string& out) {
+    const size_t start = out.size();
+    StyledWriter writer(out);
+    if (writer.Write(value)) return true;
+    out.resize(start);
+    return false;
+}
+
+}  // namespace kavo
