@@ -6,6 +6,7 @@
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
+#include "base/kavo_text.h"
 #include "transport/nvme_admin_command.h"
 #include "decode/parameters.h"
 #include "quellix.h"
@@ -61,10 +62,6 @@ bool NonEmptyText(const Json::Value& value) {
     return !value.isString() || !value.asString().empty();
 }
 
-bool IsDecimal(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 std::string ChooseDrive(std::string drive) {
     // Only these forms are accepted, so no command line composes an
     // arbitrary device path.
@@ -74,7 +71,7 @@ std::string ChooseDrive(std::string drive) {
     }
     const std::string named = drive;
     drive = kavo::DriveNumberOfPlatformName(drive);  // nvme0, /dev/nvme0: drive 0
-    if (drive != "*" && !IsDecimal(drive))
+    if (drive != "*" && !kavo::IsDecimalDigits(drive))
         throw kavo::UsageError("Invalid NVMe drive '" + named +
                                "': use * for the first NVMe drive, a drive number such as 0 (or " +
                                kavo::PlatformDriveNameForms() +

@@ -11,6 +11,7 @@
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
 
+#include "base/kavo_text.h"
 #include "base/platform.h"
 
 namespace kavo {
@@ -43,19 +44,6 @@ const char* SeverityName(spdlog::level::level_enum level) {
 }
 
 void Append(spdlog::memory_buf_t& dest, std::string_view text) { dest.append(text.data(), text.data() + text.size()); }
-
-// A non-negative number with leading zeros to `width` digits.
-void AppendDigits(spdlog::memory_buf_t& dest, int value, int width) {
-    if (value < 0) value = 0;
-    char digits[12];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0 && count < static_cast<int>(sizeof digits));
-    for (int pad = count; pad < width; ++pad) dest.push_back('0');
-    while (count > 0) dest.push_back(digits[--count]);
-}
 
 int& OpenBatches() {
     static int open = 0;
@@ -207,29 +195,17 @@ void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
     auto millis = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
     if (millis < 0) millis += 1000;
     if (static_cast<long long>(seconds) != stampSecond_) {
-        std::tm local{};
-        platform::LocalTime(seconds, local);
-        // "[2026-12-08 23:57:56.", digit by digit: printf-style formatting
-        // cost more than the rest of the line.
-        spdlog::memory_buf_t stamp;
-        stamp.push_back('[');
-        AppendDigits(stamp, local.tm_year + 1900, 4);
-        stamp.push_back('-');
-        AppendDigits(stamp, local.tm_mon + 1, 2);
-        stamp.push_back('-');
-        AppendDigits(stamp, local.tm_mday, 2);
-        stamp.push_back(' ');
-        AppendDigits(stamp, local.tm_hour, 2);
-        stamp.push_back(':');
-        AppendDigits(stamp, local.tm_min, 2);
-        stamp.push_back(':');
-        AppendDigits(stamp, local.tm_sec, 2);
-        stamp.push_back('.');
-        stamp_.assign(stamp.data(), stamp.size());
+        std::string dateTime;
+        bool daylight = false;
+        LocalDateTimeText(seconds, dateTime, daylight);  // a trace line carries no DST mark
+        stamp_ = "[" + dateTime + ".";
         stampSecond_ = static_cast<long long>(seconds);
     }
     Append(dest, stamp_);
-    AppendDigits(dest, static_cast<int>(millis), 3);
+    const int ms = static_cast<int>(millis);
+    dest.push_back(static_cast<char>('0' + ms / 100));
+    dest.push_back(static_cast<char>('0' + ms / 10 % 10));
+    dest.push_back(static_cast<char>('0' + ms % 10));
     Append(dest, "]  ");
     if (msg.level != spdlog::level::info && msg.level != spdlog::level::debug) {
         const std::string_view name = SeverityName(msg.level);

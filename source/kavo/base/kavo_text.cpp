@@ -1,6 +1,7 @@
 // Clocks, time texts, number renderings and parsing.
 #include "base/kavo_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -58,6 +59,17 @@ std::string ElapsedText(int64_t startNanoseconds, int decimals) {
     return DurationText(ElapsedMilliseconds(startNanoseconds), decimals);
 }
 
+bool LocalDateTimeText(std::time_t seconds, std::string& text, bool& daylight) {
+    std::tm local{};
+    const bool converted = platform::LocalTime(seconds, local);
+    char buffer[80];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    text = buffer;
+    daylight = local.tm_isdst > 0;
+    return converted;
+}
+
 std::string TimestampText(uint64_t ms) {
     // Records of one second share its date and time: the local time is
     // worked out once a second, not once a command record.
@@ -66,14 +78,11 @@ std::string TimestampText(uint64_t ms) {
     thread_local bool cachedDaylight = false;
     const uint64_t second = ms / 1000;
     if (second != cachedSecond) {
-        std::tm local{};
-        if (second > static_cast<uint64_t>(INT64_MAX) || !platform::LocalTime(static_cast<std::time_t>(second), local))
+        if (second > static_cast<uint64_t>(INT64_MAX) ||
+            !LocalDateTimeText(static_cast<std::time_t>(second), cachedPrefix, cachedDaylight)) {
+            cachedSecond = UINT64_MAX;
             return "Invalid time";
-        char text[80];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-        cachedPrefix = text;
-        cachedDaylight = local.tm_isdst > 0;
+        }
         cachedSecond = second;
     }
     const unsigned millis = static_cast<unsigned>(ms % 1000);
@@ -197,6 +206,10 @@ std::string DriveText(const uint8_t* bytes, size_t width) {
 }
 
 std::string DriveField(const uint8_t* bytes, size_t width) { return Trim(DriveText(bytes, width).c_str()); }
+
+bool IsDecimalDigits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 std::string Trim(const std::string& text) {
     static const char* const kSpace = " \t\r\n\f\v";

@@ -2,7 +2,9 @@
 // Clocks, time texts, number renderings and number parsing shared by every
 // document and log line, so the same value always looks the same.
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <boost/multiprecision/cpp_bin_float.hpp>
@@ -22,6 +24,10 @@ std::string ElapsedText(int64_t startNanoseconds, int decimals);
 double ElapsedMilliseconds(int64_t startNanoseconds);
 // Sleeps until the monotonic clock reaches the time; returns at once when it has passed.
 void SleepUntilMonotonic(int64_t monotonicNanoseconds);
+// "2026-12-08 23:57:56" of a local time, and whether daylight saving time
+// is in force. False when the system cannot convert the time; `text` then
+// holds the fields of a zeroed time.
+bool LocalDateTimeText(std::time_t seconds, std::string& text, bool& daylight);
 std::string TimestampText(uint64_t millisecondsSinceEpoch);
 std::string CurrentTimeText();
 uint64_t WallClockMilliseconds();
@@ -58,6 +64,8 @@ std::string DriveField(const uint8_t* bytes, size_t width);
 
 // Number parsing; never raise.
 std::string Trim(const std::string& text);
+// True for a non-empty text of the digits 0 to 9 only.
+bool IsDecimalDigits(std::string_view text);
 bool TryParseDouble(const std::string& text, double& value);
 bool TryParseInt64(const std::string& text, int64_t& value);
 std::pair<std::string, std::string> SplitValueAndUnit(const std::string& text);

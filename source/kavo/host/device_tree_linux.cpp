@@ -93,8 +93,7 @@ std::vector<fs::path> SortedChildren(const fs::path& directory, bool (*accept)(c
 }
 
 bool IsNvmeController(const std::string& name) {
-    return name.size() > 4 && name.compare(0, 4, "nvme") == 0 &&
-           std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return name.compare(0, 4, "nvme") == 0 && IsDecimalDigits(std::string_view(name).substr(4));
 }
 
 void AddChildren(const fs::path& directory, const std::string& root, Json::Value& node) {
