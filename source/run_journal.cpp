@@ -1,7 +1,6 @@
 // Journals of running commands, and their recovery after a crash.
 #include "run_journal.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -182,31 +181,21 @@ size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, c
 
 namespace {
 
-// Temporary files of document writes that a crash cut short.
-bool IsDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool EndsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-// "<name>.json.tmp-<pid>-<count>" (also .prom and .html): what a document
-// write leaves before its rename.
-bool IsInterruptedWrite(std::string_view name) {
-    const size_t tmp = name.rfind(".tmp-");
-    if (tmp == std::string_view::npos) return false;
-    const std::string_view stem = name.substr(0, tmp), suffix = name.substr(tmp + 5);
-    const size_t dash = suffix.find('-');
-    if (dash == std::string_view::npos || !IsDigits(suffix.substr(0, dash)) || !IsDigits(suffix.substr(dash + 1)))
-        return false;
-    return EndsWith(stem, ".json") || EndsWith(stem, ".prom") || EndsWith(stem, ".html");
-}
-
+// Temporary files of document writes (.json, .prom, .html) that a crash cut
+// short.
 void RemoveInterruptedWrites(const std::string& directory) {
     std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
-        if (IsInterruptedWrite(it->path().filename().string())) fs::remove(it->path(), error);
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::string_view document;
+        if (kavo::IsAtomicTemporary(name, document) &&
+            (EndsWith(document, ".json") || EndsWith(document, ".prom") || EndsWith(document, ".html")))
+            fs::remove(it->path(), error);
+    }
 }
 
 }  // namespace

@@ -127,6 +127,18 @@ AtomicFile::AtomicFile(const std::string& path) : path_(path) {
     if (file_ == nullptr) throw KavoError("Could not open file to write JSON data to '" + path + "': " + reason);
 }
 
+bool IsAtomicTemporary(std::string_view fileName, std::string_view& finalName) {
+    const size_t tmp = fileName.rfind(".tmp-");
+    if (tmp == std::string_view::npos) return false;
+    const std::string_view numbers = fileName.substr(tmp + 5);
+    const size_t dash = numbers.find('-');
+    if (dash == std::string_view::npos || !IsDecimalDigits(numbers.substr(0, dash)) ||
+        !IsDecimalDigits(numbers.substr(dash + 1)))
+        return false;
+    finalName = fileName.substr(0, tmp);
+    return true;
+}
+
 AtomicFile::~AtomicFile() {
     if (file_ == nullptr) return;
     std::fclose(file_);

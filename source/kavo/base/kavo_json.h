@@ -4,6 +4,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <json/json.h>
@@ -30,6 +31,11 @@ private:
     std::string path_, temporary_;
     std::FILE* file_ = nullptr;
 };
+
+// Whether `fileName` names a temporary file of AtomicFile, which a crash can
+// leave behind ("<final name>.tmp-<number>-<number>"); `finalName` is then
+// the name of the file it was to replace.
+bool IsAtomicTemporary(std::string_view fileName, std::string_view& finalName);
 
 // Writes text / the whole document atomically (AtomicFile).
 void WriteTextFile(const std::string& path, const std::string& text);
