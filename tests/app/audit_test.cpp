@@ -6,19 +6,13 @@
 #include <filesystem>
 
 #include "run_binary.h"
+#include "scratch_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Audit : public ::testing::Test {
-protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
-    test::RunResult Read(const Json::Value& changes, const std::string& arguments) {
-        return test::RunRead(dir, changes, arguments);
-    }
-    std::string dir;
-};
+class Audit : public test::ScratchTest {};
 
 }  // namespace
 

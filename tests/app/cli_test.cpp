@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "run_binary.h"
+#include "scratch_test.h"
 
 using test::CountLines;
 using test::ReadFile;
@@ -12,11 +13,9 @@ using test::RunQuellix;
 
 namespace {
 
-class Cli : public ::testing::Test {
+class Cli : public test::ScratchTest {
 protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     void WriteRead(const Json::Value& changes = Json::Value()) { test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(changes)); }
-    std::string dir;
 };
 
 const char* const kFail16 = "[FAIL] quellix returned 16";

@@ -15,14 +15,14 @@
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "run_binary.h"
+#include "scratch_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class LongRun : public ::testing::Test {
+class LongRun : public test::ScratchTest {
 protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     // Starts quellix in `folder` with a read command file; output to out.txt.
     pid_t Start(const std::string& folder, const Json::Value& changes, const std::string& arguments = "-n sim") {
         test::WriteJson(folder + "/read.cmd.json", test::ReadCommand(changes));
@@ -51,7 +51,6 @@ protected:
         }
         return count;
     }
-    std::string dir;
 };
 
 Json::Value ManySamples(int samples, int interval) {

@@ -6,17 +6,14 @@
 #include <filesystem>
 
 #include "run_binary.h"
+#include "scratch_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Monitoring : public ::testing::Test {
+class Monitoring : public test::ScratchTest {
 protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
-    test::RunResult Read(const Json::Value& changes, const std::string& arguments) {
-        return test::RunRead(dir, changes, arguments);
-    }
     // promtool's verdict on a metrics file; skipped where it is missing.
     void ExpectPromtoolAccepts(const std::string& file) {
         if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
@@ -27,7 +24,6 @@ protected:
         std::string command = "promtool check metrics < '" + file + "' > '" + dir + "/promtool.txt' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << test::ReadFile(dir + "/promtool.txt");
     }
-    std::string dir;
 };
 
 const char* const kCritical = "-n sim:" QUELLIX_EXAMPLES "/drives/critical-warnings.json";

@@ -8,6 +8,7 @@
 
 #include "decode/decoders.h"
 #include "run_binary.h"
+#include "scratch_test.h"
 
 using test::ReadJson;
 using test::RunQuellix;
@@ -16,12 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ReadRun : public ::testing::Test {
+class ReadRun : public test::ScratchTest {
 protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
-    test::RunResult Read(const Json::Value& changes, const std::string& arguments = "-n sim") {
-        return test::RunRead(dir, changes, arguments);
-    }
     void Drive(const std::string& name, const std::string& json) { test::WriteFile(dir + "/" + name, json); }
     Json::Value Info(const std::string& file = "nvme.info.json") { return ReadJson(dir + "/" + file); }
     // Starts a read of the built-in drive in the background; its output goes to out.txt.
@@ -38,7 +35,6 @@ protected:
     std::string Parameter(const Json::Value& info, const char* name) {
         return info["nvme"]["parameters"][name]["value"].asString();
     }
-    std::string dir;
 };
 
 }  // namespace

@@ -4,15 +4,15 @@
 #include <filesystem>
 
 #include "run_binary.h"
+#include "scratch_test.h"
 
 using test::ReadJson;
 using test::RunQuellix;
 
 namespace {
 
-class SelfTestRun : public ::testing::Test {
+class SelfTestRun : public test::ScratchTest {
 protected:
-    void SetUp() override { dir = test::ScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     // Runs the self-test command on a simulated drive described by `drive`.
     test::RunResult Run(const std::string& drive, const Json::Value& changes = Json::Value(), const std::string& extra = "") {
         test::WriteFile(dir + "/drive.json", drive);
@@ -22,7 +22,6 @@ protected:
         return result;
     }
     const Json::Value& Details() { return summary["selftest details"]; }
-    std::string dir;
     Json::Value summary;
 };
 
