@@ -84,8 +84,11 @@ temperature="quellix_temperature_celsius $drive sensor=\"composite\""
 media="quellix_media_errors_total $drive"
 [ "$(value $temperature)" = 37 ] || fail "node_exporter shows temperature $(value $temperature), not 37"
 [ "$(value $media)" = 2 ] || fail "node_exporter shows media errors $(value $media), not 2"
-scrape | grep -q '^quellix_drive_info{.*model="Quellix Simulated NVMe Drive 512GB"' || fail "no quellix_drive_info"
-scrape | grep -q '^node_textfile_scrape_error 0' || fail "node_exporter reports a textfile error"
+# One scrape, held in full: grep -q stops reading at its match, and under
+# pipefail the SIGPIPE that curl then gets would count as no match.
+page=$(scrape)
+grep -q '^quellix_drive_info{.*model="Quellix Simulated NVMe Drive 512GB"' <<<"$page" || fail "no quellix_drive_info"
+grep -q '^node_textfile_scrape_error 0' <<<"$page" || fail "node_exporter reports a textfile error"
 ok "node_exporter serves quellix's series"
 
 # The drive changes; the next sample shows it.

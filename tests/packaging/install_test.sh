@@ -33,7 +33,8 @@ page=$prefix/share/man/man1/quellix.1
 warnings=$(groff -man -ww -z "$page" 2>&1)
 [ -z "$warnings" ] || fail "groff warns about the man page: $warnings"
 if command -v man >/dev/null; then
-  MANPAGER=cat MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q 'EXIT STATUS' || fail "man -l does not show the page"
+  rendered=$(MANPAGER=cat MANWIDTH=80 man -l "$page" 2>/dev/null)
+  grep -q 'EXIT STATUS' <<<"$rendered" || fail "man -l does not show the page"
 fi
 for needle in '\-\-list' '\-\-version' 'read feature 01h' 'abort time' 'selftest.summary.json'; do
   grep -qF -- "$needle" "$page" || fail "the man page does not mention $needle"
