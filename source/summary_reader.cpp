@@ -2,6 +2,7 @@
 #include "summary_reader.h"
 
 #include <fstream>
+#include <limits>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
@@ -24,20 +25,42 @@ bool IsSampleArray(const std::string& line) {
 void ReadArray(std::ifstream& file, const std::string& indent, const std::function<void(const std::string&)>& element,
                std::string& closing) {
     std::string line, text;
-    const std::string open = indent + "\t{", close = indent + "\t}";
+    const std::string start = indent + "[", finish = indent + "]", close = indent + "\t}",
+                      closeComma = close + ",";
     while (std::getline(file, line)) {
-        if (line == indent + "[") continue;
-        if (line.rfind(indent + "]", 0) == 0) {
+        if (line == start) continue;
+        if (line.rfind(finish, 0) == 0) {
             closing = line.substr(indent.size() + 1);  // "," or ""
             return;
         }
-        text += line + "\n";
-        if (line == close || line == close + ",") {
+        text += line;
+        text += '\n';
+        if (line == close || line == closeComma) {
             if (text.back() == '\n') text.pop_back();
             if (text.back() == ',') text.pop_back();
             element(text);
             text.clear();
         }
+    }
+    throw kavo::KavoError("The summary ends inside an array");
+}
+
+// Passes over the lines of an array that opens on the next line, up to its
+// closing bracket at `indent`, without copying them: the array of command
+// records is most of a long run's summary.
+void SkipArray(std::ifstream& file, const std::string& indent, std::string& closing) {
+    const std::string finish = indent + "]";
+    std::string start(finish.size(), '\0');
+    while (file.read(&start[0], static_cast<std::streamsize>(start.size()))) {
+        if (start == finish) {
+            std::getline(file, closing);  // "," or ""
+            return;
+        }
+        if (start.find('\n') != std::string::npos) {  // a line shorter than the indent
+            file.seekg(-static_cast<std::streamoff>(start.size() - start.find('\n') - 1), std::ios::cur);
+            continue;
+        }
+        file.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
     throw kavo::KavoError("The summary ends inside an array");
 }
@@ -53,7 +76,7 @@ void ReadSummary(const std::string& path, Json::Value& document,
     while (std::getline(file, line)) {
         std::string closing;
         if (line == kCommandTimes) {
-            ReadArray(file, "\t", [](const std::string&) {}, closing);
+            SkipArray(file, "\t", closing);
             skeleton += line + "[]" + closing + "\n";
         } else if (IsSampleArray(line)) {
             ReadArray(file, "\t\t",

@@ -45,9 +45,8 @@ std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t
 // The end of the JSON string that starts at text[at] (a quote): the index
 // after its closing quote, or npos.
 size_t StringEnd(const std::string& text, size_t at) {
-    for (size_t i = at + 1; i < text.size(); ++i) {
-        if (text[i] == '\\') ++i;
-        else if (text[i] == '"') return i + 1;
+    for (size_t i = text.find_first_of("\\\"", at + 1); i != std::string::npos; i = text.find_first_of("\\\"", i + 2)) {
+        if (text[i] == '"') return i + 1;
     }
     return std::string::npos;
 }
@@ -61,37 +60,45 @@ bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
         out += "{}";
         return true;
     }
-    const std::string inner = "\n" + Tabs(depth + 1);
-    std::string styled = "{";
+    // Written straight into `out`, which is cut back when the text turns out
+    // not to be a flat object.
+    const size_t rollback = out.size();
+    auto refuse = [&] {
+        out.resize(rollback);
+        return false;
+    };
+    out += '{';
     size_t at = 1;
     while (true) {
-        if (at >= compact.size() || compact[at] != '"') return false;
+        if (at >= compact.size() || compact[at] != '"') return refuse();
         size_t keyEnd = StringEnd(compact, at);
-        if (keyEnd == std::string::npos || keyEnd >= compact.size() || compact[keyEnd] != ':') return false;
-        styled += inner;
-        styled.append(compact, at, keyEnd - at);
-        styled += " : ";
+        if (keyEnd == std::string::npos || keyEnd >= compact.size() || compact[keyEnd] != ':') return refuse();
+        out += '\n';
+        out.append(static_cast<size_t>(depth + 1), '\t');
+        out.append(compact, at, keyEnd - at);
+        out += " : ";
         at = keyEnd + 1;
-        if (at >= compact.size()) return false;
+        if (at >= compact.size()) return refuse();
         size_t valueEnd;
         if (compact[at] == '"') {
             valueEnd = StringEnd(compact, at);
         } else {
-            if (compact[at] == '{' || compact[at] == '[') return false;
+            if (compact[at] == '{' || compact[at] == '[') return refuse();
             valueEnd = compact.find_first_of(",}", at);
         }
-        if (valueEnd == std::string::npos || valueEnd >= compact.size()) return false;
-        styled.append(compact, at, valueEnd - at);
+        if (valueEnd == std::string::npos || valueEnd >= compact.size()) return refuse();
+        out.append(compact, at, valueEnd - at);
         if (compact[valueEnd] == '}') {
-            if (valueEnd + 1 != compact.size()) return false;
+            if (valueEnd + 1 != compact.size()) return refuse();
             break;
         }
-        if (compact[valueEnd] != ',') return false;
-        styled += ",";
+        if (compact[valueEnd] != ',') return refuse();
+        out += ',';
         at = valueEnd + 1;
     }
-    styled += "\n" + Tabs(depth) + "}";
-    out += styled;
+    out += '\n';
+    out.append(static_cast<size_t>(depth), '\t');
+    out += '}';
     return true;
 }
 
@@ -254,7 +261,9 @@ Json::Value RecordSkeleton(std::initializer_list<const char*> keys) {
 
 std::string RecordJson(const Json::Value& value) {
     if (!value.isObject()) return CompactJson(value);
-    std::string out = "{";
+    std::string out;
+    out.reserve(256);  // a command or sample record, without growing
+    out += '{';
     for (auto member = value.begin(); member != value.end(); ++member) {
         if (out.size() > 1) out += ',';
         const char* end = nullptr;
@@ -322,8 +331,8 @@ void ReadJsonFile(const std::string& path, Json::Value& document) {
 }
 
 void ParseJsonText(const std::string& text, Json::Value& document) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    // One reader per thread: a run's summary is read record by record.
+    thread_local std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
     std::string errors;
     Json::Value parsed;
     if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors))
