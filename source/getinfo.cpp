@@ -305,6 +305,10 @@ int RunRead(Json::Value& settings) {
     bool temperatureShown = false;
     std::string worstHealth = "Unknown", worstTemperature = "Unknown";
     std::string sampleTime = kavo::CurrentTimeText();
+    // Each sample overwrites the parameter records of the one before. Every
+    // sample after the first is compared, which sets each record's compare
+    // type again.
+    kavo::ParameterReuse reuse;
 
     for (uint32_t i = 1; i <= samples; ++i) {
         Json::Value sample;
@@ -312,12 +316,15 @@ int RunRead(Json::Value& settings) {
         if (kavo::JsonBool(settings, "read system data"))
             kavo::GetSystemInfo(sample, kavo::JsonText(settings["common"], "drive"),
                                 kavo::JsonBool(settings, "read extended system data"));
+        reuse.Lend(sample);
         std::string message;
         bool failed = false;
-        Json::Value runCommands(Json::arrayValue);
+        // The sample's own command records are the run's: they go to the
+        // journal from there, with no second list kept.
+        Json::Value noRunList;
         kavo::SampleStructures structures;
-        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, runCommands, sample, &structures);
-        journal.Commands(runCommands);
+        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, noRunList, sample, &structures, &reuse);
+        journal.Commands(sample["_metadata"]["commands"]);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
             failed = true;
@@ -367,10 +374,9 @@ int RunRead(Json::Value& settings) {
             // file carries a compare type per parameter so that it can serve as
             // the compare file of a later run.
             reference = sample;
-            Json::Value& own = sample["nvme"]["parameters"];
-            for (const std::string& name : own.getMemberNames())
-                own[name]["compare type"] = kavo::CompareType("default", kavo::JsonText(own[name], "name"),
-                                                              kavo::JsonText(own[name], "source"), true);
+            for (Json::Value& record : sample["nvme"]["parameters"])
+                record[Json::StaticString("compare type")] = Json::StaticString(kavo::CompareTypeText(
+                    "default", kavo::JsonText(record, "name"), kavo::JsonText(record, "source"), true));
         }
         bool stop = kavo::StopRequested();
         if (stop || (failed && failCount < failLimit) || i == 1 || i == samples ||
@@ -390,6 +396,7 @@ int RunRead(Json::Value& settings) {
             KLOG_AS(Info, "Read") << line;
         }
         ++sampleCount;
+        reuse.Reclaim(sample);
     }
 
     handle.reset();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "decode/parameter_table.h"
 
@@ -82,5 +83,23 @@ int main() {
         ++index;
     }
     std::printf("%s};\n", index % 16 == 0 ? "" : "\n");
+    // Open addressing, at most a quarter full: a lookup hashes the name once
+    // and nearly always compares it with one entry only.
+    size_t slotCount = 1;
+    while (slotCount < 4 * names.size()) slotCount *= 2;
+    std::vector<size_t> slots(slotCount, 0);
+    index = 0;
+    for (const auto& entry : names) {
+        size_t slot = kavo::ParameterNameHash(entry.first) & (slotCount - 1);
+        while (slots[slot] != 0) slot = (slot + 1) & (slotCount - 1);
+        slots[slot] = ++index;  // 0 marks an empty slot
+    }
+    std::printf("// Slot of each name: its hash, then the next free slot; the entry is the\n"
+                "// name's index + 1, 0 an empty slot.\n");
+    std::printf("constexpr size_t kParameterSlotCount = %zu;\n", slotCount);
+    std::printf("constexpr uint16_t kParameterSlots[kParameterSlotCount] = {\n");
+    for (size_t slot = 0; slot < slotCount; ++slot)
+        std::printf("%s%zu,%s", slot % 16 == 0 ? "    " : "", slots[slot], slot % 16 == 15 ? "\n" : " ");
+    std::printf("};\n");
     return 0;
 }

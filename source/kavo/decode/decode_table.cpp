@@ -24,6 +24,8 @@ bool AnyByteNonZero(const uint8_t* data, size_t size, size_t offset, size_t widt
 
 void DecodeRows(Context& context, const Row* rows, size_t count) {
     bool previousGate = true;
+    std::string name = context.prefix;  // the prefix, then each row's name after it
+    const size_t prefixLength = name.size();
     for (size_t r = 0; r < count; ++r) {
         const Row& row = rows[r];
         if (row.offset + row.width > context.size) continue;  // never read past the structure
@@ -44,7 +46,9 @@ void DecodeRows(Context& context, const Row* rows, size_t count) {
         if (!reported) continue;
         if (row.condition != nullptr && !row.conditionFirst && !row.condition(context.data, context.size)) continue;
         FieldView view{value, bytes, row.width, context.data, context.size, context.ver};
-        AddParameter(context.parameters, context.prefix + row.name, row.render(view));
+        name.resize(prefixLength);
+        name += row.name;
+        AddParameter(context.parameters, name, row.render(view));
     }
 }
 

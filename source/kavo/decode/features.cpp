@@ -113,7 +113,7 @@ int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
         std::vector<Sensor> sensors;
         Json::Value& parameters = info["nvme"]["parameters"];
         for (unsigned n = 1; n <= 8; ++n) {
-            if (!parameters.isMember("Temperature Sensor " + std::to_string(n))) continue;
+            if (!HasParameter(parameters, "Temperature Sensor " + std::to_string(n))) continue;
             Sensor sensor{n, 0, 0};
             if (GetFeature(handle, 0x04, n << 16, &sensor.over, nullptr, 0, commands, runCommands) != 0) return 1;
             if (GetFeature(handle, 0x04, (n << 16) | kUnder, &sensor.under, nullptr, 0, commands, runCommands) != 0) return 1;

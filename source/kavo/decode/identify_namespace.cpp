@@ -195,7 +195,7 @@ int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Js
     // An inactive namespace identifier returns zeros; it must not hide the
     // active namespace already recorded.
     if (Le(buffer, 4096, 0, 8) == 0 && Le(buffer, 4096, 8, 8) == 0 &&
-        info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)")) {
+        HasParameter(info["nvme"]["parameters"], "Namespace 1 Size in LBA (NSZE)")) {
         KLOG(Verbose) << "Identify namespace " << nsid << " is inactive";
         return 0;
     }

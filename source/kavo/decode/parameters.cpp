@@ -9,6 +9,7 @@
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "decode/parameter_reuse.h"
 #include "decode/parameter_table.h"
 
 namespace kavo {
@@ -48,38 +49,75 @@ size_t ParameterCount() { return kParameterNameCount; }
 std::string_view ParameterName(size_t index) { return kParameterNames[index]; }
 const ParameterDescription& ParameterAt(size_t index) { return Rows()[kParameterRows[index]]; }
 
-const ParameterDescription* FindParameter(std::string_view name) {
-    const std::string_view* end = kParameterNames + kParameterNameCount;
-    const std::string_view* found = std::lower_bound(kParameterNames, end, name);
-    if (found == end || *found != name) return nullptr;
-    return &ParameterAt(static_cast<size_t>(found - kParameterNames));
+bool FindParameterIndex(std::string_view name, size_t& index) {
+    constexpr size_t kMask = kParameterSlotCount - 1;
+    for (size_t slot = ParameterNameHash(name) & kMask;; slot = (slot + 1) & kMask) {
+        const size_t entry = kParameterSlots[slot];
+        if (entry == 0) return false;
+        if (kParameterNames[entry - 1] == name) {
+            index = entry - 1;
+            return true;
+        }
+    }
 }
 
-void AddParameter(Json::Value& parameters, const std::string& name, const std::string& value) {
-    const ParameterDescription* description = FindParameter(name);
-    if (description == nullptr) throw KavoError("Parameter '" + name + "' not in parameter descriptions");
-    // Every sample holds hundreds of records: static member keys spare each
-    // record four key strings, and the description and source are the
-    // table's own literals (NUL-terminated), referred to rather than copied.
-    const Json::StaticString descriptionText(description->description.data());
-    const Json::StaticString sourceText(description->source.data());
-    Json::Value& record = parameters[name];
+const ParameterDescription* FindParameter(std::string_view name) {
+    size_t index = 0;
+    return FindParameterIndex(name, index) ? &ParameterAt(index) : nullptr;
+}
+
+namespace {
+
+// Writes the record of table index `index` into `parameters`.
+Json::Value& WriteRecord(Json::Value& parameters, size_t index, const std::string& value) {
+    const ParameterDescription& description = ParameterAt(index);
+    // Every sample holds hundreds of records. The record's key, its name,
+    // description and source are the table's own literals (NUL-terminated),
+    // referred to rather than copied, and the member keys are static.
+    const Json::StaticString nameText(kParameterNames[index].data());
+    const Json::StaticString descriptionText(description.description.data());
+    const Json::StaticString sourceText(description.source.data());
+    Json::Value& record = parameters[nameText];
     if (record.isNull()) {
         // A new record: a copy of the four-member skeleton, filled in the
         // members' own order, costs no member lookups.
         record = ParameterSkeleton();
         Json::Value::iterator member = record.begin();
         *member = descriptionText;
-        *++member = name;
+        *++member = nameText;
         *++member = sourceText;
         *++member = value;
     } else {
-        record[Json::StaticString("name")] = name;
+        record[Json::StaticString("name")] = nameText;
         record[Json::StaticString("value")] = value;
         record[Json::StaticString("description")] = descriptionText;
         record[Json::StaticString("source")] = sourceText;
     }
+    return record;
+}
+
+}  // namespace
+
+void AddParameter(Json::Value& parameters, std::string_view name, const std::string& value) {
+    size_t index = 0;
+    if (!FindParameterIndex(name, index))
+        throw KavoError("Parameter '" + std::string(name) + "' not in parameter descriptions");
+    ParameterReuse* reuse = ParameterReuse::ActiveFor(parameters);
+    if (reuse == nullptr || !reuse->Overwrite(index, value)) {
+        Json::Value& record = WriteRecord(parameters, index, value);
+        if (reuse != nullptr) reuse->Remember(index, record);
+    }
     KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
+}
+
+bool HasParameter(const Json::Value& parameters, std::string_view name) {
+    size_t index = 0;
+    if (const ParameterReuse* reuse = ParameterReuse::ActiveFor(parameters); reuse != nullptr && FindParameterIndex(name, index)) {
+        bool known = false;
+        const bool written = reuse->Written(index, known);
+        if (known) return written;  // a kept record counts once this sample wrote it
+    }
+    return parameters.isObject() && parameters.isMember(name.data(), name.data() + name.size());
 }
 
 std::string LookupVendorName(const std::string& identifier) {

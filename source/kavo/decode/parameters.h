@@ -21,12 +21,17 @@ struct ParameterDescription {
 size_t ParameterCount();
 std::string_view ParameterName(size_t index);
 const ParameterDescription& ParameterAt(size_t index);
-// The description of a concrete name, or nullptr (binary search).
+// The description of a concrete name, or nullptr (one hash, one compare).
 const ParameterDescription* FindParameter(std::string_view name);
+// The table index of a concrete name; false for a name not in the table.
+bool FindParameterIndex(std::string_view name, size_t& index);
 
 // Writes or overwrites the record of `name` in `parameters`; raises KavoError
 // for a name that is not in the table.
-void AddParameter(Json::Value& parameters, const std::string& name, const std::string& value);
+void AddParameter(Json::Value& parameters, std::string_view name, const std::string& value);
+// Whether `parameters` holds the record of `name`: during a sample that reuses
+// the records of the last one, whether this sample wrote it.
+bool HasParameter(const Json::Value& parameters, std::string_view name);
 
 // Vendor name of a PCI vendor identifier text such as "0x144D", or "Unknown".
 std::string LookupVendorName(const std::string& identifier);

@@ -71,6 +71,10 @@ std::string_view TextView(const Json::Value& value, std::string& storage) {
 }  // namespace
 
 std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive) {
+    return CompareTypeText(setting, name, source, sameDrive);
+}
+
+const char* CompareTypeText(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive) {
     static constexpr std::string_view kAlwaysIgnored[] = {"Host Memory Descriptor List Address (HMDLAL)",
                                                           "Host Memory Descriptor List Address (HMDLAU)",
                                                           "Timestamp", "Timestamp Decoded",
@@ -137,10 +141,53 @@ const Json::Value& MemberOf(const Json::Value& value, const char* key) {
     return value.isObject() ? value[key] : Json::Value::nullSingleton();
 }
 
-std::string_view MemberName(const Json::Value::const_iterator& member) {
+std::string_view MemberName(const Json::ValueIteratorBase& member) {
     const char* end = nullptr;
     const char* begin = member.memberName(&end);
     return std::string_view(begin, static_cast<size_t>(end - begin));
+}
+
+// The "name", "source" and "value" members of a parameter record (null when
+// absent), found in one pass over its few members rather than by a lookup each.
+struct RecordMembers {
+    const Json::Value* name;
+    const Json::Value* source;
+    const Json::Value* value;
+};
+
+RecordMembers MembersOf(const Json::Value& record) {
+    const Json::Value* null = &Json::Value::nullSingleton();
+    RecordMembers found{null, null, null};
+    if (!record.isObject()) return found;
+    const Json::Value::const_iterator end = record.end();
+    for (Json::Value::const_iterator member = record.begin(); member != end; ++member) {
+        const std::string_view key = MemberName(member);
+        if (key == "name") found.name = &*member;
+        else if (key == "source") found.source = &*member;
+        else if (key == "value") found.value = &*member;
+    }
+    return found;
+}
+
+// The "value" member of a parameter record: its last member in the records
+// quellix writes, looked up in any other.
+const Json::Value& ValueOf(const Json::Value& record) {
+    if (record.isObject() && !record.empty()) {
+        Json::Value::const_iterator last = record.end();
+        --last;
+        if (MemberName(last) == "value") return *last;
+    }
+    return MemberOf(record, "value");
+}
+
+// The record's "compare type" member. A record kept from the last sample
+// has it already, first in order.
+Json::Value& CompareTypeMember(Json::Value& record) {
+    if (record.isObject() && !record.empty()) {
+        const Json::Value::iterator first = record.begin();
+        if (MemberName(first) == "compare type") return *first;
+    }
+    return record[Json::StaticString("compare type")];
 }
 
 }  // namespace
@@ -169,17 +216,20 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
         const Json::Value::const_iterator referenceEnd = referenceParameters.isObject() ? referenceParameters.end()
                                                                                         : Json::Value::const_iterator();
         for (Json::Value::iterator it = parameters.begin(); it != parameters.end(); ++it) {
-            const std::string name = it.name();
-            while (reference != referenceEnd && MemberName(reference) < name) ++reference;
+            const std::string_view nameView = MemberName(it);
+            while (reference != referenceEnd && MemberName(reference) < nameView) ++reference;
             const Json::Value& other =
-                reference != referenceEnd && MemberName(reference) == name ? *reference : Json::Value::nullSingleton();
+                reference != referenceEnd && MemberName(reference) == nameView ? *reference : Json::Value::nullSingleton();
             Json::Value& record = *it;
-            const Json::Value& constRecord = record;
+            const RecordMembers members = MembersOf(record);
             std::string nameText, sourceText;
-            std::string type = CompareType(setting, TextView(constRecord["name"], nameText),
-                                           TextView(constRecord["source"], sourceText), sameDrive);
+            // A literal: the record refers to it rather than holding a copy.
+            const char* typeText = CompareTypeText(setting, TextView(*members.name, nameText),
+                                                   TextView(*members.source, sourceText), sameDrive);
+            const std::string type = typeText;
             if (!other.isObject()) {
-                record[Json::StaticString("compare type")] = "missing";
+                const std::string name(nameView);
+                CompareTypeMember(record) = Json::StaticString("missing");
                 std::string message = "'" + name + "' parameter missing in compare file";
                 Json::Value entry = MismatchEntry(record, "", type, "Compare value missing", message);
                 current["all mismatches"].append(entry);
@@ -190,10 +240,12 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
                 }
                 continue;
             }
-            record[Json::StaticString("compare type")] = type;
-            const Json::Value& compareValue = other["value"];
-            if (compareValue == constRecord["value"]) continue;
-            const std::string value = Text(record["value"]), compareText = Text(compareValue);
+            // The members found stay valid: a map keeps its elements in place
+            // when another member is added.
+            CompareTypeMember(record) = Json::StaticString(typeText);
+            const Json::Value& compareValue = ValueOf(other);
+            if (compareValue == *members.value) continue;
+            const std::string name(nameView), value = Text(*members.value), compareText = Text(compareValue);
             std::string delta = ValueDelta(value, compareText);
             std::string message = "'" + name + "' value '" + value + "' does not match compare value '" + compareText + "'";
             current["all mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));

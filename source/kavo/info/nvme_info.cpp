@@ -27,8 +27,6 @@ std::string ParameterValue(const Json::Value& parameters, const char* name) {
     return record.isObject() && record["value"].isString() ? record["value"].asString() : "";
 }
 
-bool HasParameter(const Json::Value& parameters, const char* name) { return parameters.isMember(name); }
-
 // The leading decimal integer of a value cut at its first blank; absent or
 // unreadable values count as 0.
 int WholeNumber(const Json::Value& parameters, const char* name) {
@@ -200,7 +198,7 @@ Json::Value NamespaceRecord(const NamespaceSummary& ns) {
 }  // namespace
 
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info, SampleStructures* structures) {
+                 Json::Value& info, SampleStructures* structures, ParameterReuse* reuse) {
     try {
         KLOG(Verbose) << "GetNvmeInfo started...";
         int64_t start = MonotonicNanoseconds();
@@ -215,6 +213,7 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
         Json::Value& parameters = info["nvme"]["parameters"];
         if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
+        ParameterReuseScope reuseScope(reuse, parameters);
 
         bool readController = JsonBool(settings, "read identify controller");
         std::array<uint8_t, 4096> local{};
@@ -306,6 +305,8 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         const Json::Value& system = static_cast<const Json::Value&>(info)["_metadata"]["system"];
         AddParameter(parameters, "Host Power Source", JsonText(system, "power source"));
         if (system.isObject() && system.isMember("powerplan")) AddPowerPlan(system["powerplan"], parameters);
+        // Every record of the sample is written: what follows reads them.
+        reuseScope.Settle();
 
         // Grades need the SMART / health values; without them both stay
         // "Unknown" rather than guessing.

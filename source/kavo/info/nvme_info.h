@@ -8,6 +8,7 @@
 
 #include <json/value.h>
 
+#include "decode/parameter_reuse.h"
 #include "transport/nvme_admin_command.h"
 
 namespace kavo {
@@ -21,11 +22,16 @@ struct SampleStructures {
 };
 
 // One sample of the drive into `info`; true when every command succeeded.
+// With `reuse`, the records kept from the run's last sample are overwritten
+// rather than built again (a long run's samples).
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info, SampleStructures* structures = nullptr);
+                 Json::Value& info, SampleStructures* structures = nullptr, ParameterReuse* reuse = nullptr);
 
 // Compare and rules.
 std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive);
+// The same as a static literal ("exact", "counter" or "ignore"), which a
+// record can refer to rather than copy.
+const char* CompareTypeText(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive);
 bool CounterNotDecreased(const std::string& current, const std::string& reference);
 std::string ValueDelta(const std::string& current, const std::string& reference);
 bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting);

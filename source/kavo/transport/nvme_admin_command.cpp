@@ -27,8 +27,12 @@ void AppendRecord(const std::string& name, int returnCode, uint32_t bytes, doubl
     *++member = returnCode;
     *++member = milliseconds;
     *++member = CurrentTimeText();
+    if (runCommands.isNull()) {
+        if (!sampleCommands.isNull()) sampleCommands.append(std::move(record));
+        return;
+    }
     if (!sampleCommands.isNull()) sampleCommands.append(record);
-    if (!runCommands.isNull()) runCommands.append(std::move(record));
+    runCommands.append(std::move(record));
 }
 
 std::string StatusText(uint16_t status) {

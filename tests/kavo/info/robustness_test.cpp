@@ -20,32 +20,56 @@ std::vector<uint8_t> RandomBytes(std::mt19937& random, size_t count) {
     return bytes;
 }
 
+// A drive whose every structure is random bytes; in some rounds the SMART /
+// health log reports fewer temperature sensors.
+void FillRandomly(test::FakeDrive& drive, std::mt19937& random) {
+    std::vector<uint8_t> identify = RandomBytes(random, 4096);
+    identify[80] = 1, identify[81] = static_cast<uint8_t>(2 + random() % 3), identify[82] = 1, identify[83] = 0;  // 1.2.1-1.4.1
+    identify[516] = static_cast<uint8_t>(random() % 4), identify[517] = identify[518] = identify[519] = 0;  // NN 0..3
+    drive.SetIdentifyController(identify);
+    for (uint32_t nsid = 1; nsid <= 3; ++nsid) drive.Set(kDataTypeIdentify, 0, nsid, {RandomBytes(random, 4096)});
+    for (uint8_t page = 1; page <= 8; ++page) {
+        std::vector<uint8_t> data = RandomBytes(random, 16384);
+        if (page == 7 || page == 8) data[12] = static_cast<uint8_t>(random() % 8), data[13] = 0;  // DA3LB
+        if (page == 2)
+            for (size_t sensor = 0; sensor < 8; ++sensor)
+                if (random() % 2 == 0) data[200 + 2 * sensor] = data[201 + 2 * sensor] = 0;
+        drive.SetLogPage(page, data);
+    }
+    for (uint8_t fid = 1; fid <= 0x11; ++fid) {
+        std::vector<uint8_t> data = RandomBytes(random, 4096);
+        uint32_t dw0 = static_cast<uint32_t>(random());
+        drive.SetFeature(fid, 0, dw0, data);
+        drive.SetFeature(fid, 0x00100000, dw0, data);
+        for (uint32_t sensor = 1; sensor <= 8; ++sensor) {
+            drive.SetFeature(fid, sensor << 16, dw0, data);
+            drive.SetFeature(fid, (sensor << 16) | 0x00100000, dw0, data);
+        }
+    }
+}
+
+// The parameters of a sample without the host's clock, which moves between
+// two samples.
+Json::Value Parameters(const Json::Value& info) {
+    Json::Value parameters = info["nvme"]["parameters"];
+    parameters.removeMember("Host Timestamp");
+    parameters.removeMember("Host Timestamp Decoded");
+    return parameters;
+}
+
+std::vector<std::string> CommandNames(const Json::Value& info) {
+    std::vector<std::string> names;
+    for (const Json::Value& record : info["_metadata"]["commands"]) names.push_back(record["admin command"].asString());
+    return names;
+}
+
 }  // namespace
 
 TEST(RandomDriveData, EverySampleCompletes) {
     std::mt19937 random(20261208);
     for (int round = 0; round < 60; ++round) {
         test::FakeDrive drive;
-        std::vector<uint8_t> identify = RandomBytes(random, 4096);
-        identify[80] = 1, identify[81] = static_cast<uint8_t>(2 + random() % 3), identify[82] = 1, identify[83] = 0;  // 1.2.1-1.4.1
-        identify[516] = static_cast<uint8_t>(random() % 4), identify[517] = identify[518] = identify[519] = 0;  // NN 0..3
-        drive.SetIdentifyController(identify);
-        for (uint32_t nsid = 1; nsid <= 3; ++nsid) drive.Set(kDataTypeIdentify, 0, nsid, {RandomBytes(random, 4096)});
-        for (uint8_t page = 1; page <= 8; ++page) {
-            std::vector<uint8_t> data = RandomBytes(random, 16384);
-            if (page == 7 || page == 8) data[12] = static_cast<uint8_t>(random() % 8), data[13] = 0;  // DA3LB
-            drive.SetLogPage(page, data);
-        }
-        for (uint8_t fid = 1; fid <= 0x11; ++fid) {
-            std::vector<uint8_t> data = RandomBytes(random, 4096);
-            uint32_t dw0 = static_cast<uint32_t>(random());
-            drive.SetFeature(fid, 0, dw0, data);
-            drive.SetFeature(fid, 0x00100000, dw0, data);
-            for (uint32_t sensor = 1; sensor <= 8; ++sensor) {
-                drive.SetFeature(fid, sensor << 16, dw0, data);
-                drive.SetFeature(fid, (sensor << 16) | 0x00100000, dw0, data);
-            }
-        }
+        FillRandomly(drive, random);
         Json::Value settings = test::ReadSettings(true);
         settings["log hex data"] = (round % 2) == 0;
         std::vector<uint8_t> buffer(4096, 0);
@@ -62,5 +86,54 @@ TEST(RandomDriveData, EverySampleCompletes) {
         rule["parameter"] = "Percentage Used", rule["operator"] = "<", rule["limit"] = "90 %", rule["rule"] = "x";
         rules["rules"].append(rule);
         EXPECT_NO_THROW(VerifyNvmeInfo(info, rules));
+    }
+}
+
+// A run's samples overwrite the records of the sample before; whatever the
+// drive reports from one sample to the next, each sample, compared as a run
+// compares it, equals a sample built afresh: the same records, values and
+// compare types, and the same commands.
+TEST(RandomDriveData, ReusedRecordsEqualAFreshSample) {
+    std::mt19937 random(20261209);
+    Json::Value settings = test::ReadSettings(true);
+    ParameterReuse reuse;
+    Json::Value previous;
+    for (int round = 0; round < 40; ++round) {
+        test::FakeDrive drive;
+        FillRandomly(drive, random);
+        std::vector<uint8_t> freshBuffer(4096, 0), reusedBuffer(4096, 0);
+        Json::Value run, fresh, reused;
+        ASSERT_NO_THROW(GetNvmeInfo(drive, freshBuffer.data(), settings, run, fresh)) << "round " << round;
+        reuse.Lend(reused);
+        ASSERT_NO_THROW(GetNvmeInfo(drive, reusedBuffer.data(), settings, run, reused, nullptr, &reuse)) << "round " << round;
+        if (!previous.isNull()) {
+            const char* type = round % 3 == 0 ? "all" : "default";
+            ASSERT_NO_THROW(CompareNvmeInfo(previous, fresh, type));
+            ASSERT_NO_THROW(CompareNvmeInfo(previous, reused, type));
+        }
+        ASSERT_EQ(Parameters(reused), Parameters(fresh)) << "round " << round;
+        ASSERT_EQ(CommandNames(reused), CommandNames(fresh)) << "round " << round;
+        EXPECT_EQ(reused["nvme"]["health status"], fresh["nvme"]["health status"]) << "round " << round;
+        previous = fresh;
+        reuse.Reclaim(reused);
+    }
+}
+
+// Records a sample brought along before it was read are the caller's: they
+// stay, and the run keeps no records it did not write itself.
+TEST(RandomDriveData, ForeignRecordsAreNeverReused) {
+    std::mt19937 random(7);
+    Json::Value settings = test::ReadSettings(true);
+    ParameterReuse reuse;
+    for (int round = 0; round < 3; ++round) {
+        test::FakeDrive drive;
+        FillRandomly(drive, random);
+        std::vector<uint8_t> buffer(4096, 0);
+        Json::Value run, sample;
+        if (round == 1) AddParameter(sample["nvme"]["parameters"], "PCI Width", "x4");
+        reuse.Lend(sample);
+        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, run, sample, nullptr, &reuse));
+        EXPECT_EQ(sample["nvme"]["parameters"].isMember("PCI Width"), round == 1) << "round " << round;
+        reuse.Reclaim(sample);
     }
 }
