@@ -1,8 +1,9 @@
 // Summaries read a record at a time.
 #include "summary_reader.h"
 
+#include <algorithm>
 #include <fstream>
-#include <limits>
+#include <vector>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
@@ -45,22 +46,29 @@ void ReadArray(std::ifstream& file, const std::string& indent, const std::functi
     throw kavo::KavoError("The summary ends inside an array");
 }
 
-// Passes over the lines of an array that opens on the next line, up to its
-// closing bracket at `indent`, without copying them: the array of command
-// records is most of a long run's summary.
+// Passes over an array that opens on the next line, up to its closing
+// bracket at `indent`, in blocks and without looking at its lines: the array
+// of command records is most of a long run's summary. Only the closing line
+// starts with `indent` and "]"; the elements are indented deeper.
 void SkipArray(std::ifstream& file, const std::string& indent, std::string& closing) {
-    const std::string finish = indent + "]";
-    std::string start(finish.size(), '\0');
-    while (file.read(&start[0], static_cast<std::streamsize>(start.size()))) {
-        if (start == finish) {
+    const std::string mark = "\n" + indent + "]";
+    std::streamoff windowStart = file.tellg();  // file offset of window[0]
+    std::string window;
+    std::vector<char> block(1 << 16);
+    for (;;) {
+        const std::streamsize got = file.rdbuf()->sgetn(block.data(), static_cast<std::streamsize>(block.size()));
+        if (got <= 0) break;
+        window.append(block.data(), static_cast<size_t>(got));
+        const size_t at = window.find(mark);
+        if (at != std::string::npos) {
+            file.seekg(windowStart + static_cast<std::streamoff>(at + mark.size()));
             std::getline(file, closing);  // "," or ""
             return;
         }
-        if (start.find('\n') != std::string::npos) {  // a line shorter than the indent
-            file.seekg(-static_cast<std::streamoff>(start.size() - start.find('\n') - 1), std::ios::cur);
-            continue;
-        }
-        file.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        // The mark may straddle two blocks: its first bytes stay.
+        const size_t keep = std::min(window.size(), mark.size() - 1);
+        windowStart += static_cast<std::streamoff>(window.size() - keep);
+        window.erase(0, window.size() - keep);
     }
     throw kavo::KavoError("The summary ends inside an array");
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "report.h"
 #include "report_chart.h"
@@ -85,4 +86,32 @@ TEST(ReportRuns, SummariesAreReadARecordAtATimeAndDrawn) {
     off["report"] = "yes";
     test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(off));
     EXPECT_EQ(test::RunQuellix(dir, "-n sim -d bad -s 3 -i 0").exitCode, 16);
+}
+
+// The command records are passed over in blocks: wherever the array's closing
+// line falls against a block's end, the summary reads on after it; a summary
+// cut off inside the array is refused.
+TEST(ReportRuns, SkippedCommandRecordsEndWhereverTheBlocksFall) {
+    const std::string dir = test::ScratchDirectory("report-skip");
+    const std::string head = "{\n\t\"_cmd\" : \n\t{\n\t\t\"result\" : \"PASS\"\n\t},\n\t\"command times\" : \n";
+    const std::string tail = "\n\t],\n\t\"read details\" : \n\t{\n\t\t\"sample\" : \n\t\t[\n\t\t\t{\n\t\t\t\t\"n\" : 7\n"
+                             "\t\t\t}\n\t\t]\n\t}\n}\n";
+    const size_t block = 1 << 16;
+    for (size_t shift = 0; shift < 6; ++shift) {
+        // The closing "\n\t]" starts a few bytes before, at or after a block's end.
+        std::string array = "\t[\n\t\t{\n\t\t\t\"x\" : \"";
+        const size_t filler = block - 3 + shift - array.size() - std::string("\"\n\t\t}").size();
+        array += std::string(filler, 'a') + "\"\n\t\t}";
+        const std::string path = dir + "/summary-" + std::to_string(shift) + ".json";
+        kavo::WriteTextFile(path, head + array + tail);
+        Json::Value summary;
+        std::vector<Json::Value> records;
+        ASSERT_NO_THROW(ReadSummary(path, summary, [&](const Json::Value& r) { records.push_back(r); })) << shift;
+        ASSERT_EQ(records.size(), 1u) << shift;
+        EXPECT_EQ(records[0]["n"].asInt(), 7) << shift;
+        EXPECT_EQ(summary["_cmd"]["result"].asString(), "PASS") << shift;
+        EXPECT_TRUE(summary["read details"].isObject()) << shift;
+        kavo::WriteTextFile(path, head + array);
+        EXPECT_THROW(ReadSummary(path, summary, [](const Json::Value&) {}), kavo::KavoError) << shift;
+    }
 }

@@ -45,8 +45,9 @@ std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t
 // The end of the JSON string that starts at text[at] (a quote): the index
 // after its closing quote, or npos.
 size_t StringEnd(const std::string& text, size_t at) {
-    for (size_t i = text.find_first_of("\\\"", at + 1); i != std::string::npos; i = text.find_first_of("\\\"", i + 2)) {
-        if (text[i] == '"') return i + 1;
+    for (size_t i = at + 1; i < text.size(); ++i) {
+        if (text[i] == '\\') ++i;
+        else if (text[i] == '"') return i + 1;
     }
     return std::string::npos;
 }
@@ -337,7 +338,7 @@ void ParseJsonText(const std::string& text, Json::Value& document) {
     Json::Value parsed;
     if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors))
         throw KavoError("Failed to convert string to Json");
-    document = parsed;
+    document.swap(parsed);
 }
 
 bool JsonBool(const Json::Value& object, const char* key) {
