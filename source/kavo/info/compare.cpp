@@ -148,23 +148,26 @@ std::string_view MemberName(const Json::ValueIteratorBase& member) {
 }
 
 // The "name", "source" and "value" members of a parameter record (null when
-// absent), found in one pass over its few members rather than by a lookup each.
+// absent) and its "compare type" member (nullptr when absent), found in one
+// pass over its few members rather than by a lookup each.
 struct RecordMembers {
     const Json::Value* name;
     const Json::Value* source;
     const Json::Value* value;
+    Json::Value* compareType;
 };
 
-RecordMembers MembersOf(const Json::Value& record) {
+RecordMembers MembersOf(Json::Value& record) {
     const Json::Value* null = &Json::Value::nullSingleton();
-    RecordMembers found{null, null, null};
+    RecordMembers found{null, null, null, nullptr};
     if (!record.isObject()) return found;
-    const Json::Value::const_iterator end = record.end();
-    for (Json::Value::const_iterator member = record.begin(); member != end; ++member) {
+    const Json::Value::iterator end = record.end();
+    for (Json::Value::iterator member = record.begin(); member != end; ++member) {
         const std::string_view key = MemberName(member);
         if (key == "name") found.name = &*member;
         else if (key == "source") found.source = &*member;
         else if (key == "value") found.value = &*member;
+        else if (key == "compare type") found.compareType = &*member;
     }
     return found;
 }
@@ -180,14 +183,11 @@ const Json::Value& ValueOf(const Json::Value& record) {
     return MemberOf(record, "value");
 }
 
-// The record's "compare type" member. A record kept from the last sample
-// has it already, first in order.
-Json::Value& CompareTypeMember(Json::Value& record) {
-    if (record.isObject() && !record.empty()) {
-        const Json::Value::iterator first = record.begin();
-        if (MemberName(first) == "compare type") return *first;
-    }
-    return record[Json::StaticString("compare type")];
+// Sets the record's compare type; a record kept from the last sample has
+// the member already.
+void SetCompareType(Json::Value& record, const RecordMembers& members, const char* type) {
+    if (members.compareType != nullptr) *members.compareType = Json::StaticString(type);
+    else record[Json::StaticString("compare type")] = Json::StaticString(type);
 }
 
 }  // namespace
@@ -229,7 +229,7 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
             const std::string type = typeText;
             if (!other.isObject()) {
                 const std::string name(nameView);
-                CompareTypeMember(record) = Json::StaticString("missing");
+                SetCompareType(record, members, "missing");
                 std::string message = "'" + name + "' parameter missing in compare file";
                 Json::Value entry = MismatchEntry(record, "", type, "Compare value missing", message);
                 current["all mismatches"].append(entry);
@@ -242,7 +242,7 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
             }
             // The members found stay valid: a map keeps its elements in place
             // when another member is added.
-            CompareTypeMember(record) = Json::StaticString(typeText);
+            SetCompareType(record, members, typeText);
             const Json::Value& compareValue = ValueOf(other);
             if (compareValue == *members.value) continue;
             const std::string name(nameView), value = Text(*members.value), compareText = Text(compareValue);
