@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -21,12 +22,17 @@ QueryPropertyResult CommandDriveHandle::QueryProperty(const QueryPropertyRequest
         return result;
     }
     // Whole dwords are transferred; a bounce buffer keeps the caller's buffer
-    // untouched unless every piece succeeded.
-    std::vector<uint8_t>& buffer = bounce_;
-    buffer.assign(((request.dataLength + 3) & ~3u) + 4, 0);
+    // untouched unless every piece succeeded. It starts on a page boundary, so
+    // that a page of data is one page for the driver to map, not two.
+    constexpr uintptr_t kPage = 4096;
+    const size_t length = ((request.dataLength + 3) & ~3u) + 4;
+    if (bounce_.size() < length + kPage) bounce_.resize(length + kPage);
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(bounce_.data()) + kPage - 1) & ~(kPage - 1);
+    uint8_t* const buffer = reinterpret_cast<uint8_t*>(start);
+    std::memset(buffer, 0, length);
     uint32_t delivered = 0;
     for (const EncodedCommand& encoded : commands) {
-        Outcome outcome = RunCommand(encoded.command, buffer.data() + encoded.dataOffset);
+        Outcome outcome = RunCommand(encoded.command, buffer + encoded.dataOffset);
         result.milliseconds += outcome.milliseconds;
         if (outcome.systemError != 0) {
             result.systemError = outcome.systemError;
@@ -43,7 +49,7 @@ QueryPropertyResult CommandDriveHandle::QueryProperty(const QueryPropertyRequest
     result.callSucceeded = true;
     result.bytesReturned = std::min(delivered, request.dataLength);
     if (result.bytesReturned == request.dataLength && request.dataLength != 0)
-        std::memcpy(data, buffer.data(), request.dataLength);
+        std::memcpy(data, buffer, request.dataLength);
     if (request.dataType == kDataTypeIdentify && request.requestValue == 1 && result.bytesReturned > 77 &&
         result.bytesReturned == request.dataLength)
         learntTransferLimit_ = MaxTransferBytes(data[77]);
