@@ -45,9 +45,11 @@ std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t
 // The end of the JSON string that starts at text[at] (a quote): the index
 // after its closing quote, or npos.
 size_t StringEnd(const std::string& text, size_t at) {
-    for (size_t i = at + 1; i < text.size(); ++i) {
-        if (text[i] == '\\') ++i;
-        else if (text[i] == '"') return i + 1;
+    for (size_t quote = text.find('"', at + 1); quote != std::string::npos; quote = text.find('"', quote + 1)) {
+        // Escaped when an odd number of backslashes stands before it.
+        size_t backslashes = 0;
+        while (text[quote - 1 - backslashes] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) return quote + 1;
     }
     return std::string::npos;
 }

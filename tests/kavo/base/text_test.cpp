@@ -136,6 +136,7 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
         record["time in ms"] = 0.1 * i;
         record["allowed"] = false;
         record["text"] = "quote \" backslash \\ comma, brace } colon : \xC3\xA9";
+        record["tail"] = "ends in backslashes \\\\";
         if (i == 2) record["nested"]["list"].append(i);  // laid out by the writer itself
         commands.push_back(record);
         Json::Value sample;
