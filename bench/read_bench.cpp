@@ -66,6 +66,23 @@ void CompareSample(benchmark::State& state) {
 }
 BENCHMARK(CompareSample)->Unit(benchmark::kMicrosecond);
 
+// A sample inside a long run: the records of the sample before are
+// overwritten, then the sample is compared with the run's first one.
+void LongRunSample(benchmark::State& state) {
+    Drive drive;
+    const Json::Value reference = drive.Sample();
+    kavo::ParameterReuse reuse;
+    Json::Value run;
+    for (auto _ : state) {
+        Json::Value info;
+        reuse.Lend(info);
+        kavo::GetNvmeInfo(*drive.handle, drive.identify.data(), drive.settings, run, info, nullptr, &reuse);
+        benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, info, "default"));
+        reuse.Reclaim(info);
+    }
+}
+BENCHMARK(LongRunSample)->Unit(benchmark::kMicrosecond);
+
 void VerifySample(benchmark::State& state) {
     Drive drive;
     Json::Value sample = drive.Sample();

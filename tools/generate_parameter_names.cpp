@@ -83,10 +83,11 @@ int main() {
         ++index;
     }
     std::printf("%s};\n", index % 16 == 0 ? "" : "\n");
-    // Open addressing, at most a quarter full: a lookup hashes the name once
-    // and nearly always compares it with one entry only.
+    // Open addressing, at most three fifths full: a lookup hashes the name
+    // once and compares it with one or two entries; the table stays small
+    // (16 KiB) for a process that looks up a few hundred names once.
     size_t slotCount = 1;
-    while (slotCount < 4 * names.size()) slotCount *= 2;
+    while (3 * slotCount < 5 * names.size()) slotCount *= 2;
     std::vector<size_t> slots(slotCount, 0);
     index = 0;
     for (const auto& entry : names) {

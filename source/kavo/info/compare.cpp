@@ -215,7 +215,8 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
                                                                                : Json::Value::const_iterator();
         const Json::Value::const_iterator referenceEnd = referenceParameters.isObject() ? referenceParameters.end()
                                                                                         : Json::Value::const_iterator();
-        for (Json::Value::iterator it = parameters.begin(); it != parameters.end(); ++it) {
+        const Json::Value::iterator parametersEnd = parameters.end();
+        for (Json::Value::iterator it = parameters.begin(); it != parametersEnd; ++it) {
             const std::string_view nameView = MemberName(it);
             while (reference != referenceEnd && MemberName(reference) < nameView) ++reference;
             const Json::Value& other =
