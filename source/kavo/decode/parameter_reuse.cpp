@@ -35,7 +35,10 @@ void ParameterReuse::Lend(Json::Value& sample) {
 }
 
 void ParameterReuse::Reclaim(Json::Value& sample) {
-    Json::Value* parameters = sample.isObject() && sample["nvme"].isObject() ? &sample["nvme"]["parameters"] : nullptr;
+    // Looked up without adding members to the sample.
+    Json::Value* parameters = nullptr;
+    if (sample.isObject() && sample.isMember("nvme") && sample["nvme"].isObject() && sample["nvme"].isMember("parameters"))
+        parameters = &sample["nvme"]["parameters"];
     // Only the object this reuse settled, holding no record but the ones it
     // wrote, is known record by record.
     const bool known = parameters != nullptr && parameters->isObject() && parameters->size() == size_ &&
