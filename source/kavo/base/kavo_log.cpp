@@ -194,14 +194,9 @@ void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
     std::time_t seconds = system_clock::to_time_t(msg.time);
     auto millis = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
     if (millis < 0) millis += 1000;
-    if (static_cast<long long>(seconds) != stampSecond_) {
-        std::string dateTime;
-        bool daylight = false;
-        LocalDateTimeText(seconds, dateTime, daylight);  // a trace line carries no DST mark
-        stamp_ = "[" + dateTime + ".";
-        stampSecond_ = static_cast<long long>(seconds);
-    }
-    Append(dest, stamp_);
+    dest.push_back('[');
+    Append(dest, LocalDateTimeOf(seconds).text);  // a trace line carries no DST mark
+    dest.push_back('.');
     const int ms = static_cast<int>(millis);
     dest.push_back(static_cast<char>('0' + ms / 100));
     dest.push_back(static_cast<char>('0' + ms / 10 % 10));

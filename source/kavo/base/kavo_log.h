@@ -30,12 +30,6 @@ public:
     static std::string Header() { return ""; }
     void format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) override;
     std::unique_ptr<spdlog::formatter> clone() const override;
-
-private:
-    // "[2026-12-08 23:57:56." of the last record's second: the records of
-    // one second share it, and the local time is worked out once.
-    long long stampSecond_ = -1;
-    std::string stamp_;
 };
 
 // Deletes "quellix.trace.log" in the current directory and creates both

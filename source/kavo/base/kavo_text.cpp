@@ -59,41 +59,39 @@ std::string ElapsedText(int64_t startNanoseconds, int decimals) {
     return DurationText(ElapsedMilliseconds(startNanoseconds), decimals);
 }
 
-bool LocalDateTimeText(std::time_t seconds, std::string& text, bool& daylight) {
+const LocalDateTime& LocalDateTimeOf(std::time_t seconds) {
+    // Records of one second share its date and time: the local time is
+    // worked out once a second, not once a record.
+    thread_local LocalDateTime cached;
+    thread_local std::time_t cachedSecond = 0;
+    thread_local bool filled = false;
+    if (filled && seconds == cachedSecond) return cached;
     std::tm local{};
-    const bool converted = platform::LocalTime(seconds, local);
+    cached.converted = platform::LocalTime(seconds, local);
     char buffer[80];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    text = buffer;
-    daylight = local.tm_isdst > 0;
-    return converted;
+    cached.text = buffer;
+    cached.daylight = local.tm_isdst > 0;
+    cachedSecond = seconds;
+    filled = true;
+    return cached;
 }
 
 std::string TimestampText(uint64_t ms) {
-    // Records of one second share its date and time: the local time is
-    // worked out once a second, not once a command record.
-    thread_local uint64_t cachedSecond = UINT64_MAX;
-    thread_local std::string cachedPrefix;  // "2026-12-08 23:57:56"
-    thread_local bool cachedDaylight = false;
     const uint64_t second = ms / 1000;
-    if (second != cachedSecond) {
-        if (second > static_cast<uint64_t>(INT64_MAX) ||
-            !LocalDateTimeText(static_cast<std::time_t>(second), cachedPrefix, cachedDaylight)) {
-            cachedSecond = UINT64_MAX;
-            return "Invalid time";
-        }
-        cachedSecond = second;
-    }
+    if (second > static_cast<uint64_t>(INT64_MAX)) return "Invalid time";
+    const LocalDateTime& local = LocalDateTimeOf(static_cast<std::time_t>(second));
+    if (!local.converted) return "Invalid time";
     const unsigned millis = static_cast<unsigned>(ms % 1000);
     std::string text;
-    text.reserve(cachedPrefix.size() + 8);
-    text += cachedPrefix;
+    text.reserve(local.text.size() + 8);
+    text += local.text;
     text += '.';
     text += static_cast<char>('0' + millis / 100);
     text += static_cast<char>('0' + millis / 10 % 10);
     text += static_cast<char>('0' + millis % 10);
-    if (cachedDaylight) text += " DST";
+    if (local.daylight) text += " DST";
     return text;
 }
 

@@ -24,10 +24,17 @@ std::string ElapsedText(int64_t startNanoseconds, int decimals);
 double ElapsedMilliseconds(int64_t startNanoseconds);
 // Sleeps until the monotonic clock reaches the time; returns at once when it has passed.
 void SleepUntilMonotonic(int64_t monotonicNanoseconds);
-// "2026-12-08 23:57:56" of a local time, and whether daylight saving time
-// is in force. False when the system cannot convert the time; `text` then
-// holds the fields of a zeroed time.
-bool LocalDateTimeText(std::time_t seconds, std::string& text, bool& daylight);
+// A local time to the second: "2026-12-08 23:57:56", and whether daylight
+// saving time is in force. `converted` is false when the system cannot
+// convert the time; `text` then holds the fields of a zeroed time.
+struct LocalDateTime {
+    std::string text;
+    bool daylight = false;
+    bool converted = false;
+};
+// The local time of `seconds`; valid until the thread asks for another
+// second (each thread keeps the last one it asked for).
+const LocalDateTime& LocalDateTimeOf(std::time_t seconds);
 std::string TimestampText(uint64_t millisecondsSinceEpoch);
 std::string CurrentTimeText();
 uint64_t WallClockMilliseconds();
