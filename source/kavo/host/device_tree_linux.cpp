@@ -92,10 +92,6 @@ std::vector<fs::path> SortedChildren(const fs::path& directory, bool (*accept)(c
     return children;
 }
 
-bool IsNvmeController(const std::string& name) {
-    return name.compare(0, 4, "nvme") == 0 && IsDecimalDigits(std::string_view(name).substr(4));
-}
-
 void AddChildren(const fs::path& directory, const std::string& root, Json::Value& node) {
     Json::Value children(Json::arrayValue);
     for (const fs::path& device : SortedChildren(directory, IsPciAddress)) {
@@ -136,6 +132,10 @@ Json::Value DeviceTree(const std::string& root) {
         tree.append(node);
     }
     return tree;
+}
+
+bool IsNvmeController(const std::string& name) {
+    return name.compare(0, 4, "nvme") == 0 && IsDecimalDigits(std::string_view(name).substr(4));
 }
 
 }  // namespace kavo::linux_host

@@ -15,6 +15,8 @@ std::string ReadFirstLine(const std::string& path);
 
 // NVMe controller numbers under sys/class/nvme, ascending ("0", "1", "10").
 std::vector<std::string> NvmeControllers(const std::string& root);
+// Whether a sysfs name is that of an NVMe controller ("nvme" and a number).
+bool IsNvmeController(const std::string& name);
 // Those controllers with what sysfs tells of them (readable without root).
 std::vector<NvmeControllerSummary> NvmeControllerSummaries(const std::string& root);
 // The name of the account with this user ID: etc/passwd first, then the

@@ -36,7 +36,7 @@ std::vector<std::string> NvmeControllers(const std::string& root) {
     if (error) return drives;
     for (; it != end; it.increment(error)) {
         std::string name = it->path().filename().string();
-        if (name.compare(0, 4, "nvme") == 0 && IsDecimalDigits(std::string_view(name).substr(4))) drives.push_back(name.substr(4));
+        if (IsNvmeController(name)) drives.push_back(name.substr(4));
     }
     std::sort(drives.begin(), drives.end(), [](const std::string& a, const std::string& b) {
         return a.size() != b.size() ? a.size() < b.size() : a < b;
