@@ -13,10 +13,10 @@ const Json::Value& Sample() {
         Json::Value settings = fuzz::Settings({"read identify controller", "read identify namespace",
                                                "read log page 01h", "read log page 02h", "read log page 03h",
                                                "read feature 04h"});
-        Json::Value info, run(Json::arrayValue);
+        Json::Value info;
         std::vector<uint8_t> identify(4096, 0);
         kavo::NvmeHandle drive = kavo::GetNvmeId("sim", false);
-        kavo::GetNvmeInfo(*drive, identify.data(), settings, run, info);
+        kavo::GetNvmeInfo(*drive, identify.data(), settings, info);
         return info;
     }();
     return sample;

@@ -9,7 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::QuietLogging();
     fuzz::FuzzDrive drive(data, size);
-    Json::Value info, run(Json::arrayValue);
+    Json::Value info;
+    kavo::CommandLog run;
     std::vector<uint8_t> identify(4096, 0), ns(4096, 0);
     uint32_t highest = 0;
     kavo::GetIdentifyController(drive, identify.data(), info, true, highest, run);

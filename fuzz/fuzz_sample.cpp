@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const Json::Value settings = Settings();
     fuzz::FuzzDrive drive(data, size);
     std::vector<uint8_t> identify(4096, 0);
-    Json::Value info, run(Json::arrayValue);
+    Json::Value info;
     kavo::SampleStructures structures;
-    kavo::GetNvmeInfo(drive, identify.data(), settings, run, info, &structures);
+    kavo::GetNvmeInfo(drive, identify.data(), settings, info, &structures);
     kavo::MetricsSample metrics;
     metrics.identify = identify.data();
     metrics.structures = &structures;

@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Json::Value settings = fuzz::Settings({"read identify controller", "read identify namespace", "read log page 01h",
                                            "read log page 02h", "read log page 03h", "read log page 06h",
                                            "read log page 07h", "read feature 05h", "read feature 0Ch"});
-    Json::Value info, run(Json::arrayValue);
+    Json::Value info;
     std::vector<uint8_t> identify(4096, 0);
-    kavo::GetNvmeInfo(*drive, identify.data(), settings, run, info);
+    kavo::GetNvmeInfo(*drive, identify.data(), settings, info);
     return 0;
 }

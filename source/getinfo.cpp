@@ -309,6 +309,7 @@ int RunRead(Json::Value& settings) {
     // sample after the first is compared, which sets each record's compare
     // type again.
     kavo::ParameterReuse reuse;
+    kavo::CommandLog commands;
 
     for (uint32_t i = 1; i <= samples; ++i) {
         Json::Value sample;
@@ -319,12 +320,11 @@ int RunRead(Json::Value& settings) {
         reuse.Lend(sample);
         std::string message;
         bool failed = false;
-        // The sample's own command records are the run's: they go to the
-        // journal from there, with no second list kept.
-        Json::Value noRunList;
+        // The sample's command records go to the journal as they are, and
+        // into the sample's document only when that is written.
         kavo::SampleStructures structures;
-        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, noRunList, sample, &structures, &reuse);
-        journal.Commands(sample["_metadata"]["commands"]);
+        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, sample, &structures, &reuse, &commands);
+        journal.Commands(commands);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
             failed = true;
@@ -380,8 +380,10 @@ int RunRead(Json::Value& settings) {
         }
         bool stop = kavo::StopRequested();
         if (stop || (failed && failCount < failLimit) || i == 1 || i == samples ||
-            (logSampleRate != 0 && i % logSampleRate == 0))
+            (logSampleRate != 0 && i % logSampleRate == 0)) {
+            kavo::AddCommandRecords(commands, sample);
             kavo::WriteJsonFile((fs::path(logDirectory) / SampleFileName(samples, i)).string(), sample);
+        }
         journal.Sample(SampleRecord(sample, failed, message, sampleTime, sampleStart),
                        details["static mismatches"].asInt(), details["counter mismatches"].asInt());
         journal.Flush();

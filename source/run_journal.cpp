@@ -97,8 +97,8 @@ void RunJournal::Fail() {
     throw kavo::KavoError("Could not write the run's journal '" + path_ + "': " + kavo::platform::LastErrorText());
 }
 
-void RunJournal::Commands(const Json::Value& records) {
-    for (const Json::Value& record : records) Line(kCommandPrefix + kavo::RecordJson(record) + "}");
+void RunJournal::Commands(const kavo::CommandLog& records) {
+    for (const kavo::CommandRecord& record : records) Line(kCommandPrefix + kavo::CommandRecordText(record) + "}");
 }
 
 void RunJournal::Sample(const Json::Value& record, int staticMismatches, int counterMismatches) {

@@ -12,6 +12,8 @@
 
 #include <json/value.h>
 
+#include "transport/command_record.h"
+
 // The two kinds of run that keep a journal.
 struct JournalKind {
     const char* name;           // "read", "self-test"
@@ -32,7 +34,7 @@ public:
     ~RunJournal();
 
     // The command records of an array, in order.
-    void Commands(const Json::Value& records);
+    void Commands(const kavo::CommandLog& records);
     // A sample record, with the running mismatch counts of the read summary.
     void Sample(const Json::Value& record, int staticMismatches = 0, int counterMismatches = 0);
     // The records so far reach the file (and, at most once a second, the

@@ -49,7 +49,7 @@ private:
     // Adds the SMART members to `entry` and returns the info line's tail.
     std::string AddSmart(Json::Value& entry);
     bool ReadSelfTestLog() {
-        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), noSampleList_, commands_) == 0;
+        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), commands_) == 0;
     }
     void WriteDetails();
     void ResultLines(const char* resultLabel);
@@ -63,9 +63,8 @@ private:
 
     Json::Value& settings_;
     Json::Value summary_ = Json::Value(Json::objectValue);
-    Json::Value commands_ = Json::Value(Json::arrayValue);  // records not yet in the journal
+    kavo::CommandLog commands_;  // records not yet in the journal
     std::unique_ptr<RunJournal> journal_;
-    Json::Value noSampleList_;
     std::string summaryPath_;
     kavo::NvmeHandle handle_;
     std::array<uint8_t, 564> log6_{};
@@ -88,7 +87,7 @@ Json::Value SelfTestRun::StatusEntry(const std::string& percent, uint8_t status)
 }
 
 std::string SelfTestRun::AddSmart(Json::Value& entry) {
-    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), noSampleList_, commands_) != 0) {
+    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), commands_) != 0) {
         ++failures_;
         entry["message"] = kLogPage2Failed;
         KLOG_AS(Error, "SelfTest") << kLogPage2Failed;
@@ -159,7 +158,7 @@ void SelfTestRun::ResultLines(const char* resultLabel) {
 
 void SelfTestRun::JournalCommands() {
     journal_->Commands(commands_);
-    commands_ = Json::Value(Json::arrayValue);
+    commands_.clear();
 }
 
 void SelfTestRun::Status(const Json::Value& entry) {
@@ -172,7 +171,7 @@ int SelfTestRun::End(int code, const std::string& message) {
     handle_.reset();
     if (!journal_) {
         // Ended before the test started: the few records are in memory.
-        summary_["command times"] = commands_;
+        summary_["command times"] = kavo::CommandLogJson(commands_);
         LogResult(summary_, code, message, summaryPath_);
     } else {
         JournalCommands();
@@ -187,7 +186,7 @@ int SelfTestRun::End(int code, const std::string& message) {
 }
 
 int SelfTestRun::Run() {
-    commands_ = Json::Value(Json::arrayValue);
+    commands_.clear();
     summary_["_cmd"]["begin time"] = kavo::CurrentTimeText();
     summary_["_settings"] = settings_;
     const std::string logDirectory = kavo::JsonText(settings_["common"], "log directory");
@@ -204,7 +203,7 @@ int SelfTestRun::Run() {
     // When Identify Controller fails its data is undefined: the zeroed buffer
     // then reads as a drive without self-test support.
     failures_ = kavo::NvmeQueryPropertyCommand(*handle_, "Identify Controller", kavo::kDataTypeIdentify, 1, 0, 4096,
-                                               identify.data(), nullptr, noSampleList_, commands_);
+                                               identify.data(), nullptr, &commands_);
     if (failures_ != 0) identify.fill(0);
     // "selftest details" exists only once there are details to give.
     if ((Le(identify.data(), 4096, 256, 2) & 0x10) == 0) return End(30, "Device does NOT support self-test");
@@ -245,7 +244,7 @@ int SelfTestRun::Run() {
     int64_t nextStatus = start_ + displayInterval * kSecond;
     const int64_t abortDeadline = start_ + abortTime * kSecond;
     if (kavo::NvmePassThroughCommand(*handle_, "Start Extended Self-Test", kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, code_,
-                                     0, 0, 0, 0, 0, noSampleList_, commands_) != 0)
+                                     0, 0, 0, 0, 0, &commands_) != 0)
         return End(31, "Self-test did NOT start");
 
     // The polling ends however the drive behaves: after twice the drive's
@@ -273,7 +272,7 @@ int SelfTestRun::Run() {
         }
         failedReads = 0;
         if (abortTime != 0 && abortDeadline < nextPoll) {
-            if (kavo::NvmeAdminCommand(*handle_, "Abort Self-Test", noSampleList_, commands_,
+            if (kavo::NvmeAdminCommand(*handle_, "Abort Self-Test", &commands_,
                                        kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, 0x0F, 0, 0, 0, 0, 0, nullptr, nullptr,
                                        0) != 0)
                 return End(34, "Self-test did NOT abort");

@@ -107,10 +107,10 @@ TEST_F(ReadRun, DrivesWhoseNamespaceOneIsNotActive) {
     // The controller answers a namespace feature on an inactive NSID with
     // Invalid Field, as real ones do.
     auto drive = kavo::GetNvmeId("sim:" QUELLIX_EXAMPLES "/drives/namespaces-2-and-5.json", false);
-    Json::Value none, commands(Json::arrayValue);
+    kavo::CommandLog commands;
     uint32_t dw0 = 0;
-    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, none, commands, 1), 1);
-    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, none, commands, 5), 0);
+    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, commands, 1), 1);
+    EXPECT_EQ(kavo::GetFeature(*drive, 0x05, 0, &dw0, nullptr, 0, commands, 5), 0);
 }
 
 TEST_F(ReadRun, GradesAndDescriptionsOfExampleDrives) {

@@ -198,9 +198,9 @@ std::string CompactJson(const Json::Value& value) {
     return text.str();
 }
 
-namespace {
-
-void AppendQuoted(std::string& out, const char* begin, const char* end) {
+void AppendJsonString(std::string& out, std::string_view text) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
     out += '"';
     const char* run = begin;  // characters that need no escape go in as one piece
     for (const char* c = begin; c != end; ++c) {
@@ -222,6 +222,19 @@ void AppendQuoted(std::string& out, const char* begin, const char* end) {
     out += '"';
 }
 
+void AppendJsonNumber(std::string& out, double number) {
+    if (!std::isfinite(number)) {
+        out += CompactJson(Json::Value(number));  // the writer's own spelling
+        return;
+    }
+    const std::string text = fmt::format("{}", number);
+    out += text;
+    // A whole number stays a real number when read back.
+    if (text.find_first_of(".eE") == std::string::npos) out += ".0";
+}
+
+namespace {
+
 // A scalar as JSON text; false for objects and arrays.
 bool AppendScalar(std::string& out, const Json::Value& value) {
     switch (value.type()) {
@@ -229,20 +242,12 @@ bool AppendScalar(std::string& out, const Json::Value& value) {
     case Json::booleanValue: out += value.asBool() ? "true" : "false"; return true;
     case Json::intValue: out += std::to_string(value.asLargestInt()); return true;
     case Json::uintValue: out += std::to_string(value.asLargestUInt()); return true;
-    case Json::realValue: {
-        const double number = value.asDouble();
-        if (!std::isfinite(number)) return false;  // the writer's own spelling
-        const std::string text = fmt::format("{}", number);
-        out += text;
-        // A whole number stays a real number when read back.
-        if (text.find_first_of(".eE") == std::string::npos) out += ".0";
-        return true;
-    }
+    case Json::realValue: AppendJsonNumber(out, value.asDouble()); return true;
     case Json::stringValue: {
         const char* begin = nullptr;
         const char* end = nullptr;
         value.getString(&begin, &end);
-        AppendQuoted(out, begin, end);
+        AppendJsonString(out, std::string_view(begin, static_cast<size_t>(end - begin)));
         return true;
     }
     default: return false;
@@ -271,7 +276,7 @@ std::string RecordJson(const Json::Value& value) {
         if (out.size() > 1) out += ',';
         const char* end = nullptr;
         const char* name = member.memberName(&end);
-        AppendQuoted(out, name, end);
+        AppendJsonString(out, std::string_view(name, static_cast<size_t>(end - name)));
         out += ':';
         if (!AppendScalar(out, *member)) return CompactJson(value);
     }

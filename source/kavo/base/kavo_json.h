@@ -57,6 +57,9 @@ Json::Value RecordSkeleton(std::initializer_list<const char*> keys);
 // numbers in the shortest text that reads back exactly; anything nested
 // goes through CompactJson.
 std::string RecordJson(const Json::Value& value);
+// Its pieces: a quoted, escaped string and a real number.
+void AppendJsonString(std::string& out, std::string_view text);
+void AppendJsonNumber(std::string& out, double number);
 
 // An array of a document whose elements come from elsewhere (a journal on
 // disk) instead of from memory.

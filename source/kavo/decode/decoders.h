@@ -1,6 +1,7 @@
 #pragma once
 // The decoders: each reads its admin command through the transport and turns
-// the returned structure into parameter records of an info document.
+// the returned structure into parameter records of an info document. Every
+// command leaves its record in `commands`.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,22 +15,21 @@ namespace kavo {
 // Identify Controller into `buffer` (4096 bytes) and its parameters, power
 // states included. Returns 0 when every parameter was added, else 1.
 int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& info, bool logHexData,
-                          uint32_t& highestVersion, Json::Value& runCommands);
+                          uint32_t& highestVersion, CommandLog& commands);
 // Power state descriptors of an Identify Controller structure.
 void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parameters);
 // Identify Namespace of `nsid` into `buffer` (4096 bytes) and its parameters.
 int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
-                         uint32_t ver, uint32_t& highestVersion, Json::Value& runCommands);
+                         uint32_t ver, uint32_t& highestVersion, CommandLog& commands);
 // The two halves of it: the command ("Identify Namespace 1", whatever the
 // NSID), and the "Namespace 1" parameters of a structure already read.
-int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, Json::Value& sampleCommands,
-                          Json::Value& runCommands);
+int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog& commands);
 int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
                             uint32_t& highestVersion);
 // Identify Active Namespace List (CNS 02h): the active NSIDs from 1 to
 // `numberOfNamespaces`, ascending. 0 on success, 1 when the command failed.
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
-                            Json::Value& sampleCommands, Json::Value& runCommands);
+                            CommandLog& commands);
 
 // The size of one namespace, from its Identify Namespace structure.
 struct NamespaceSummary {
@@ -43,11 +43,10 @@ struct NamespaceSummary {
 NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer);
 
 // One Get Log Page of `length` bytes from offset 0; no decoding.
-int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands,
-                Json::Value& runCommands);
+int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog& commands);
 // Reads a requested page and decodes it. 0 when not requested or decoded.
 // `raw`, when given, receives the page as read.
-int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, Json::Value& runCommands,
+int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,
                const Json::Value& settings, const uint8_t* identify, std::vector<uint8_t>* raw = nullptr);
 int DecodeErrorInformationLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
 int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
@@ -64,31 +63,31 @@ void SetDocumentHighestVersion(Json::Value& info, uint32_t version);
 
 // Get Features with select 000b (current value).
 int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data,
-               uint32_t dataLength, Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid = 0);
-int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
-int GetFeature02(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
-int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+               uint32_t dataLength, CommandLog& commands, uint32_t nsid = 0);
+int GetFeature01(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
+int GetFeature02(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
+int GetFeature04(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
 // Error Recovery belongs to a namespace: `nsid` is the one it is read from.
-int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature05(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  uint32_t nsid);
-int GetFeature06(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature06(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature08(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
-int GetFeature0A(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings);
-int GetFeature0B(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature08(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
+int GetFeature0A(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
+int GetFeature0B(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature0C(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0C(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature0D(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0D(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature0E(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0E(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature0F(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0F(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature10(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature10(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
-int GetFeature11(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature11(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify);
 
 }  // namespace kavo

@@ -43,14 +43,13 @@ uint32_t IdField(const uint8_t* identify, size_t offset, size_t width) {
 // the data buffer.
 template <typename Decode>
 int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle, Json::Value& info,
-               Json::Value& runCommands, const Json::Value& settings, const std::string& rawKey, uint32_t dataLength,
+               CommandLog& commands, const Json::Value& settings, const std::string& rawKey, uint32_t dataLength,
                Decode decode, uint32_t nsid = 0) {
     if (!Requested(settings, fid) || !gate) return 0;
     try {
         uint32_t dw0 = 0;
         std::vector<uint8_t> data(dataLength, 0);
-        if (GetFeature(handle, fid, 0, &dw0, dataLength ? data.data() : nullptr, dataLength, info["_metadata"]["commands"],
-                       runCommands, nsid) != 0)
+        if (GetFeature(handle, fid, 0, &dw0, dataLength ? data.data() : nullptr, dataLength, commands, nsid) != 0)
             return 1;
         if (!rawKey.empty()) RawDw0(info, settings, rawKey, dw0);
         decode(dw0, data.data(), info["nvme"]["parameters"]);
@@ -70,7 +69,7 @@ int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle
 }  // namespace
 
 int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data, uint32_t dataLength,
-               Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid) {
+               CommandLog& commands, uint32_t nsid) {
     std::string name = "Get Feature " + std::to_string(featureId);
     if (cdw11 != 0) {
         char suffix[24];
@@ -78,11 +77,11 @@ int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t*
         name += suffix;
     }
     return NvmeQueryPropertyCommand(handle, name, kDataTypeFeature, featureId, cdw11, dataLength, data, dw0,
-                                    sampleCommands, runCommands, nsid);
+                                    &commands, nsid);
 }
 
-int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
-    return RunFeature("kavo::GetFeature01", 0x01, true, handle, info, runCommands, settings, "Feature 01h: Arbitration", 0,
+int GetFeature01(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings) {
+    return RunFeature("kavo::GetFeature01", 0x01, true, handle, info, commands, settings, "Feature 01h: Arbitration", 0,
                       [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t burst = Bits(dw0, 2, 0);
                           AddParameter(p, "Arbitration Burst (AB)", burst == 7 ? "No Limit" : decode::PowerOfTwoText(burst));
@@ -92,31 +91,30 @@ int GetFeature01(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature02(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
-    return RunFeature("kavo::GetFeature02", 0x02, true, handle, info, runCommands, settings, "Feature 02h: Power Management",
+int GetFeature02(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings) {
+    return RunFeature("kavo::GetFeature02", 0x02, true, handle, info, commands, settings, "Feature 02h: Power Management",
                       0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           AddParameter(p, "Current Power State (PS)", std::to_string(Bits(dw0, 4, 0)));
                           AddParameter(p, "Workload Hint (WH)", std::to_string(Bits(dw0, 7, 5)));
                       });
 }
 
-int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature04(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* /*identify*/) {
     if (!Requested(settings, 0x04)) return 0;
     try {
-        Json::Value& commands = info["_metadata"]["commands"];
         const uint32_t kUnder = 0x00100000;  // THSEL 01b
         uint32_t compositeOver = 0, compositeUnder = 0;
-        if (GetFeature(handle, 0x04, 0, &compositeOver, nullptr, 0, commands, runCommands) != 0) return 1;
-        if (GetFeature(handle, 0x04, kUnder, &compositeUnder, nullptr, 0, commands, runCommands) != 0) return 1;
+        if (GetFeature(handle, 0x04, 0, &compositeOver, nullptr, 0, commands) != 0) return 1;
+        if (GetFeature(handle, 0x04, kUnder, &compositeUnder, nullptr, 0, commands) != 0) return 1;
         struct Sensor { unsigned n; uint32_t over, under; };
         std::vector<Sensor> sensors;
         Json::Value& parameters = info["nvme"]["parameters"];
         for (unsigned n = 1; n <= 8; ++n) {
             if (!HasParameter(parameters, "Temperature Sensor " + std::to_string(n))) continue;
             Sensor sensor{n, 0, 0};
-            if (GetFeature(handle, 0x04, n << 16, &sensor.over, nullptr, 0, commands, runCommands) != 0) return 1;
-            if (GetFeature(handle, 0x04, (n << 16) | kUnder, &sensor.under, nullptr, 0, commands, runCommands) != 0) return 1;
+            if (GetFeature(handle, 0x04, n << 16, &sensor.over, nullptr, 0, commands) != 0) return 1;
+            if (GetFeature(handle, 0x04, (n << 16) | kUnder, &sensor.under, nullptr, 0, commands) != 0) return 1;
             sensors.push_back(sensor);
         }
         RawDw0(info, settings, "Feature 04h: Composite Over Threshold", compositeOver);
@@ -139,9 +137,9 @@ int GetFeature04(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
     return 1;
 }
 
-int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature05(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  uint32_t nsid) {
-    return RunFeature("kavo::GetFeature05", 0x05, true, handle, info, runCommands, settings, "Feature 05h: Error Recovery",
+    return RunFeature("kavo::GetFeature05", 0x05, true, handle, info, commands, settings, "Feature 05h: Error Recovery",
                       0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t tler = Bits(dw0, 15, 0);
                           AddParameter(p, "Time Limited Error Recovery (TLER)",
@@ -152,16 +150,16 @@ int GetFeature05(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       nsid);
 }
 
-int GetFeature06(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature06(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature06", 0x06, Bit(identify[525], 0), handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature06", 0x06, Bit(identify[525], 0), handle, info, commands, settings,
                       "Feature 06h: Volatile Cache Enable", 0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           AddParameter(p, "Volatile Write Cache Enable (WCE)", EnabledDisabled(Bit(dw0, 0)));
                       });
 }
 
-int GetFeature08(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
-    return RunFeature("kavo::GetFeature08", 0x08, true, handle, info, runCommands, settings,
+int GetFeature08(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings) {
+    return RunFeature("kavo::GetFeature08", 0x08, true, handle, info, commands, settings,
                       "Feature 08h: Interrupt Coalescing", 0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t time = Bits(dw0, 15, 8);
                           AddParameter(p, "Aggregation Time (TIME)",
@@ -170,18 +168,18 @@ int GetFeature08(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature0A(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings) {
-    return RunFeature("kavo::GetFeature0A", 0x0A, true, handle, info, runCommands, settings,
+int GetFeature0A(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings) {
+    return RunFeature("kavo::GetFeature0A", 0x0A, true, handle, info, commands, settings,
                       "Feature 0Ah: Write Atomicity Normal", 0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           AddParameter(p, "Disable Normal (DN)", Bit(dw0, 0) ? "Supported" : "Not Supported");
                       });
 }
 
-int GetFeature0B(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0B(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
     uint32_t oaes = IdField(identify, 92, 4);
     bool anaReporting = Bit(identify[76], 3), telemetry = Bit(identify[261], 3);
-    return RunFeature("kavo::GetFeature0B", 0x0B, true, handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature0B", 0x0B, true, handle, info, commands, settings,
                       "Feature 0Bh: Asynchronous Event Configuration", 0, [&](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           // Each notice is reported only when the controller can raise it.
                           struct Notice { bool supported; unsigned bit; const char* name; };
@@ -200,11 +198,11 @@ int GetFeature0B(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature0C(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0C(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
     unsigned npss = identify[263];
     bool logHex = JsonBool(settings, "log hex data");
-    return RunFeature("kavo::GetFeature0C", 0x0C, Bit(identify[265], 0), handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature0C", 0x0C, Bit(identify[265], 0), handle, info, commands, settings,
                       "Feature 0Ch: Autonomous Power State Transition", 256,
                       [&](uint32_t dw0, const uint8_t* data, Json::Value& p) {
                           AddParameter(p, "Autonomous Power State Transition Enable (APSTE)", EnabledDisabled(Bit(dw0, 0)));
@@ -223,9 +221,9 @@ int GetFeature0C(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature0D(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0D(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature0D", 0x0D, IdField(identify, 272, 4) != 0, handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature0D", 0x0D, IdField(identify, 272, 4) != 0, handle, info, commands, settings,
                       "Feature 0Dh: Host Memory Buffer", 4096, [](uint32_t dw0, const uint8_t* data, Json::Value& p) {
                           AddParameter(p, "Enable Host Memory (EHM)", EnabledDisabled(Bit(dw0, 0)));
                           AddParameter(p, "Host Memory Buffer Size (HSIZE)", GroupedDecimal64(Le(data, 16, 0, 4)));
@@ -235,9 +233,9 @@ int GetFeature0D(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature0E(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0E(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature0E", 0x0E, Bit(IdField(identify, 520, 2), 6), handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature0E", 0x0E, Bit(IdField(identify, 520, 2), 6), handle, info, commands, settings,
                       "", 8, [&](uint32_t, const uint8_t* data, Json::Value& p) {
                           if (JsonBool(settings, "log hex data")) HexDump(data, 8, info["raw hex data"]["Feature 0Eh: Timestamp"]);
                           uint64_t stamp = Le(data, 8, 0, 6);
@@ -250,17 +248,17 @@ int GetFeature0E(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature0F(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature0F(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature0F", 0x0F, IdField(identify, 320, 2) == 1, handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature0F", 0x0F, IdField(identify, 320, 2) == 1, handle, info, commands, settings,
                       "Feature 0Fh: Keep Alive Timer", 0, [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           AddParameter(p, "Keep Alive Timeout (KATO)", dw0 == 0 ? "Disabled" : GroupedDecimal64(dw0) + " mS");
                       });
 }
 
-int GetFeature10(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature10(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature10", 0x10, Bit(IdField(identify, 322, 2), 0), handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature10", 0x10, Bit(IdField(identify, 322, 2), 0), handle, info, commands, settings,
                       "Feature 10h: Host Controlled Thermal Management", 0,
                       [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           uint32_t tmt1 = Bits(dw0, 31, 16), tmt2 = Bits(dw0, 15, 0);
@@ -269,9 +267,9 @@ int GetFeature10(DriveHandle& handle, Json::Value& info, Json::Value& runCommand
                       });
 }
 
-int GetFeature11(DriveHandle& handle, Json::Value& info, Json::Value& runCommands, const Json::Value& settings,
+int GetFeature11(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
                  const uint8_t* identify) {
-    return RunFeature("kavo::GetFeature11", 0x11, Bit(IdField(identify, 96, 4), 1), handle, info, runCommands, settings,
+    return RunFeature("kavo::GetFeature11", 0x11, Bit(IdField(identify, 96, 4), 1), handle, info, commands, settings,
                       "Feature 11h: Non-Operational Power State Config", 0,
                       [](uint32_t dw0, const uint8_t*, Json::Value& p) {
                           AddParameter(p, "Non-Operational Power State Permissive Mode Enable (NOPPME)",

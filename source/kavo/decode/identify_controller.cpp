@@ -283,9 +283,9 @@ void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parame
 }
 
 int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& info, bool logHexData,
-                          uint32_t& highestVersion, Json::Value& runCommands) {
+                          uint32_t& highestVersion, CommandLog& commands) {
     try {
-        if (IdentifyController(handle, buffer, info["_metadata"]["commands"], runCommands) != 0) return 1;
+        if (IdentifyController(handle, buffer, &commands) != 0) return 1;
         const size_t size = 4096;
         uint32_t ver = static_cast<uint32_t>(Field(buffer, size, 80, 4));
         if (highestVersion < ver) highestVersion = ver;

@@ -101,13 +101,10 @@ void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {
     AddParameter(parameters, "Windows Power ASPM (AC)", aspm("ac aspm"));
 }
 
-void CommandResult(Json::Value& info) {
+void CommandResult(const CommandLog& commands, Json::Value& info) {
     std::string failed;
-    for (const Json::Value& record : info["_metadata"]["commands"]) {
-        bool allowed = record["allowed"].isBool() && record["allowed"].asBool();
-        if (record["return code"].asInt() != 0 && !allowed)
-            failed += (failed.empty() ? "" : ", ") + record["admin command"].asString();
-    }
+    for (const CommandRecord& record : commands)
+        if (record.returnCode != 0 && !record.allowed) failed += (failed.empty() ? "" : ", ") + record.name;
     info["_metadata"]["result"] = failed.empty() ? "PASS" : "FAIL";
     info["_metadata"]["read status"] = failed.empty() ? "All commands passed" : failed + " failed";
 }
@@ -124,9 +121,8 @@ struct NamespaceScan {
 };
 
 // A failed command that the sample tolerates: it does not fail the result.
-void AllowLastRecord(Json::Value& sampleCommands, Json::Value& runCommands) {
-    for (Json::Value* list : {&sampleCommands, &runCommands})
-        if (list->isArray() && !list->empty()) (*list)[list->size() - 1]["allowed"] = true;
+void AllowLastRecord(CommandLog& commands) {
+    if (!commands.empty()) commands.back().allowed = true;
 }
 
 // Which namespaces are active, and their Identify Namespace data when
@@ -134,15 +130,14 @@ void AllowLastRecord(Json::Value& sampleCommands, Json::Value& runCommands) {
 // controller that cannot list them is walked from NSID 1 to NN, an inactive
 // identifier answering with zeros.
 NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identify, Json::Value& info,
-                             Json::Value& runCommands) {
+                             CommandLog& commands) {
     NamespaceScan scan;
-    Json::Value& commands = info["_metadata"]["commands"];
     const uint32_t nn = static_cast<uint32_t>(Le(id, 4096, 516, 4));
     if (nn == 0) return scan;
     std::array<uint8_t, 4096> buffer{};
     auto read = [&](uint32_t nsid) {
         buffer.fill(0);
-        int result = ReadIdentifyNamespace(handle, nsid, buffer.data(), commands, runCommands);
+        int result = ReadIdentifyNamespace(handle, nsid, buffer.data(), commands);
         scan.failures += result;
         return result == 0;
     };
@@ -151,14 +146,14 @@ NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identi
         scan.namespaces.push_back(SummarizeNamespace(nsid, buffer.data()));
     };
     std::vector<uint32_t> active;
-    if (ReadActiveNamespaceList(handle, nn, active, commands, runCommands) == 0) {
+    if (ReadActiveNamespaceList(handle, nn, active, commands) == 0) {
         for (uint32_t nsid : active) {
             if (!identify) scan.namespaces.push_back(NamespaceSummary{nsid});
             else if (read(nsid)) keep(nsid);
         }
         return scan;
     }
-    AllowLastRecord(commands, runCommands);
+    AllowLastRecord(commands);
     const uint32_t last = std::min(nn, kNamespaceWalkLimit);
     KLOG(Warning) << "The controller did not list its active namespaces: identifying NSID 1 to " << last;
     if (nn > last) {
@@ -197,8 +192,15 @@ Json::Value NamespaceRecord(const NamespaceSummary& ns) {
 
 }  // namespace
 
-bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info, SampleStructures* structures, ParameterReuse* reuse) {
+void AddCommandRecords(const CommandLog& commands, Json::Value& info) {
+    info["_metadata"]["commands"] = CommandLogJson(commands);
+}
+
+bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& info,
+                 SampleStructures* structures, ParameterReuse* reuse, CommandLog* keptCommands) {
+    CommandLog ownCommands;
+    CommandLog& commands = keptCommands != nullptr ? *keptCommands : ownCommands;
+    commands.clear();
     try {
         KLOG(Verbose) << "GetNvmeInfo started...";
         int64_t start = MonotonicNanoseconds();
@@ -210,17 +212,16 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         info["_metadata"]["file type"] = "nvme info";
         info["nvme"]["health status"] = "Unknown";
         info["nvme"]["temp status"] = "Unknown";
-        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
         Json::Value& parameters = info["nvme"]["parameters"];
         if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
         ParameterReuseScope reuseScope(reuse, parameters);
 
         bool readController = JsonBool(settings, "read identify controller");
         std::array<uint8_t, 4096> local{};
-        if (readController) failures += GetIdentifyController(handle, local.data(), info, logHex, highest, runCommands);
+        if (readController) failures += GetIdentifyController(handle, local.data(), info, logHex, highest, commands);
         if (identifyEmpty) {
             if (readController) std::memcpy(identifyBuffer, local.data(), local.size());
-            else failures += IdentifyController(handle, identifyBuffer, info["_metadata"]["commands"], runCommands);
+            else failures += IdentifyController(handle, identifyBuffer, &commands);
         }
         const uint8_t* id = identifyBuffer;
         uint32_t ver = static_cast<uint32_t>(Le(id, 4096, 80, 4));
@@ -229,7 +230,7 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         const bool readNamespaces = JsonBool(settings, "read identify namespace");
         NamespaceScan scan;
         if (readNamespaces || JsonBool(settings, "read feature 05h"))
-            scan = ScanNamespaces(handle, id, readNamespaces, info, runCommands);
+            scan = ScanNamespaces(handle, id, readNamespaces, info, commands);
         std::string sizeText;
         if (readNamespaces) {
             failures += scan.failures;
@@ -252,14 +253,14 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         uint32_t oaes = static_cast<uint32_t>(Le(id, 4096, 92, 4));
         uint8_t lpa = id[261];
         uint32_t oacs = static_cast<uint32_t>(Le(id, 4096, 256, 2));
-        failures += GetLogPage(0x01, (uint32_t(id[262]) + 1) * 64, handle, info, runCommands, settings, id);
-        failures += GetLogPage(0x02, 512, handle, info, runCommands, settings, id,
+        failures += GetLogPage(0x01, (uint32_t(id[262]) + 1) * 64, handle, info, commands, settings, id);
+        failures += GetLogPage(0x02, 512, handle, info, commands, settings, id,
                                structures != nullptr ? &structures->smartHealth : nullptr);
-        failures += GetLogPage(0x03, 512, handle, info, runCommands, settings, id);
-        if (oaes & 0x100) failures += GetLogPage(0x04, 4096, handle, info, runCommands, settings, id);
-        if (lpa & 0x02) failures += GetLogPage(0x05, 4096, handle, info, runCommands, settings, id);
+        failures += GetLogPage(0x03, 512, handle, info, commands, settings, id);
+        if (oaes & 0x100) failures += GetLogPage(0x04, 4096, handle, info, commands, settings, id);
+        if (lpa & 0x02) failures += GetLogPage(0x05, 4096, handle, info, commands, settings, id);
         if (oacs & 0x10)
-            failures += GetLogPage(0x06, 564, handle, info, runCommands, settings, id,
+            failures += GetLogPage(0x06, 564, handle, info, commands, settings, id,
                                    structures != nullptr ? &structures->selfTestLog : nullptr);
         if (lpa & 0x08) {
             for (uint8_t page : {uint8_t(0x07), uint8_t(0x08)}) {
@@ -267,33 +268,33 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
                 std::snprintf(key, sizeof key, "read log page %02Xh", page);
                 if (!JsonBool(settings, key)) continue;
                 std::array<uint8_t, 512> header{};
-                if (ReadLogPage(page, 512, handle, header.data(), info["_metadata"]["commands"], runCommands) != 0) continue;
+                if (ReadLogPage(page, 512, handle, header.data(), commands) != 0) continue;
                 HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);
                 // The log runs from block 0 (this header) through Data Area 3
                 // Last Block; 0 there means no data area and no second read.
                 uint32_t lastBlock = static_cast<uint32_t>(Le(header.data(), header.size(), 12, 2));
-                if (lastBlock != 0) failures += GetLogPage(page, (lastBlock + 1) * 512, handle, info, runCommands, settings, id);
+                if (lastBlock != 0) failures += GetLogPage(page, (lastBlock + 1) * 512, handle, info, commands, settings, id);
             }
         }
 
-        failures += GetFeature01(handle, info, runCommands, settings);
-        failures += GetFeature02(handle, info, runCommands, settings);
-        failures += GetFeature04(handle, info, runCommands, settings, id);
+        failures += GetFeature01(handle, info, commands, settings);
+        failures += GetFeature02(handle, info, commands, settings);
+        failures += GetFeature04(handle, info, commands, settings, id);
         if (!scan.namespaces.empty())
-            failures += GetFeature05(handle, info, runCommands, settings, scan.namespaces.front().nsid);
+            failures += GetFeature05(handle, info, commands, settings, scan.namespaces.front().nsid);
         else if (JsonBool(settings, "read feature 05h"))
             info["_metadata"]["namespace features"] =
                 "Get Feature 05h (Error Recovery) not read: the controller has no active namespace";
-        failures += GetFeature06(handle, info, runCommands, settings, id);
-        failures += GetFeature08(handle, info, runCommands, settings);
-        failures += GetFeature0A(handle, info, runCommands, settings);
-        failures += GetFeature0B(handle, info, runCommands, settings, id);
-        failures += GetFeature0C(handle, info, runCommands, settings, id);
-        failures += GetFeature0D(handle, info, runCommands, settings, id);
-        failures += GetFeature0E(handle, info, runCommands, settings, id);
-        failures += GetFeature0F(handle, info, runCommands, settings, id);
-        failures += GetFeature10(handle, info, runCommands, settings, id);
-        failures += GetFeature11(handle, info, runCommands, settings, id);
+        failures += GetFeature06(handle, info, commands, settings, id);
+        failures += GetFeature08(handle, info, commands, settings);
+        failures += GetFeature0A(handle, info, commands, settings);
+        failures += GetFeature0B(handle, info, commands, settings, id);
+        failures += GetFeature0C(handle, info, commands, settings, id);
+        failures += GetFeature0D(handle, info, commands, settings, id);
+        failures += GetFeature0E(handle, info, commands, settings, id);
+        failures += GetFeature0F(handle, info, commands, settings, id);
+        failures += GetFeature10(handle, info, commands, settings, id);
+        failures += GetFeature11(handle, info, commands, settings, id);
 
         highest = std::max(highest, DocumentHighestVersion(info));
         AddParameter(parameters, "Highest Version Detected", VersionText(highest));
@@ -315,10 +316,12 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
             info["nvme"]["temp status"] = TemperatureStatus(parameters);
         }
         info["nvme"]["description"] = Description(id, JsonText(settings["common"], "drive"), sizeText);
-        CommandResult(info);
+        CommandResult(commands, info);
+        if (keptCommands == nullptr) AddCommandRecords(commands, info);
         KLOG(Debug) << "Get Nvme Information completed in " << ElapsedText(start, 3);
         return failures == 0;
     } catch (...) {
+        if (keptCommands == nullptr) AddCommandRecords(commands, info);
         RethrowWithLocation("kavo::GetNvmeInfo", "kavo_nvme", __LINE__);
     }
 }

@@ -23,9 +23,15 @@ struct SampleStructures {
 
 // One sample of the drive into `info`; true when every command succeeded.
 // With `reuse`, the records kept from the run's last sample are overwritten
-// rather than built again (a long run's samples).
-bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& runCommands,
-                 Json::Value& info, SampleStructures* structures = nullptr, ParameterReuse* reuse = nullptr);
+// rather than built again (a long run's samples). The sample's command
+// records go to "_metadata"/"commands"; with `commands` they are kept there
+// instead, for the caller to journal and to put into the document only when
+// it is written (AddCommandRecords).
+bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& info,
+                 SampleStructures* structures = nullptr, ParameterReuse* reuse = nullptr,
+                 CommandLog* commands = nullptr);
+// Puts a sample's kept command records into its document.
+void AddCommandRecords(const CommandLog& commands, Json::Value& info);
 
 // Compare and rules.
 std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive);

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "base/kavo_errors.h"
-#include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "transport/simulated_drive.h"
@@ -13,26 +12,14 @@
 namespace kavo {
 namespace {
 
-void AppendRecord(const std::string& name, int returnCode, uint32_t bytes, double milliseconds,
-                  Json::Value& sampleCommands, Json::Value& runCommands) {
-    // A run keeps every record of every sample; static keys spare each copy
-    // its own key strings, and the skeleton copy spares the member lookups.
-    static const Json::Value kSkeleton =
-        RecordSkeleton({"admin command", "allowed", "bytes returned", "return code", "time in ms", "timestamp"});
-    Json::Value record(kSkeleton);
-    Json::Value::iterator member = record.begin();
-    *member = name;
-    *++member = false;
-    *++member = Json::UInt(bytes);
-    *++member = returnCode;
-    *++member = milliseconds;
-    *++member = CurrentTimeText();
-    if (runCommands.isNull()) {
-        if (!sampleCommands.isNull()) sampleCommands.append(std::move(record));
-        return;
-    }
-    if (!sampleCommands.isNull()) sampleCommands.append(record);
-    runCommands.append(std::move(record));
+void AppendRecord(const std::string& name, int returnCode, uint32_t bytes, double milliseconds, CommandLog* commands) {
+    if (commands == nullptr) return;
+    CommandRecord& record = commands->emplace_back();
+    record.name = name;
+    record.returnCode = returnCode;
+    record.bytesReturned = bytes;
+    record.milliseconds = milliseconds;
+    record.timeMs = WallClockMilliseconds();
 }
 
 std::string StatusText(uint16_t status) {
@@ -72,7 +59,7 @@ NvmeHandle GetNvmeId(const std::string& path, bool writeAccess) {
 
 int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint32_t dataType, uint32_t requestValue,
                              uint32_t requestSubValue, uint32_t dataLength, uint8_t* data, uint32_t* completionDw0,
-                             Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid) {
+                             CommandLog* commands, uint32_t nsid) {
     QueryPropertyRequest request{dataType, requestValue, requestSubValue, dataLength, nsid};
     QueryPropertyResult result = handle.QueryProperty(request, data);
     const char* source = handle.QuerySource();
@@ -105,13 +92,13 @@ int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint3
         LogLines(Severity::Error, source, dump(Severity::Error));
         returnCode = 1;
     }
-    AppendRecord(name, returnCode, result.bytesReturned, result.milliseconds, sampleCommands, runCommands);
+    AppendRecord(name, returnCode, result.bytesReturned, result.milliseconds, commands);
     return returnCode;
 }
 
 int NvmePassThroughCommand(DriveHandle& handle, const std::string& name, uint16_t opcode, uint32_t nsid, uint32_t cdw10,
                            uint32_t cdw11, uint32_t /*cdw12*/, uint32_t /*cdw13*/, uint32_t /*cdw14*/,
-                           uint32_t /*cdw15*/, Json::Value& sampleCommands, Json::Value& runCommands) {
+                           uint32_t /*cdw15*/, CommandLog* commands) {
     // CDW12 to CDW15 are accepted for symmetry with the dispatcher but never
     // sent: the command carries zeros there.
     NvmeCommand command;
@@ -141,41 +128,40 @@ int NvmePassThroughCommand(DriveHandle& handle, const std::string& name, uint16_
         }
         LogLines(Severity::Info, source, handle.PassThroughDump(name, command));
     }
-    AppendRecord(name, returnCode, result.bytesReturned, result.milliseconds, sampleCommands, runCommands);
+    AppendRecord(name, returnCode, result.bytesReturned, result.milliseconds, commands);
     return returnCode;
 }
 
-int NvmeAdminCommand(DriveHandle& handle, const std::string& name, Json::Value& sampleCommands, Json::Value& runCommands,
+int NvmeAdminCommand(DriveHandle& handle, const std::string& name, CommandLog* commands,
                      uint16_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t cdw11, uint32_t cdw12, uint32_t cdw13,
                      uint32_t cdw14, uint32_t cdw15, uint8_t* data, uint32_t* completionDw0, uint32_t dataLength) {
     (void)cdw12, (void)cdw13, (void)cdw14, (void)cdw15;
     switch (opcode) {
         case kOpcodeGetLogPage:
             return NvmeQueryPropertyCommand(handle, name, kDataTypeLogPage, cdw10 & 0xFF, 0, dataLength, data, nullptr,
-                                            sampleCommands, runCommands);
+                                            commands);
         case kOpcodeIdentify:
             // The query path knows only Identify Namespace (CNS 0) and Identify
             // Controller (any other CNS).
             if ((cdw10 & 0xFF) == 0)
                 return NvmeQueryPropertyCommand(handle, name, kDataTypeIdentify, 0, nsid, dataLength, data, nullptr,
-                                                sampleCommands, runCommands);
+                                                commands);
             return NvmeQueryPropertyCommand(handle, name, kDataTypeIdentify, 1, 0, dataLength, data, nullptr,
-                                            sampleCommands, runCommands);
+                                            commands);
         case kOpcodeGetFeatures:
             return NvmeQueryPropertyCommand(handle, name, kDataTypeFeature, cdw10 & 0xFF, cdw11, dataLength, data,
-                                            completionDw0, sampleCommands, runCommands);
+                                            completionDw0, commands);
         case kOpcodeDeviceSelfTest:
-            return NvmePassThroughCommand(handle, name, opcode, nsid, cdw10, cdw11, 0, 0, 0, 0, sampleCommands,
-                                          runCommands);
+            return NvmePassThroughCommand(handle, name, opcode, nsid, cdw10, cdw11, 0, 0, 0, 0, commands);
         default:
             throw KavoError("Application does not support NVMe Admin command opcode " + std::to_string(opcode) + " for " +
                             PlatformName());
     }
 }
 
-int IdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands, Json::Value& runCommands) {
+int IdentifyController(DriveHandle& handle, uint8_t* buffer, CommandLog* commands) {
     return NvmeQueryPropertyCommand(handle, "Identify Controller", kDataTypeIdentify, 1, 0, 4096, buffer, nullptr,
-                                    sampleCommands, runCommands);
+                                    commands);
 }
 
 }  // namespace kavo

@@ -1,7 +1,7 @@
 #pragma once
 // The only place where quellix talks to a drive: opening it and running NVMe
 // admin commands. Every command is timed (the system call alone), logged and
-// leaves one command record in the sample's and the run's command lists.
+// leaves one command record in the caller's command log, when one is given.
 //
 // Two paths reach the drive. The query-property path carries Identify, Get
 // Log Page and Get Features and returns data; the pass-through path carries a
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include <json/value.h>
+#include "transport/command_record.h"
 
 namespace kavo {
 
@@ -106,14 +106,14 @@ const char* PlatformDriveNameForms();
 
 int NvmeQueryPropertyCommand(DriveHandle& handle, const std::string& name, uint32_t dataType, uint32_t requestValue,
                              uint32_t requestSubValue, uint32_t dataLength, uint8_t* data, uint32_t* completionDw0,
-                             Json::Value& sampleCommands, Json::Value& runCommands, uint32_t nsid = 0);
+                             CommandLog* commands, uint32_t nsid = 0);
 int NvmePassThroughCommand(DriveHandle& handle, const std::string& name, uint16_t opcode, uint32_t nsid, uint32_t cdw10,
                            uint32_t cdw11, uint32_t cdw12, uint32_t cdw13, uint32_t cdw14, uint32_t cdw15,
-                           Json::Value& sampleCommands, Json::Value& runCommands);
-int NvmeAdminCommand(DriveHandle& handle, const std::string& name, Json::Value& sampleCommands, Json::Value& runCommands,
+                           CommandLog* commands);
+int NvmeAdminCommand(DriveHandle& handle, const std::string& name, CommandLog* commands,
                      uint16_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t cdw11, uint32_t cdw12, uint32_t cdw13,
                      uint32_t cdw14, uint32_t cdw15, uint8_t* data, uint32_t* completionDw0, uint32_t dataLength);
-int IdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& sampleCommands, Json::Value& runCommands);
+int IdentifyController(DriveHandle& handle, uint8_t* buffer, CommandLog* commands);
 
 // Bindings that carry real NVMe commands (Linux, simulated drive) turn a
 // query-property request into one or more admin commands: a log page longer

@@ -17,14 +17,14 @@ protected:
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010400, 4);
         settings = test::ReadSettings(true);
-        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
     }
     std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
     bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
 
     test::FakeDrive drive;
     std::vector<uint8_t> identify;
-    Json::Value info, settings, run = Json::Value(Json::arrayValue);
+    Json::Value info, settings;
+    CommandLog run;
 };
 
 }  // namespace
@@ -50,7 +50,7 @@ TEST_F(FeatureTest, ArbitrationErrorRecoveryCoalescing) {
     GetFeature08(drive, info, run, settings);
     EXPECT_EQ(Value("Aggregation Time (TIME)"), "1,000 uS");
     EXPECT_EQ(Value("Aggregation Threshold (THR)"), "10");
-    EXPECT_EQ(info["_metadata"]["commands"][0]["admin command"].asString(), "Get Feature 1");
+    EXPECT_EQ(run[0].name, "Get Feature 1");
 }
 
 TEST_F(FeatureTest, GatesIssueNoCommand) {
@@ -94,7 +94,7 @@ TEST_F(FeatureTest, TemperatureThresholdsPerReportingSensor) {
     EXPECT_EQ(Value("Temperature Sensor 2 Over Threshold"), "79 C");
     EXPECT_EQ(Value("Temperature Sensor 2 Under Threshold"), "-10 C");
     EXPECT_FALSE(Has("Temperature Sensor 1 Over Threshold"));
-    EXPECT_EQ(info["_metadata"]["commands"][1]["admin command"].asString(), "Get Feature 4 (0x100000)");
+    EXPECT_EQ(run[1].name, "Get Feature 4 (0x100000)");
     EXPECT_EQ(drive.requests.size(), 4u);
 }
 

@@ -31,7 +31,7 @@ protected:
     int Decode(const std::vector<uint8_t>& data) {
         drive.SetIdentifyController(data);
         info = Json::Value();
-        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
+        run.clear();
         highest = 0;
         return GetIdentifyController(drive, buffer.data(), info, false, highest, run);
     }
@@ -42,14 +42,15 @@ protected:
         settings["read identify namespace"] = true;
         settings["read feature 05h"] = errorRecovery;
         std::vector<uint8_t> identify(4096, 0);
-        return GetNvmeInfo(drive, identify.data(), settings, run, info);
+        return GetNvmeInfo(drive, identify.data(), settings, info);
     }
     std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
     bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
 
     test::FakeDrive drive;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(4096);
-    Json::Value info, run = Json::Value(Json::arrayValue);
+    Json::Value info;
+    CommandLog run;
     uint32_t highest = 0;
 };
 
@@ -59,7 +60,7 @@ TEST_F(IdentifyTest, RefusesVersionsBelow121) {
     EXPECT_EQ(Decode(Controller(0x00010200)), 1);
     EXPECT_EQ(highest, 0x00010200u);
     EXPECT_FALSE(info["nvme"].isMember("parameters"));
-    EXPECT_EQ(info["_metadata"]["commands"].size(), 1u);
+    EXPECT_EQ(run.size(), 1u);
 }
 
 TEST_F(IdentifyTest, GatesOn121And13And14Controllers) {

@@ -17,7 +17,6 @@ protected:
     void SetUp() override {
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010300, 4);
-        info["_metadata"]["commands"] = Json::Value(Json::arrayValue);
     }
     std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
     bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
@@ -175,13 +174,13 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
 
 TEST_F(LogPageTest, GetLogPageHonoursSettingsAndFailures) {
     test::FakeDrive drive;
-    Json::Value run(Json::arrayValue);
+    CommandLog run;
     Json::Value settings = test::ReadSettings(false);
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 0);
     EXPECT_TRUE(drive.requests.empty());
     settings["read log page 02h"] = true;
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 1);
-    EXPECT_EQ(info["_metadata"]["commands"][0]["admin command"].asString(), "Get Log Page 0x02");
+    EXPECT_EQ(run[0].name, "Get Log Page 0x02");
     drive.SetLogPage(0x02, std::vector<uint8_t>(512, 0));
     settings["log hex data"] = true;
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 0);

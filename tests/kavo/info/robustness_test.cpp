@@ -73,9 +73,9 @@ TEST(RandomDriveData, EverySampleCompletes) {
         Json::Value settings = test::ReadSettings(true);
         settings["log hex data"] = (round % 2) == 0;
         std::vector<uint8_t> buffer(4096, 0);
-        Json::Value run(Json::arrayValue), info, reference;
-        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, run, info)) << "round " << round;
-        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, run, reference)) << "round " << round;
+        Json::Value info, reference;
+        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, info)) << "round " << round;
+        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, reference)) << "round " << round;
         for (const std::string& name : info["nvme"]["parameters"].getMemberNames())
             ASSERT_TRUE(info["nvme"]["parameters"][name]["value"].isString()) << name;
         Json::Value compared = info;
@@ -102,10 +102,10 @@ TEST(RandomDriveData, ReusedRecordsEqualAFreshSample) {
         test::FakeDrive drive;
         FillRandomly(drive, random);
         std::vector<uint8_t> freshBuffer(4096, 0), reusedBuffer(4096, 0);
-        Json::Value run, fresh, reused;
-        ASSERT_NO_THROW(GetNvmeInfo(drive, freshBuffer.data(), settings, run, fresh)) << "round " << round;
+        Json::Value fresh, reused;
+        ASSERT_NO_THROW(GetNvmeInfo(drive, freshBuffer.data(), settings, fresh)) << "round " << round;
         reuse.Lend(reused);
-        ASSERT_NO_THROW(GetNvmeInfo(drive, reusedBuffer.data(), settings, run, reused, nullptr, &reuse)) << "round " << round;
+        ASSERT_NO_THROW(GetNvmeInfo(drive, reusedBuffer.data(), settings, reused, nullptr, &reuse)) << "round " << round;
         if (!previous.isNull()) {
             const char* type = round % 3 == 0 ? "all" : "default";
             ASSERT_NO_THROW(CompareNvmeInfo(previous, fresh, type));
@@ -129,10 +129,10 @@ TEST(RandomDriveData, ForeignRecordsAreNeverReused) {
         test::FakeDrive drive;
         FillRandomly(drive, random);
         std::vector<uint8_t> buffer(4096, 0);
-        Json::Value run, sample;
+        Json::Value sample;
         if (round == 1) AddParameter(sample["nvme"]["parameters"], "PCI Width", "x4");
         reuse.Lend(sample);
-        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, run, sample, nullptr, &reuse));
+        ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, sample, nullptr, &reuse));
         EXPECT_EQ(sample["nvme"]["parameters"].isMember("PCI Width"), round == 1) << "round " << round;
         reuse.Reclaim(sample);
     }

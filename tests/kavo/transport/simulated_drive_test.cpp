@@ -67,18 +67,18 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     test::WriteFile(dir + "/d.json", R"({"log pages": {"02": {"raw file": "smart.bin"}},
         "smart": {"DUR": "36893488147419103232"}, "growth per read": {"DUR": 5}})");
     NvmeHandle raw2 = OpenSimulatedDrive("sim:" + dir + "/d.json");
-    Json::Value none, run(Json::arrayValue);
+    CommandLog run;
     std::vector<uint8_t> page(512);
-    EXPECT_EQ(ReadLogPage(0x02, 512, *raw2, page.data(), none, run), 0);
+    EXPECT_EQ(ReadLogPage(0x02, 512, *raw2, page.data(), run), 0);
     EXPECT_EQ(page[3], 77);
 
     test::WriteFile(dir + "/e.json", R"({"smart": {"DUR": "36893488147419103232", "POH": 10}, "growth per read": {"DUR": 5, "POH": 2}})");
     NvmeHandle drive = OpenSimulatedDrive("sim:" + dir + "/e.json");
     std::vector<uint8_t> identify(4096);
-    IdentifyController(*drive, identify.data(), none, run);
+    IdentifyController(*drive, identify.data(), &run);
     Json::Value first, second;
-    DecodeSmartHealthLog(first, (ReadLogPage(2, 512, *drive, page.data(), none, run), page.data()), 512, identify.data());
-    DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), none, run), page.data()), 512, identify.data());
+    DecodeSmartHealthLog(first, (ReadLogPage(2, 512, *drive, page.data(), run), page.data()), 512, identify.data());
+    DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), run), page.data()), 512, identify.data());
     EXPECT_EQ(first["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,232");
     EXPECT_EQ(second["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,237");
     EXPECT_EQ(first["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "10");
@@ -92,15 +92,15 @@ TEST(SimulatedDrive, FaultsFailShortenAndCount) {
     test::WriteFile(dir + "/f.json", R"({"faults": [{"command": "log 03", "short": 100},
                                                     {"command": "feature", "status": "0x4002", "after": 1, "times": 1}]})");
     NvmeHandle drive = OpenSimulatedDrive("sim:" + dir + "/f.json");
-    Json::Value none, run(Json::arrayValue);
+    CommandLog run;
     std::vector<uint8_t> page(512, 0xEE);
-    EXPECT_EQ(ReadLogPage(0x03, 512, *drive, page.data(), none, run), 1);
-    EXPECT_EQ(run[0]["bytes returned"].asUInt(), 100u);
+    EXPECT_EQ(ReadLogPage(0x03, 512, *drive, page.data(), run), 1);
+    EXPECT_EQ(run[0].bytesReturned, 100u);
     EXPECT_EQ(page[0], 0xEE);
     uint32_t dw0 = 0;
-    EXPECT_EQ(GetFeature(*drive, 0x01, 0, &dw0, nullptr, 0, none, run), 0);
-    EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, none, run), 1);
-    EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, none, run), 0);
+    EXPECT_EQ(GetFeature(*drive, 0x01, 0, &dw0, nullptr, 0, run), 0);
+    EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, run), 1);
+    EXPECT_EQ(GetFeature(*drive, 0x02, 0, &dw0, nullptr, 0, run), 0);
 }
 
 TEST(SimulatedDrive, DescriptionsOfTheWrongShapeAreRefusedNotFatal) {
@@ -118,8 +118,8 @@ TEST(SimulatedDrive, DescriptionsOfTheWrongShapeAreRefusedNotFatal) {
     test::WriteFile(dir + "/d.json", entries(100, true));
     NvmeHandle drive = GetNvmeId("sim:" + dir + "/d.json", false);
     std::vector<uint8_t> page(256 * 64);
-    Json::Value none, run(Json::arrayValue);
-    ASSERT_EQ(ReadLogPage(0x01, static_cast<uint32_t>(page.size()), *drive, page.data(), none, run), 0);
+    CommandLog run;
+    ASSERT_EQ(ReadLogPage(0x01, static_cast<uint32_t>(page.size()), *drive, page.data(), run), 0);
     EXPECT_EQ(page[64 * 99], 100) << "the 100th entry is kept";
     EXPECT_EQ(page[64 * 100], 0);
 

@@ -3,20 +3,20 @@
 
 #include "fake_drive.h"
 #include "base/kavo_errors.h"
+#include "base/kavo_json.h"
 #include "transport/nvme_admin_command.h"
 
 using namespace kavo;
 
-TEST(QueryProperty, RecordsSuccessInBothListsAndDeliversDw0) {
+TEST(QueryProperty, RecordsSuccessAndDeliversDw0) {
     test::FakeDrive drive;
     drive.Set(kDataTypeFeature, 0x0A, 0, {{}, 0x1234});
-    Json::Value sample(Json::arrayValue), run(Json::arrayValue);
+    CommandLog log;
     uint32_t dw0 = 0;
-    EXPECT_EQ(NvmeQueryPropertyCommand(drive, "Get Feature 10", kDataTypeFeature, 0x0A, 0, 0, nullptr, &dw0, sample, run), 0);
+    EXPECT_EQ(NvmeQueryPropertyCommand(drive, "Get Feature 10", kDataTypeFeature, 0x0A, 0, 0, nullptr, &dw0, &log), 0);
     EXPECT_EQ(dw0, 0x1234u);
-    ASSERT_EQ(sample.size(), 1u);
-    ASSERT_EQ(run.size(), 1u);
-    const Json::Value& record = sample[0];
+    ASSERT_EQ(log.size(), 1u);
+    const Json::Value record = CommandRecordJson(log[0]);
     EXPECT_EQ(record["admin command"].asString(), "Get Feature 10");
     EXPECT_EQ(record["return code"].asInt(), 0);
     EXPECT_EQ(record["bytes returned"].asUInt(), 0u);
@@ -32,43 +32,53 @@ TEST(QueryProperty, ShortReturnFailsAndLeavesTheBufferAlone) {
     answer.bytes = 512;
     drive.Set(kDataTypeIdentify, 1, 0, answer);
     std::vector<uint8_t> buffer(4096, 0x11);
-    Json::Value sample(Json::arrayValue), run(Json::arrayValue);
-    EXPECT_EQ(IdentifyController(drive, buffer.data(), sample, run), 1);
+    CommandLog log;
+    EXPECT_EQ(IdentifyController(drive, buffer.data(), &log), 1);
     EXPECT_EQ(buffer[0], 0x11);
-    EXPECT_EQ(sample[0]["return code"].asInt(), 1);
-    EXPECT_EQ(sample[0]["bytes returned"].asUInt(), 512u);
+    EXPECT_EQ(log[0].returnCode, 1);
+    EXPECT_EQ(log[0].bytesReturned, 512u);
+    // Without a log the command runs all the same.
+    EXPECT_EQ(IdentifyController(drive, buffer.data(), nullptr), 1);
+    EXPECT_EQ(drive.requests.size(), 2u);
 }
 
-TEST(QueryProperty, NullSampleListIsSkipped) {
-    test::FakeDrive drive;
-    Json::Value sample, run(Json::arrayValue);
-    uint8_t page[512];
-    EXPECT_EQ(NvmeQueryPropertyCommand(drive, "Get Log Page 0x02", kDataTypeLogPage, 2, 0, 512, page, nullptr, sample, run), 1);
-    EXPECT_TRUE(sample.isNull());
-    EXPECT_EQ(run.size(), 1u);
+// A journal keeps a record as one line; a recovered run and the summary read
+// it back, so the line must read back to the document's form exactly.
+TEST(CommandRecords, JournalLineReadsBackAsTheDocumentRecord) {
+    std::vector<CommandRecord> records(3);
+    records[0] = {"Identify Controller", 0, 4096, 0.061, 1765256400123, false};
+    records[1] = {"Get \"odd\" name\\\n\t", 1, 0, 3.0, 0, true};  // quotes, escapes, a whole number
+    records[2] = {"Get Log Page 0x02", -5, 512, 1e-7, 4102444799999, false};
+    for (const CommandRecord& record : records) {
+        Json::Value line;
+        ParseJsonText(CommandRecordText(record), line);
+        EXPECT_EQ(CompactJson(line), CompactJson(CommandRecordJson(record))) << CommandRecordText(record);
+        EXPECT_EQ(CommandRecordText(record), RecordJson(CommandRecordJson(record)));
+    }
+    EXPECT_EQ(CommandLogJson(records).size(), 3u);
 }
 
 TEST(Dispatcher, ChoosesThePathByOpcode) {
     test::FakeDrive drive;
     drive.SetIdentifyController(std::vector<uint8_t>(4096, 1));
-    Json::Value sample(Json::arrayValue), run(Json::arrayValue);
+    CommandLog run;
     uint8_t buffer[4096];
     // Any non-zero CNS goes out as Identify Controller.
-    EXPECT_EQ(NvmeAdminCommand(drive, "Identify", sample, run, 0x06, 0, 2, 0, 0, 0, 0, 0, buffer, nullptr, 4096), 0);
+    EXPECT_EQ(NvmeAdminCommand(drive, "Identify", &run, 0x06, 0, 2, 0, 0, 0, 0, 0, buffer, nullptr, 4096), 0);
     EXPECT_EQ(drive.requests.back().requestValue, 1u);
     EXPECT_EQ(drive.requests.back().requestSubValue, 0u);
-    NvmeAdminCommand(drive, "Identify Namespace 1", sample, run, 0x06, 7, 0, 0, 0, 0, 0, 0, buffer, nullptr, 4096);
+    NvmeAdminCommand(drive, "Identify Namespace 1", &run, 0x06, 7, 0, 0, 0, 0, 0, 0, buffer, nullptr, 4096);
     EXPECT_EQ(drive.requests.back().requestValue, 0u);
     EXPECT_EQ(drive.requests.back().requestSubValue, 7u);
     // Self-test goes through pass-through with zeros in CDW12 to CDW15.
-    EXPECT_EQ(NvmeAdminCommand(drive, "Abort Self-Test", sample, run, 0x14, 0xFFFFFFFF, 0xF, 0, 5, 6, 7, 8, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(NvmeAdminCommand(drive, "Abort Self-Test", &run, 0x14, 0xFFFFFFFF, 0xF, 0, 5, 6, 7, 8, nullptr, nullptr, 0), 0);
     ASSERT_EQ(drive.passThrough.size(), 1u);
     EXPECT_EQ(drive.passThrough[0].cdw10, 0xFu);
     EXPECT_EQ(drive.passThrough[0].cdw12, 0u);
     EXPECT_EQ(drive.passThrough[0].timeoutMs, 2000u);
     size_t records = run.size();
     try {
-        NvmeAdminCommand(drive, "Format", sample, run, 0x09, 0, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0);
+        NvmeAdminCommand(drive, "Format", &run, 0x09, 0, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0);
         FAIL() << "opcode 09h must be refused";
     } catch (const KavoError& e) {
         EXPECT_EQ(std::string(e.what()), std::string("Application does not support NVMe Admin command opcode 9 for ") + PlatformName());
@@ -78,14 +88,14 @@ TEST(Dispatcher, ChoosesThePathByOpcode) {
 
 TEST(PassThrough, FailureCodes) {
     test::FakeDrive drive;
-    Json::Value sample(Json::arrayValue), run(Json::arrayValue);
+    CommandLog run;
     drive.passThroughResult = PassThroughResult{false, 0, 0, 0, 0, 0};
-    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, sample, run), 1);
+    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, &run), 1);
     drive.passThroughResult.systemError = 13;
-    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, sample, run), 13);
+    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, &run), 13);
     drive.passThroughResult = PassThroughResult{true, 0};
     drive.passThroughResult.nvmeStatus = 0x4001;
-    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, sample, run), 1);
+    EXPECT_EQ(NvmePassThroughCommand(drive, "Start", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, &run), 1);
     EXPECT_EQ(run.size(), 3u);
 }
 
