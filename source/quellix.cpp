@@ -68,6 +68,7 @@ void UnhandledLines(const std::string& text, int line) {
 int QuellixMain(int argc, char** argv) {
     int returnCode = 0;
     IgnoreBrokenPipes();
+    if (argc == 2 && AnswerUsageRequest(argv[1])) return 0;
     if (AnswerInformationRequest(argc, argv, returnCode)) return returnCode;
     Json::Value settings;
     try {

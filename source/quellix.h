@@ -17,6 +17,9 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings);
 void ExportParameterList();
 // Short usage, or the verbose help.
 void DisplayUsage(bool verbose);
+// "--help", "-h", "--usage" or "-u" as the only argument: the text and the
+// trace file, written without starting the loggers. False for anything else.
+bool AnswerUsageRequest(const std::string& option);
 // The whole program: settings, dispatch, the final line; returns the exit status.
 int QuellixMain(int argc, char** argv);
 // "--version" and "--list" anywhere among the options: answers the request

@@ -1,4 +1,8 @@
 // Usage and help text.
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "base/kavo_log.h"
 #include "quellix.h"
 
@@ -93,20 +97,27 @@ const char* const kVerboseHelp[] = {
     " ",
 };
 
-template <size_t N>
-void LogLines(const char* const (&lines)[N]) {
-    // Straight to the logger: a record stream per line would cost more than
-    // the lines themselves at start-up.
-    if (!kavo::LogEnabled(kavo::Severity::Info)) return;
-    const std::string source = "DisplayUsage";
-    kavo::LogBatch batch;
-    for (const char* line : lines) kavo::LogMessage(kavo::Severity::Info, source, __LINE__, line);
+std::vector<const char*> UsageLines(bool verbose) {
+    std::vector<const char*> lines(std::begin(kHeader), std::end(kHeader));
+    if (verbose) lines.insert(lines.end(), std::begin(kVerboseHelp), std::end(kVerboseHelp));
+    else lines.insert(lines.end(), std::begin(kShortUsage), std::end(kShortUsage));
+    return lines;
 }
 
 }  // namespace
 
 void DisplayUsage(bool verbose) {
-    LogLines(kHeader);
-    if (verbose) LogLines(kVerboseHelp);
-    else LogLines(kShortUsage);
+    // Straight to the logger: a record stream per line would cost more than
+    // the lines themselves at start-up.
+    if (!kavo::LogEnabled(kavo::Severity::Info)) return;
+    const std::string source = "DisplayUsage";
+    kavo::LogBatch batch;
+    for (const char* line : UsageLines(verbose)) kavo::LogMessage(kavo::Severity::Info, source, __LINE__, line);
+}
+
+bool AnswerUsageRequest(const std::string& option) {
+    const bool help = option == "--help" || option == "-h";
+    if (!help && option != "--usage" && option != "-u") return false;
+    kavo::WriteInfoRecordsAlone(UsageLines(help));
+    return true;
 }

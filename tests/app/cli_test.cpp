@@ -40,6 +40,17 @@ TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     std::string trace = ReadFile(dir + "/quellix.trace.log");
     EXPECT_EQ(trace.compare(0, 3, "\xEF\xBB\xBF"), 0);
     EXPECT_NE(trace.find("]     -r, --rules <rules file>"), std::string::npos);
+    // "-u" alone is written without the loggers, "read -u" through them: the
+    // console and the trace lines must not tell them apart.
+    auto logged = RunQuellix(dir, "read -u");
+    EXPECT_EQ(logged.exitCode, 0);
+    EXPECT_EQ(logged.output, usage.output);
+    auto withoutTimes = [](std::string text) {
+        for (size_t at = text.find('['); at != std::string::npos; at = text.find('[', at))
+            text.erase(at, text.find(']', at) - at + 1);
+        return text;
+    };
+    EXPECT_EQ(withoutTimes(ReadFile(dir + "/quellix.trace.log")), withoutTimes(trace));
 }
 
 TEST_F(Cli, UnknownOptionsAreOneUsageError) {

@@ -43,7 +43,41 @@ const char* SeverityName(spdlog::level::level_enum level) {
     }
 }
 
-void Append(spdlog::memory_buf_t& dest, std::string_view text) { dest.append(text.data(), text.data() + text.size()); }
+// Appends to an spdlog buffer or a string alike.
+template <typename Buffer>
+void Append(Buffer& dest, std::string_view text) {
+    dest.append(text.data(), text.data() + text.size());
+}
+
+// "[2026-12-09 05:12:16.641]  ", the start of every trace line.
+template <typename Buffer>
+void AppendTraceTime(Buffer& dest, std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    std::time_t seconds = system_clock::to_time_t(time);
+    auto millis = duration_cast<milliseconds>(time.time_since_epoch()).count() % 1000;
+    if (millis < 0) millis += 1000;
+    dest.push_back('[');
+    Append(dest, LocalDateTimeOf(seconds).text);  // a trace line carries no DST mark
+    dest.push_back('.');
+    const int ms = static_cast<int>(millis);
+    dest.push_back(static_cast<char>('0' + ms / 100));
+    dest.push_back(static_cast<char>('0' + ms / 10 % 10));
+    dest.push_back(static_cast<char>('0' + ms % 10));
+    Append(dest, "]  ");
+}
+
+// A formatted trace record with the platform's line ends.
+template <typename Buffer>
+void AppendNativeLines(std::string& out, const Buffer& formatted) {
+    static const std::string_view lineEnd = platform::NativeLineEnd();
+    for (char c : formatted) {
+        if (c == '\n') Append(out, lineEnd); else out += c;
+    }
+}
+
+// The start of a new trace file: the UTF-8 byte order mark and the
+// formatter's header, which is empty.
+std::string TraceFileStart() { return "\xEF\xBB\xBF" + KavoTxtFormatter::Header(); }
 
 int& OpenBatches() {
     static int open = 0;
@@ -75,14 +109,12 @@ protected:
         if (file_ == nullptr && !Open()) return;
         spdlog::memory_buf_t formatted;
         formatter_->format(msg, formatted);
-        static const std::string_view lineEnd = platform::NativeLineEnd();
-        if (lineEnd == "\n") {
+        static const bool newlineIsNative = std::string_view(platform::NativeLineEnd()) == "\n";
+        if (newlineIsNative) {
             std::fwrite(formatted.data(), 1, formatted.size(), file_);
         } else {
             std::string converted;
-            for (char c : formatted) {
-                if (c == '\n') converted += lineEnd; else converted += c;
-            }
+            AppendNativeLines(converted, formatted);
             std::fwrite(converted.data(), 1, converted.size(), file_);
         }
         if (OpenBatches() == 0) std::fflush(file_);
@@ -98,10 +130,8 @@ private:
         if (file_ == nullptr) return false;
         std::fseek(file_, 0, SEEK_END);
         if (std::ftell(file_) == 0) {
-            static const unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
-            std::fwrite(kBom, 1, sizeof kBom, file_);
-            std::string header = KavoTxtFormatter::Header();
-            std::fwrite(header.data(), 1, header.size(), file_);
+            const std::string start = TraceFileStart();
+            std::fwrite(start.data(), 1, start.size(), file_);
         }
         return true;
     }
@@ -190,18 +220,7 @@ void KavoFormatter::format(const spdlog::details::log_msg& msg, spdlog::memory_b
 std::unique_ptr<spdlog::formatter> KavoFormatter::clone() const { return std::make_unique<KavoFormatter>(); }
 
 void KavoTxtFormatter::format(const spdlog::details::log_msg& msg, spdlog::memory_buf_t& dest) {
-    using namespace std::chrono;
-    std::time_t seconds = system_clock::to_time_t(msg.time);
-    auto millis = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
-    if (millis < 0) millis += 1000;
-    dest.push_back('[');
-    Append(dest, LocalDateTimeOf(seconds).text);  // a trace line carries no DST mark
-    dest.push_back('.');
-    const int ms = static_cast<int>(millis);
-    dest.push_back(static_cast<char>('0' + ms / 100));
-    dest.push_back(static_cast<char>('0' + ms / 10 % 10));
-    dest.push_back(static_cast<char>('0' + ms % 10));
-    Append(dest, "]  ");
+    AppendTraceTime(dest, msg.time);
     if (msg.level != spdlog::level::info && msg.level != spdlog::level::debug) {
         const std::string_view name = SeverityName(msg.level);
         Append(dest, name);
@@ -237,6 +256,24 @@ void StartLogging() {
     std::error_code ignored;
     std::filesystem::remove(kTraceFileName, ignored);
     StartLoggers(kTraceFileName, Severity::Info);
+}
+
+void WriteInfoRecordsAlone(const std::vector<const char*>& lines) {
+    std::remove(kTraceFileName);
+    std::string trace = TraceFileStart(), console, record;
+    for (const char* line : lines) {
+        // Info records carry no severity name or source.
+        record.clear();
+        AppendTraceTime(record, std::chrono::system_clock::now());
+        (record += line) += '\n';
+        AppendNativeLines(trace, record);
+        (console += line) += '\n';
+    }
+    if (std::FILE* file = std::fopen(kTraceFileName, "wb")) {
+        std::fwrite(trace.data(), 1, trace.size(), file);
+        std::fclose(file);
+    }
+    platform::WriteConsole(console, 0);
 }
 
 void StartConsoleLogging(Severity maximum) { StartLoggers("", maximum); }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <spdlog/formatter.h>
 
@@ -49,6 +50,11 @@ void LogMessage(Severity severity, const std::string& function, int line, const 
 void LogTraceOnly(Severity severity, const std::string& function, int line, const std::string& text);
 // Flushes and closes the trace file (tests and process end).
 void StopLogging();
+// What StartLogging and records of severity info would leave in
+// "quellix.trace.log" and on the console, written without any logger: for
+// requests that log nothing else (help, usage), where starting the loggers
+// would be most of the run.
+void WriteInfoRecordsAlone(const std::vector<const char*>& lines);
 
 // "bool kavo::GetNvmeInfo(kavo::DriveHandle&, ...)" -> "kavo::GetNvmeInfo".
 std::string QualifiedFunctionName(const char* prettyFunction);
