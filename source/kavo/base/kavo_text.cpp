@@ -107,11 +107,15 @@ void HexDump(const uint8_t* bytes, size_t count, Json::Value& target) {
     static const char* const kTemplate =
         "  |  .. .. .. .. .. .. .. ..  |  .. .. .. .. .. .. .. ..        . . . . . . . .  |  . . . . . . . .";
     static const char kDigits[] = "0123456789ABCDEF";
+    static const size_t kLength = 6 + std::strlen(kTemplate);
     target = Json::Value(Json::arrayValue);
+    char line[128];
     for (size_t offset = 0; offset < count; offset += 16) {
-        char prefix[8];
-        std::snprintf(prefix, sizeof prefix, "0x%04X", static_cast<unsigned>(offset & 0xFFFF));
-        std::string line = std::string(prefix) + kTemplate;
+        // "0x" and four hex digits of the offset, then the template filled in.
+        line[0] = '0';
+        line[1] = 'x';
+        for (int digit = 0; digit < 4; ++digit) line[2 + digit] = kDigits[(offset >> (12 - 4 * digit)) & 0xF];
+        std::memcpy(line + 6, kTemplate, kLength - 6);
         for (size_t k = 0; k < 16 && offset + k < count; ++k) {
             uint8_t byte = bytes[offset + k];
             size_t hexAt = k < 8 ? 11 + 3 * k : 39 + 3 * (k - 8);
@@ -119,7 +123,7 @@ void HexDump(const uint8_t* bytes, size_t count, Json::Value& target) {
             line[hexAt + 1] = kDigits[byte & 0xF];
             if (byte >= 0x20 && byte < 0x7F) line[k < 8 ? 70 + 2 * k : 90 + 2 * (k - 8)] = static_cast<char>(byte);
         }
-        target.append(line);
+        target.append(Json::Value(line, line + kLength));
     }
 }
 
