@@ -5,6 +5,9 @@
 # `nvme smart-log` call; with smartctl -x and a bare Get Log Page ioctl for
 # scale. Needs root (tests/qemu/vm.sh).
 #
+# Each figure is the median of the calls of a round (the 200-sample run:
+# three runs a round), and the median of the three rounds counts.
+#
 # usage: bench/qemu-ratios.sh [CALLS]   (default 30 calls each, in each of 3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +33,7 @@ for round in 1 2 3; do
   echo "smartctl -x \$(\$t run $calls /usr/sbin/smartctl -x /dev/nvme0)" >> /out/times
   echo "quellix read \$(\$t run $calls ./quellix read -n 0 -d /tmp/read)" >> /out/times
   echo "quellix -h \$(\$t run $calls ./quellix -h)" >> /out/times
-  echo "quellix 200 samples \$(\$t run 1 ./quellix long -n 0 -d /tmp/long)" >> /out/times
+  echo "quellix 200 samples \$(\$t run 3 ./quellix long -n 0 -d /tmp/long)" >> /out/times
   echo "static no-op process \$(\$t run $calls ./qemu_timer)" >> /out/times
   echo "bare ioctl \$(\$t ioctl 1000 /dev/nvme0)" >> /out/times
 done
@@ -47,7 +50,7 @@ awk -v accel="$accel" -v calls="$calls" '
       t[name] = v[int((n + 1) / 2)]
     }
     smart = t["nvme smart-log"]; sample = t["quellix 200 samples"] / 200
-    printf "QEMU NVMe controller, %s, one VM, %d calls each, median of 3 rounds (ms per call)\n", accel, calls
+    printf "QEMU NVMe controller, %s, one VM, median of %d calls (200-sample run: of 3) in each of 3 rounds, median round (ms per call)\n", accel, calls
     printf "  nvme smart-log /dev/nvme0     %9.3f\n", smart
     printf "  smartctl -x /dev/nvme0        %9.3f\n", t["smartctl -x"]
     printf "  quellix read (one process)    %9.3f\n", t["quellix read"]

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/kavo_errors.h"
+#include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
@@ -41,13 +42,18 @@ bool ParseWholeDouble(const std::string& text, double& value) {
 
 Json::Value MismatchEntry(const Json::Value& current, const Json::Value& compareValue, const std::string& type,
                           const std::string& delta, const std::string& message) {
-    Json::Value entry(Json::objectValue);
-    entry["name"] = current["name"];
-    entry["value"] = current["value"];
-    entry["compare_value"] = compareValue;
-    entry["compare_type"] = type;
-    entry["delta"] = delta;
-    entry["message"] = message;
+    // A long run adds entries every sample: static keys spare each entry its
+    // own key strings, and the skeleton copy spares the member lookups.
+    static const Json::Value kSkeleton =
+        RecordSkeleton({"compare_type", "compare_value", "delta", "message", "name", "value"});
+    Json::Value entry(kSkeleton);
+    Json::Value::iterator member = entry.begin();
+    *member = type;
+    *++member = compareValue;
+    *++member = delta;
+    *++member = message;
+    *++member = current["name"];
+    *++member = current["value"];
     return entry;
 }
 
@@ -249,11 +255,12 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
             const std::string name(nameView), value = Text(*members.value), compareText = Text(compareValue);
             std::string delta = ValueDelta(value, compareText);
             std::string message = "'" + name + "' value '" + value + "' does not match compare value '" + compareText + "'";
-            current["all mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
+            const Json::Value& entry =
+                current["all mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
             if (type == "exact") {
                 ++staticMismatches;
                 ++failures;
-                current["compare mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
+                current["compare mismatches"].append(entry);
                 KLOG(Error) << "Compare fail: " << message;
             } else if (type == "counter") {
                 bool grew = false;
