@@ -370,10 +370,11 @@ int RunRead(Json::Value& settings) {
         CountByParameter(sample["compare mismatches"], "message", details["mismatches by parameter"]);
         CountByParameter(sample["rule violations"], "msg", details["violations by parameter"]);
         if (reference.isNull()) {
-            // The first sample becomes the reference of the later ones, and its
-            // file carries a compare type per parameter so that it can serve as
-            // the compare file of a later run.
-            reference = sample;
+            // The first sample becomes the reference of the later ones (a
+            // copy only when later ones follow), and its file carries a
+            // compare type per parameter so that it can serve as the compare
+            // file of a later run.
+            if (i < samples) reference = sample;
             for (Json::Value& record : sample["nvme"]["parameters"])
                 record[Json::StaticString("compare type")] = Json::StaticString(kavo::CompareTypeText(
                     "default", kavo::JsonText(record, "name"), kavo::JsonText(record, "source"), true));
