@@ -5,8 +5,11 @@
 # `nvme smart-log` call; with smartctl -x and a bare Get Log Page ioctl for
 # scale. Needs root (tests/qemu/vm.sh).
 #
-# Each figure is the median of the calls of a round (the 200-sample run:
-# three runs a round), and the median of the three rounds counts.
+# Each quellix measure is paired with `nvme smart-log` calls made moments
+# before it (bench/qemu_timer.c "pair"): a ratio per quellix call, then the
+# median of those. The shared host's slow spells come and go within seconds;
+# paired calls share them, where separate medians would not. One round
+# takes each measure once; the median of three rounds counts.
 #
 # usage: bench/qemu-ratios.sh [CALLS]   (default 30 calls each, in each of 3 rounds)
 set -euo pipefail
@@ -22,18 +25,19 @@ gcc -O2 -static bench/qemu_timer.c -o "$work/payload/qemu_timer"
 sed -e 's/"read system data": true/"read system data": false/' examples/read.cmd.json > "$work/payload/read.cmd.json"
 sed -e 's/"samples": 1,/"samples": 200,/' -e 's/"log sample rate": [0-9]*/"log sample rate": 0/' \
   "$work/payload/read.cmd.json" > "$work/payload/long.cmd.json"
-# Three rounds, each measure once a round, so that a slow spell of the
-# shared host touches every measure alike; the median round counts.
+# Three rounds, each measure once a round; the median round counts.
+smart="/usr/sbin/nvme smart-log /dev/nvme0"
 cat > "$work/payload/run.sh" <<RUN
 #!/bin/sh
 cd /payload
 t=./qemu_timer
 for round in 1 2 3; do
-  echo "nvme smart-log \$(\$t run $calls /usr/sbin/nvme smart-log /dev/nvme0)" >> /out/times
+  echo "nvme smart-log \$(\$t run $calls $smart)" >> /out/times
   echo "smartctl -x \$(\$t run $calls /usr/sbin/smartctl -x /dev/nvme0)" >> /out/times
-  echo "quellix read \$(\$t run $calls ./quellix read -n 0 -d /tmp/read)" >> /out/times
-  echo "quellix -h \$(\$t run $calls ./quellix -h)" >> /out/times
-  echo "quellix 200 samples \$(\$t run 3 ./quellix long -n 0 -d /tmp/long)" >> /out/times
+  echo "quellix read \$(\$t pair $calls 1 ./quellix read -n 0 -d /tmp/read -- $smart)" >> /out/times
+  echo "quellix -h \$(\$t pair $calls 1 ./quellix -h -- $smart)" >> /out/times
+  # Each 200-sample run beside the median of 9 smart-log calls.
+  echo "quellix 200 samples \$(\$t pair 3 9 ./quellix long -n 0 -d /tmp/long -- $smart)" >> /out/times
   echo "static no-op process \$(\$t run $calls ./qemu_timer)" >> /out/times
   echo "bare ioctl \$(\$t ioctl 1000 /dev/nvme0)" >> /out/times
 done
@@ -41,25 +45,36 @@ RUN
 chmod +x "$work/payload/run.sh"
 accel=$(bash tests/qemu/vm.sh accelerator)
 bash tests/qemu/vm.sh run --accel "$accel" --limit 600 "$work/payload" "$work/out"
+# A line holds one figure (run, ioctl) or three (pair: quellix ms,
+# smart-log ms, ratio); each figure's median over the rounds is reported.
 awk -v accel="$accel" -v calls="$calls" '
-  { value = $NF; $NF = ""; sub(/ +$/, ""); seen[$0] = seen[$0] " " value }
-  END {
-    for (name in seen) {  # the median of the rounds
-      n = split(seen[name], v, " ")
-      for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] + 0 < v[i] + 0) { x = v[i]; v[i] = v[j]; v[j] = x }
-      t[name] = v[int((n + 1) / 2)]
+  function median(list,    n, v, i, j, x) {
+    n = split(list, v, " ")
+    for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] + 0 < v[i] + 0) { x = v[i]; v[i] = v[j]; v[j] = x }
+    return v[int((n + 1) / 2)]
+  }
+  {
+    if ($(NF - 2) ~ /^[0-9.]+$/ && $(NF - 1) ~ /^[0-9.]+$/) {  # a pair
+      name = $0; sub(/ +[0-9.]+ +[0-9.]+ +[0-9.]+$/, "", name)
+      ms[name] = ms[name] " " $(NF - 2); ratio[name] = ratio[name] " " $NF
+    } else {
+      name = $0; sub(/ +[0-9.]+$/, "", name)
+      ms[name] = ms[name] " " $NF
     }
-    smart = t["nvme smart-log"]; sample = t["quellix 200 samples"] / 200
-    printf "QEMU NVMe controller, %s, one VM, median of %d calls (200-sample run: of 3) in each of 3 rounds, median round (ms per call)\n", accel, calls
-    printf "  nvme smart-log /dev/nvme0     %9.3f\n", smart
+  }
+  END {
+    for (name in ms) t[name] = median(ms[name])
+    for (name in ratio) r[name] = median(ratio[name])
+    printf "QEMU NVMe controller, %s, one VM, %d calls each, median of 3 rounds (ms per call)\n", accel, calls
+    printf "  nvme smart-log /dev/nvme0     %9.3f\n", t["nvme smart-log"]
     printf "  smartctl -x /dev/nvme0        %9.3f\n", t["smartctl -x"]
     printf "  quellix read (one process)    %9.3f\n", t["quellix read"]
     printf "  quellix -h                    %9.3f\n", t["quellix -h"]
-    printf "  one sample of 200 in a run    %9.3f\n", sample
+    printf "  one sample of 200 in a run    %9.3f\n", t["quellix 200 samples"] / 200
     printf "  bare Get Log Page ioctl       %9.4f\n", t["bare ioctl"]
     printf "  a static no-op process        %9.3f\n", t["static no-op process"]
-    printf "ratios to one nvme smart-log call (target):\n"
-    printf "  quellix read       %6.2f  (<= 1)\n", t["quellix read"] / smart
-    printf "  one sample in run  %6.2f  (<= 0.1)\n", sample / smart
-    printf "  quellix -h         %6.2f  (<= 0.1)\n", t["quellix -h"] / smart
+    printf "ratios to one nvme smart-log call made moments before (target):\n"
+    printf "  quellix read       %6.3f  (<= 1)\n", r["quellix read"]
+    printf "  one sample in run  %6.3f  (<= 0.1)\n", r["quellix 200 samples"] / 200
+    printf "  quellix -h         %6.3f  (<= 0.1)\n", r["quellix -h"]
   }' "$work/out/times"
