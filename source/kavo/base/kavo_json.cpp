@@ -1,11 +1,13 @@
 // JSON files and text.
 #include "base/kavo_json.h"
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -199,13 +201,21 @@ std::string CompactJson(const Json::Value& value) {
 }
 
 void AppendJsonString(std::string& out, std::string_view text) {
+    // The bytes a JSON string cannot hold as they are: control characters,
+    // the quote and the backslash.
+    static const auto kEscaped = [] {
+        std::array<bool, 256> escaped{};
+        for (int byte = 0; byte < 0x20; ++byte) escaped[byte] = true;
+        escaped['"'] = escaped['\\'] = true;
+        return escaped;
+    }();
     const char* begin = text.data();
     const char* end = begin + text.size();
     out += '"';
     const char* run = begin;  // characters that need no escape go in as one piece
     for (const char* c = begin; c != end; ++c) {
         const unsigned char byte = static_cast<unsigned char>(*c);
-        if (byte != '"' && byte != '\\' && byte >= 0x20) continue;
+        if (!kEscaped[byte]) continue;
         out.append(run, c);
         if (byte < 0x20) {
             static const char kHex[] = "0123456789abcdef";
@@ -227,10 +237,11 @@ void AppendJsonNumber(std::string& out, double number) {
         out += CompactJson(Json::Value(number));  // the writer's own spelling
         return;
     }
-    const std::string text = fmt::format("{}", number);
-    out += text;
+    fmt::memory_buffer text;  // on the stack: no allocation per number
+    fmt::format_to(std::back_inserter(text), "{}", number);
+    out.append(text.data(), text.size());
     // A whole number stays a real number when read back.
-    if (text.find_first_of(".eE") == std::string::npos) out += ".0";
+    if (std::string_view(text.data(), text.size()).find_first_of(".eE") == std::string_view::npos) out += ".0";
 }
 
 namespace {
