@@ -33,7 +33,7 @@ TEST(WindowsDrive, OpenAndIoControlErrors) {
     std::vector<uint8_t> buffer(4096, 0x5A);
     EXPECT_EQ(IdentifyController(*drive, buffer.data(), &run), 1);
     EXPECT_EQ(buffer[0], 0x5A);
-    EXPECT_EQ(run[0]["return code"].asInt(), 1);
+    EXPECT_EQ(run[0].returnCode, 1);
     EXPECT_NE(NvmePassThroughCommand(*drive, "Start Extended Self-Test", 0x14, 0xFFFFFFFF, 1, 0, 0, 0, 0, 0, &run), 0);
     EXPECT_EQ(run.size(), 2u);
 }
