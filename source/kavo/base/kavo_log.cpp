@@ -70,6 +70,10 @@ void AppendTraceTime(Buffer& dest, std::chrono::system_clock::time_point time) {
 template <typename Buffer>
 void AppendNativeLines(std::string& out, const Buffer& formatted) {
     static const std::string_view lineEnd = platform::NativeLineEnd();
+    if (lineEnd == "\n") {
+        out.append(formatted.begin(), formatted.end());
+        return;
+    }
     for (char c : formatted) {
         if (c == '\n') Append(out, lineEnd); else out += c;
     }
@@ -113,7 +117,7 @@ protected:
         if (newlineIsNative) {
             std::fwrite(formatted.data(), 1, formatted.size(), file_);
         } else {
-            std::string converted;
+            std::string converted;  // "\r\n" for each "\n"
             AppendNativeLines(converted, formatted);
             std::fwrite(converted.data(), 1, converted.size(), file_);
         }
