@@ -176,6 +176,17 @@ TEST_F(ReadRun, FileRuleForManySamples) {
     EXPECT_EQ(last["counter mismatches"].asInt(), 0);
     EXPECT_GT(last["all mismatches"].size(), 0u);
     EXPECT_FALSE(Info("nvme.info.sample-1.json").isMember("all mismatches"));
+    // Each written sample holds its own command records, and the summary
+    // every sample's, in order.
+    const Json::Value& commands = last["_metadata"]["commands"];
+    ASSERT_GT(commands.size(), 0u);
+    Json::Value summary = ReadJson(dir + "/read.summary.json");
+    ASSERT_EQ(summary["command times"].size(), 10 * commands.size());
+    for (Json::ArrayIndex k = 0; k < commands.size(); ++k) {
+        const Json::Value& journalled = summary["command times"][9 * commands.size() + k];
+        EXPECT_EQ(journalled["admin command"], commands[k]["admin command"]);
+        EXPECT_EQ(journalled["timestamp"], commands[k]["timestamp"]);
+    }
 }
 
 TEST_F(ReadRun, FailLimitAndReturnCodes) {
