@@ -193,6 +193,15 @@ TEST(JsonFiles, StyledTextIsTheLibrarysOwn) {
     document["flags"].append(true);
     document["flags"].append(Json::Value());
     document[""] = "";
+    // Every byte that needs quoting, at every place of a 17-byte text: in
+    // each of the two eight-byte steps and in the tail.
+    for (const char special : {'"', '\\', '\x01', '\x1f', '\x7f', '\x80', '\xff'})
+        for (size_t at = 0; at < 17; ++at) {
+            std::string text(17, 'a');
+            text[at] = special;
+            document["places"].append(text);
+        }
+    document["places"].append(std::string(17, ' '));  // 0x20, the first plain byte
     for (const Json::Value& value : {document, Json::Value(7), Json::Value("x"), Json::Value(Json::arrayValue)}) {
         std::string styled;
         ASSERT_TRUE(AppendStyledJson(value, styled));
