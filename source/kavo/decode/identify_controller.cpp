@@ -7,6 +7,7 @@
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
+#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -293,9 +294,14 @@ int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& inf
         int64_t start = MonotonicNanoseconds();
         if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Controller"]);
         Json::Value& parameters = info["nvme"]["parameters"];
-        Context context{buffer, size, ver, highestVersion, parameters, ""};
-        DecodeRows(context, kControllerRows);
-        DecodePowerStates(buffer, size, parameters);
+        RepeatableDecode decode(parameters, ParameterReuse::Decoding::IdentifyController, buffer, size, {},
+                                highestVersion);
+        if (!decode.Repeated()) {
+            Context context{buffer, size, ver, highestVersion, parameters, ""};
+            DecodeRows(context, kControllerRows);
+            DecodePowerStates(buffer, size, parameters);
+            decode.Finish();
+        }
         KLOG(Verbose) << "Identify controller binary data converted to JSON in " << ElapsedText(start, 3);
         return 0;
     } catch (const std::exception& e) {

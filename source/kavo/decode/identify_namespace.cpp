@@ -7,6 +7,7 @@
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
+#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -167,14 +168,19 @@ int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& i
         int64_t start = MonotonicNanoseconds();
         if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Namespace 1"]);
         Json::Value& parameters = info["nvme"]["parameters"];
-        Context context{buffer, size, ver, highestVersion, parameters, "Namespace 1"};
-        DecodeRows(context, kNamespaceRows);
-        uint64_t blockSize = DecodeLbaFormats(buffer, size, parameters);
-        if (blockSize != 0) {
-            uint64_t bytes = blockSize * Le(buffer, size, 0, 8);
-            double value = static_cast<double>(bytes);
-            AddParameter(parameters, "Namespace 1 Size", FixedText(value / 1000 / 1000 / 1000, 0) + " GB");
-            AddParameter(parameters, "Namespace 1 Size in GiB", FixedText(value / 1024 / 1024 / 1024, 1) + " GiB");
+        RepeatableDecode decode(parameters, ParameterReuse::Decoding::IdentifyNamespace, buffer, size, {ver},
+                                highestVersion);
+        if (!decode.Repeated()) {
+            Context context{buffer, size, ver, highestVersion, parameters, "Namespace 1"};
+            DecodeRows(context, kNamespaceRows);
+            uint64_t blockSize = DecodeLbaFormats(buffer, size, parameters);
+            if (blockSize != 0) {
+                uint64_t bytes = blockSize * Le(buffer, size, 0, 8);
+                double value = static_cast<double>(bytes);
+                AddParameter(parameters, "Namespace 1 Size", FixedText(value / 1000 / 1000 / 1000, 0) + " GB");
+                AddParameter(parameters, "Namespace 1 Size in GiB", FixedText(value / 1024 / 1024 / 1024, 1) + " GiB");
+            }
+            decode.Finish();
         }
         KLOG_AS(Verbose, "kavo::GetIdentifyNamespace") << "Identify namespace " << nsid
                                                        << " binary data converted to JSON in " << ElapsedText(start, 3);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/kavo_log.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -88,6 +89,7 @@ ParameterReuse* ParameterReuse::ActiveFor(const Json::Value& parameters) {
 bool ParameterReuse::Overwrite(size_t index, const std::string& value) {
     Slot& slot = slots_[index];
     if (slot.value == nullptr) return false;
+    Note(index);
     slot.written = sample_;
     // Most values are what they were a sample ago.
     if (!SameText(*slot.value, value)) *slot.value = value;
@@ -95,6 +97,7 @@ bool ParameterReuse::Overwrite(size_t index, const std::string& value) {
 }
 
 void ParameterReuse::Remember(size_t index, Json::Value& record) {
+    Note(index);
     Slot& slot = slots_[index];
     if (slot.value == nullptr) kept_.push_back(index);
     slot.value = &record[Json::StaticString("value")];
@@ -107,6 +110,43 @@ bool ParameterReuse::Written(size_t index, bool& known) const {
     return known && slot.written == sample_;
 }
 
+void ParameterReuse::Note(size_t index) {
+    if (decoding_ != nullptr) decoding_->records.push_back(index);
+}
+
+bool ParameterReuse::RepeatDecoding(Decoding decoding, const std::vector<uint8_t>& input, uint32_t& highest) {
+    Decoded& decoded = decoded_[static_cast<size_t>(decoding)];
+    bool same = target_ != nullptr && decoding_ == nullptr && decoded.sample != 0 && decoded.sample + 1 == sample_ &&
+                decoded.input == input;
+    // Every record as the last sample left it, and none written yet by this
+    // sample: a later writer then wins as it would over a fresh decoding.
+    for (size_t k = 0; same && k < decoded.records.size(); ++k) {
+        const Slot& slot = slots_[decoded.records[k]];
+        same = slot.value != nullptr && slot.written + 1 == sample_;
+    }
+    if (same) {
+        for (size_t index : decoded.records) slots_[index].written = sample_;
+        decoded.sample = sample_;
+        highest = decoded.highest;
+        ++repeated_;
+        return true;
+    }
+    decoded.input = input;
+    decoded.records.clear();
+    decoded.sample = 0;
+    decoding_ = target_ != nullptr ? &decoded : nullptr;
+    return false;
+}
+
+void ParameterReuse::EndDecoding(bool finished, uint32_t highest) {
+    if (decoding_ == nullptr) return;
+    if (finished) {
+        decoding_->highest = highest;
+        decoding_->sample = sample_;
+    }
+    decoding_ = nullptr;
+}
+
 void ParameterReuse::Abandon() {
     target_ = nullptr;
     tActive = nullptr;
@@ -115,11 +155,45 @@ void ParameterReuse::Abandon() {
 }
 
 void ParameterReuse::Forget() {
+    for (Decoded& decoded : decoded_) decoded.sample = 0;
+    decoding_ = nullptr;
     for (size_t index : kept_) slots_[index].value = nullptr;
     kept_.clear();
     records_ = Json::Value();
     first_ = nullptr;
     size_ = 0;
+}
+
+RepeatableDecode::RepeatableDecode(const Json::Value& parameters, ParameterReuse::Decoding decoding,
+                                   const uint8_t* bytes, size_t size, std::initializer_list<uint32_t> numbers,
+                                   uint32_t& highest)
+    : highest_(highest) {
+    reuse_ = ParameterReuse::ActiveFor(parameters);
+    if (reuse_ == nullptr || LogEnabled(Severity::Verbose)) {
+        reuse_ = nullptr;
+        return;
+    }
+    // The input as one run of bytes: the numbers, the incoming highest
+    // version, then the structure.
+    std::vector<uint8_t> input;
+    input.reserve(size + 4 * (numbers.size() + 1));
+    auto put = [&input](uint32_t number) {
+        for (int shift = 0; shift < 32; shift += 8) input.push_back(static_cast<uint8_t>(number >> shift));
+    };
+    for (uint32_t number : numbers) put(number);
+    put(highest);
+    input.insert(input.end(), bytes, bytes + size);
+    repeated_ = reuse_->RepeatDecoding(decoding, input, highest_);
+}
+
+RepeatableDecode::~RepeatableDecode() {
+    // Cut short (an exception): nothing is kept of it.
+    if (reuse_ != nullptr && !repeated_ && !finished_) reuse_->EndDecoding(false, highest_);
+}
+
+void RepeatableDecode::Finish() {
+    if (reuse_ != nullptr && !repeated_ && !finished_) reuse_->EndDecoding(true, highest_);
+    finished_ = true;
 }
 
 ParameterReuseScope::ParameterReuseScope(ParameterReuse* reuse, Json::Value& parameters) : reuse_(reuse) {

@@ -8,6 +8,7 @@
 // sample holds exactly the records it wrote, as a fresh document would.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -45,12 +46,33 @@ public:
     // when it is not kept here (`known` tells which).
     bool Written(size_t index, bool& known) const;
 
+    // Decodings whose records depend on their input alone (RepeatableDecode).
+    enum class Decoding { IdentifyController, IdentifyNamespace, Count };
+    // True when `decoding` ran to its end the sample before on this same
+    // input and its records are still kept as it left them: they count as
+    // written again, `highest` becomes what it left, and the caller skips
+    // the decoding. Otherwise the records written until EndDecoding are
+    // noted for the next sample.
+    bool RepeatDecoding(Decoding decoding, const std::vector<uint8_t>& input, uint32_t& highest);
+    // The decoding begun by RepeatDecoding ran to its end (`finished`), with
+    // `highest` as it left it; or it did not, and nothing is kept of it.
+    void EndDecoding(bool finished, uint32_t highest);
+    // How many decodings were skipped so far (tests).
+    size_t RepeatedDecodings() const { return repeated_; }
+
 private:
     struct Slot {
         Json::Value* value = nullptr;  // the record's "value" member
         uint32_t written = 0;          // the last sample that wrote it
     };
+    struct Decoded {
+        std::vector<uint8_t> input;
+        std::vector<size_t> records;  // table indices, as written
+        uint32_t highest = 0;
+        uint32_t sample = 0;          // the sample that decoded it; 0 none
+    };
     void Forget();
+    void Note(size_t index);
 
     std::vector<Slot> slots_;     // by parameter table index
     std::vector<size_t> kept_;    // indices with a record
@@ -60,6 +82,34 @@ private:
     // The records' object as Settle left it, to know it again at Reclaim.
     const Json::Value* first_ = nullptr;
     size_t size_ = 0;
+    Decoded decoded_[static_cast<size_t>(Decoding::Count)];
+    Decoded* decoding_ = nullptr;  // the decoding whose records are noted
+    size_t repeated_ = 0;
+};
+
+// A decoding whose records depend on its input alone: the structure's bytes
+// and the numbers given with them. Within a long run, an input equal to the
+// last sample's keeps that sample's records instead of decoding again (an
+// Identify structure hardly ever changes). Without a reuse, or at verbose
+// logging (which shows every record as it is added), it always decodes.
+class RepeatableDecode {
+public:
+    RepeatableDecode(const Json::Value& parameters, ParameterReuse::Decoding decoding, const uint8_t* bytes,
+                     size_t size, std::initializer_list<uint32_t> numbers, uint32_t& highest);
+    ~RepeatableDecode();
+    // True when the records are kept from the last sample: skip the decoding.
+    bool Repeated() const { return repeated_; }
+    // The decoding ran to its end (`highest` as it left it); records written
+    // after this are not part of it.
+    void Finish();
+    RepeatableDecode(const RepeatableDecode&) = delete;
+    RepeatableDecode& operator=(const RepeatableDecode&) = delete;
+
+private:
+    ParameterReuse* reuse_ = nullptr;
+    uint32_t& highest_;
+    bool repeated_ = false;
+    bool finished_ = false;
 };
 
 // Begin for the scope of a sample's writing, with Settle at its end and

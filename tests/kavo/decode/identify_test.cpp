@@ -5,6 +5,7 @@
 #include "fake_drive.h"
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
+#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 using namespace kavo;
@@ -86,6 +87,30 @@ TEST_F(IdentifyTest, GatesOn121And13And14Controllers) {
     EXPECT_EQ(Value("ANA Transition Time (ANATT)"), "Not Supported");
     EXPECT_FALSE(Has("Extended Device Self-test Time (EDSTT)"));  // gate passes, OACS bit 4 clear
     EXPECT_FALSE(Has("Persistent Event Log Size (PELS)"));
+}
+
+// In a long run an unchanged Identify Controller is not decoded again: its
+// records stay, and so does the version its fields showed (1.4 fields on a
+// 1.3 controller).
+TEST_F(IdentifyTest, UnchangedStructureKeepsItsRecordsAndVersion) {
+    auto c13 = Controller(0x00010300);
+    Put(c13, 96, 0x4, 4);  // CTRATT bit 2: NVM sets
+    drive.SetIdentifyController(c13);
+    ParameterReuse reuse;
+    for (int sample = 0; sample < 3; ++sample) {
+        Json::Value sampleInfo;
+        reuse.Lend(sampleInfo);
+        Json::Value& parameters = sampleInfo["nvme"]["parameters"];
+        if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
+        ParameterReuseScope scope(&reuse, parameters);
+        uint32_t found = 0;
+        EXPECT_EQ(GetIdentifyController(drive, buffer.data(), sampleInfo, false, found, run), 0);
+        scope.Settle();
+        EXPECT_EQ(found, 0x00010400u) << "sample " << sample;
+        EXPECT_EQ(parameters["NVM Sets"]["value"].asString(), "Supported") << "sample " << sample;
+        reuse.Reclaim(sampleInfo);
+    }
+    EXPECT_EQ(reuse.RepeatedDecodings(), 2u);
 }
 
 TEST_F(IdentifyTest, Renderings) {
