@@ -341,7 +341,7 @@ int RunRead(Json::Value& settings) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
             failed = true;
         }
-        if (!reference.isNull() && !kavo::CompareNvmeInfo(reference, sample, compareType)) {
+        if (!reference.isNull() && !kavo::CompareNvmeInfo(reference, sample, compareType, &reuse)) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed compare" : message + " and compare";
             details["static mismatches"] = details["static mismatches"].asInt() + sample["static mismatches"].asInt();
             details["counter mismatches"] = details["counter mismatches"].asInt() + sample["counter mismatches"].asInt();

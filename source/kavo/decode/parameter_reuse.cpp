@@ -101,7 +101,9 @@ void ParameterReuse::Remember(size_t index, Json::Value& record) {
     Slot& slot = slots_[index];
     if (slot.value == nullptr) kept_.push_back(index);
     slot.value = &record[Json::StaticString("value")];
+    slot.record = &record;
     slot.written = sample_;
+    slot.typed = 0;  // a new record: no compare type yet
 }
 
 bool ParameterReuse::Written(size_t index, bool& known) const {
@@ -109,6 +111,27 @@ bool ParameterReuse::Written(size_t index, bool& known) const {
     known = slot.value != nullptr;
     return known && slot.written == sample_;
 }
+
+bool ParameterReuse::BeginCompare(const Json::Value& parameters, const std::string& setting, bool sameDrive,
+                                  bool& typesKept) {
+    const bool settled = target_ == nullptr && size_ != 0 && parameters.isObject() && parameters.size() == size_ &&
+                         &*parameters.begin() == first_;
+    typesKept = settled && compared_ != 0 && compared_ + 1 == sample_ && setting == compareSetting_ &&
+                sameDrive == compareSameDrive_;
+    compareSetting_ = setting;
+    compareSameDrive_ = sameDrive;
+    compared_ = settled ? sample_ : 0;
+    return settled;
+}
+
+const Json::Value* ParameterReuse::TypedValue(size_t index, const Json::Value* record) const {
+    const Slot& slot = slots_[index];
+    const bool typed = slot.value != nullptr && slot.record == record && slot.written == sample_ && slot.typed != 0 &&
+                       slot.typed + 1 == sample_;
+    return typed ? slot.value : nullptr;
+}
+
+void ParameterReuse::NoteType(size_t index) { slots_[index].typed = sample_; }
 
 void ParameterReuse::Note(size_t index) {
     if (decoding_ != nullptr) decoding_->records.push_back(index);
@@ -157,6 +180,7 @@ void ParameterReuse::Abandon() {
 void ParameterReuse::Forget() {
     for (Decoded& decoded : decoded_) decoded.sample = 0;
     decoding_ = nullptr;
+    compared_ = 0;
     for (size_t index : kept_) slots_[index].value = nullptr;
     kept_.clear();
     records_ = Json::Value();

@@ -60,10 +60,26 @@ public:
     // How many decodings were skipped so far (tests).
     size_t RepeatedDecodings() const { return repeated_; }
 
+    // The compare of a long run's samples. A record kept from the last
+    // sample still holds the "compare type" member that sample's compare
+    // set; under the same setting and drive it is the type again, and the
+    // compare need not work it out.
+    // Whether `parameters` are the records this reuse settled (then the
+    // compare notes the types it sets), and `typesKept`: the last sample's
+    // compare set its types under this setting and drive.
+    bool BeginCompare(const Json::Value& parameters, const std::string& setting, bool sameDrive, bool& typesKept);
+    // The "value" member of `record`, the kept record of `index`, when it got
+    // its compare type from the last sample's compare; nullptr otherwise.
+    const Json::Value* TypedValue(size_t index, const Json::Value* record) const;
+    // This sample's compare set the compare type of the record of `index`.
+    void NoteType(size_t index);
+
 private:
     struct Slot {
         Json::Value* value = nullptr;  // the record's "value" member
+        const Json::Value* record = nullptr;
         uint32_t written = 0;          // the last sample that wrote it
+        uint32_t typed = 0;            // the last sample whose compare set its type
     };
     struct Decoded {
         std::vector<uint8_t> input;
@@ -85,6 +101,9 @@ private:
     Decoded decoded_[static_cast<size_t>(Decoding::Count)];
     Decoded* decoding_ = nullptr;  // the decoding whose records are noted
     size_t repeated_ = 0;
+    std::string compareSetting_;   // the setting and drive of the last compare
+    bool compareSameDrive_ = false;
+    uint32_t compared_ = 0;        // the sample of the last compare
 };
 
 // A decoding whose records depend on its input alone: the structure's bytes

@@ -7,6 +7,7 @@
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
+#include "decode/parameters.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
 
@@ -198,7 +199,8 @@ void SetCompareType(Json::Value& record, const RecordMembers& members, const cha
 
 }  // namespace
 
-bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting) {
+bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting,
+                     ParameterReuse* reuse) {
     try {
         KLOG(Verbose) << "CompareNvmeInfo started...";
         int64_t start = MonotonicNanoseconds();
@@ -214,6 +216,10 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
         bool sameDrive = !(currentSerial.isObject() && referenceSerial.isObject() &&
                            currentSerial["value"] != referenceSerial["value"]);
         KLOG(Debug) << (sameDrive ? " Comparing against the same drive" : " Comparing against different drives");
+        // A long run's records mostly keep the compare type the last
+        // sample's compare set; then only their values are compared.
+        bool typesKept = false;
+        if (reuse != nullptr && !reuse->BeginCompare(parameters, setting, sameDrive, typesKept)) reuse = nullptr;
         int failures = 0, staticMismatches = 0, counterMismatches = 0;
         // Both parameter objects are ordered by name: one walk through the
         // two finds each reference record without a lookup.
@@ -228,6 +234,15 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
             const Json::Value& other =
                 reference != referenceEnd && MemberName(reference) == nameView ? *reference : Json::Value::nullSingleton();
             Json::Value& record = *it;
+            size_t index = 0;
+            const bool known = reuse != nullptr && FindParameterIndex(nameView, index);
+            if (known && other.isObject()) {
+                const Json::Value* value = typesKept ? reuse->TypedValue(index, &record) : nullptr;
+                // The type it keeps, or the one worked out below, stays for
+                // the next sample ("missing" does not).
+                reuse->NoteType(index);
+                if (value != nullptr && ValueOf(other) == *value) continue;
+            }
             const RecordMembers members = MembersOf(record);
             std::string nameText, sourceText;
             // A literal: the record refers to it rather than holding a copy.

@@ -40,7 +40,10 @@ std::string CompareType(std::string_view setting, std::string_view name, std::st
 const char* CompareTypeText(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive);
 bool CounterNotDecreased(const std::string& current, const std::string& reference);
 std::string ValueDelta(const std::string& current, const std::string& reference);
-bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting);
+// With `reuse` (a long run's samples), records that keep their compare type
+// from the last sample's compare are only compared by value.
+bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting,
+                     ParameterReuse* reuse = nullptr);
 bool VerifyNvmeInfo(Json::Value& info, const Json::Value& rules);
 bool CheckRule(const std::string& name, const std::string& op, const std::string& limit, const std::string& value,
                std::string& message);

@@ -68,6 +68,24 @@ Json::Value Parameters(const Json::Value& info) {
     return parameters;
 }
 
+// The first record in which two parameter objects differ, for a failure.
+std::string FirstDifference(const Json::Value& a, const Json::Value& b) {
+    for (const std::string& name : a.getMemberNames())
+        if (a[name] != b[name]) return name + ":\n" + a[name].toStyledString() + "against\n" + b[name].toStyledString();
+    for (const std::string& name : b.getMemberNames())
+        if (!a.isMember(name)) return name + " missing";
+    return "";
+}
+
+// The parameters and compare types of a compare's mismatches.
+std::vector<std::string> Mismatches(const Json::Value& info) {
+    std::vector<std::string> mismatches;
+    for (const char* list : {"all mismatches", "compare mismatches"})
+        for (const Json::Value& entry : info[list])
+            mismatches.push_back(std::string(list) + ": " + entry["name"].asString() + " " + entry["compare_type"].asString());
+    return mismatches;
+}
+
 std::vector<std::string> CommandNames(const Json::Value& info) {
     std::vector<std::string> names;
     for (const Json::Value& record : info["_metadata"]["commands"]) names.push_back(record["admin command"].asString());
@@ -128,10 +146,16 @@ TEST(RandomDriveData, ReusedRecordsEqualAFreshSample) {
         ASSERT_NO_THROW(GetNvmeInfo(drive, reusedBuffer.data(), settings, reused, nullptr, &reuse)) << "round " << round;
         if (!previous.isNull()) {
             const char* type = round % 3 == 0 ? "all" : "default";
-            ASSERT_NO_THROW(CompareNvmeInfo(previous, fresh, type));
-            ASSERT_NO_THROW(CompareNvmeInfo(previous, reused, type));
+            bool freshPassed = false, reusedPassed = false;
+            ASSERT_NO_THROW(freshPassed = CompareNvmeInfo(previous, fresh, type));
+            ASSERT_NO_THROW(reusedPassed = CompareNvmeInfo(previous, reused, type, &reuse));
+            EXPECT_EQ(reusedPassed, freshPassed) << "round " << round;
+            EXPECT_EQ(Mismatches(reused), Mismatches(fresh)) << "round " << round;
+            EXPECT_EQ(reused["static mismatches"], fresh["static mismatches"]) << "round " << round;
+            EXPECT_EQ(reused["counter mismatches"], fresh["counter mismatches"]) << "round " << round;
         }
-        ASSERT_EQ(Parameters(reused), Parameters(fresh)) << "round " << round;
+        ASSERT_EQ(Parameters(reused), Parameters(fresh))
+            << "round " << round << ": " << FirstDifference(Parameters(reused), Parameters(fresh));
         ASSERT_EQ(CommandNames(reused), CommandNames(fresh)) << "round " << round;
         EXPECT_EQ(reused["nvme"]["health status"], fresh["nvme"]["health status"]) << "round " << round;
         previous = fresh;
