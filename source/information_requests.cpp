@@ -58,11 +58,10 @@ kavo::NvmeControllerSummary SimulatedSummary(const std::string& drive) {
     uint32_t nn = static_cast<uint32_t>(identify[516] | identify[517] << 8 | identify[518] << 16 |
                                         static_cast<uint32_t>(identify[519]) << 24);
     std::vector<uint32_t> active;
-    kavo::CommandLog unused;  // the list shows no command records
-    if (kavo::ReadActiveNamespaceList(*handle, nn, active, unused) != 0) return summary;
+    if (kavo::ReadActiveNamespaceList(*handle, nn, active, nullptr) != 0) return summary;
     std::array<uint8_t, 4096> ns{};
     for (uint32_t nsid : active) {
-        if (kavo::ReadIdentifyNamespace(*handle, nsid, ns.data(), unused) != 0) continue;
+        if (kavo::ReadIdentifyNamespace(*handle, nsid, ns.data(), nullptr) != 0) continue;
         kavo::NamespaceSummary size = kavo::SummarizeNamespace(nsid, ns.data());
         if (size.blockSizeShift < 64) summary.capacityBytes += size.sizeInBlocks << size.blockSizeShift;
     }

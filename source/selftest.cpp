@@ -49,7 +49,7 @@ private:
     // Adds the SMART members to `entry` and returns the info line's tail.
     std::string AddSmart(Json::Value& entry);
     bool ReadSelfTestLog() {
-        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), commands_) == 0;
+        return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), &commands_) == 0;
     }
     void WriteDetails();
     void ResultLines(const char* resultLabel);
@@ -87,7 +87,7 @@ Json::Value SelfTestRun::StatusEntry(const std::string& percent, uint8_t status)
 }
 
 std::string SelfTestRun::AddSmart(Json::Value& entry) {
-    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), commands_) != 0) {
+    if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), &commands_) != 0) {
         ++failures_;
         entry["message"] = kLogPage2Failed;
         KLOG_AS(Error, "SelfTest") << kLogPage2Failed;

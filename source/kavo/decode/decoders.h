@@ -22,14 +22,16 @@ void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parame
 int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
                          uint32_t ver, uint32_t& highestVersion, CommandLog& commands);
 // The two halves of it: the command ("Identify Namespace 1", whatever the
-// NSID), and the "Namespace 1" parameters of a structure already read.
-int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog& commands);
+// NSID), and the "Namespace 1" parameters of a structure already read. The
+// commands alone (Read...) take the log as the transport does: nullptr
+// keeps no record.
+int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog* commands);
 int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
                             uint32_t& highestVersion);
 // Identify Active Namespace List (CNS 02h): the active NSIDs from 1 to
 // `numberOfNamespaces`, ascending. 0 on success, 1 when the command failed.
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
-                            CommandLog& commands);
+                            CommandLog* commands);
 
 // The size of one namespace, from its Identify Namespace structure.
 struct NamespaceSummary {
@@ -43,7 +45,7 @@ struct NamespaceSummary {
 NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer);
 
 // One Get Log Page of `length` bytes from offset 0; no decoding.
-int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog& commands);
+int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog* commands);
 // Reads a requested page and decodes it. 0 when not requested or decoded.
 // `raw`, when given, receives the page as read.
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,

@@ -121,19 +121,19 @@ uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Json::Value& parameters
 
 }  // namespace
 
-int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog& commands) {
+int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog* commands) {
     return NvmeQueryPropertyCommand(handle, "Identify Namespace 1", kDataTypeIdentify, 0, nsid, 4096, buffer, nullptr,
-                                    &commands) == 0
+                                    commands) == 0
                ? 0
                : 1;
 }
 
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
-                            CommandLog& commands) {
+                            CommandLog* commands) {
     nsids.clear();
     std::array<uint8_t, 4096> list{};
     if (NvmeQueryPropertyCommand(handle, "Identify Active Namespace List", kDataTypeIdentify, kCnsActiveNamespaceList,
-                                 0, static_cast<uint32_t>(list.size()), list.data(), nullptr, &commands) != 0)
+                                 0, static_cast<uint32_t>(list.size()), list.data(), nullptr, commands) != 0)
         return 1;
     // Ascending identifiers ended by 0. Anything a controller gets wrong
     // (out of order, repeated, beyond NN) is left out rather than trusted.
@@ -195,7 +195,7 @@ int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& i
 
 int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
                          uint32_t ver, uint32_t& highestVersion, CommandLog& commands) {
-    if (ReadIdentifyNamespace(handle, nsid, buffer, commands) != 0) return 1;
+    if (ReadIdentifyNamespace(handle, nsid, buffer, &commands) != 0) return 1;
     // An inactive namespace identifier returns zeros; it must not hide the
     // active namespace already recorded.
     if (Le(buffer, 4096, 0, 8) == 0 && Le(buffer, 4096, 8, 8) == 0 &&

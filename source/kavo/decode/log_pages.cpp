@@ -54,9 +54,9 @@ void SetDocumentHighestVersion(Json::Value& info, uint32_t version) {
     info["nvme"]["parameters"]["Highest Version Detected"]["value"] = Json::UInt(version);
 }
 
-int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog& commands) {
+int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog* commands) {
     return NvmeQueryPropertyCommand(handle, "Get Log Page " + Hex2(logId), kDataTypeLogPage, logId, 0, length, buffer,
-                                    nullptr, &commands);
+                                    nullptr, commands);
 }
 
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,
@@ -66,7 +66,7 @@ int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value&
     if (!JsonBool(settings, key)) return 0;
     try {
         std::vector<uint8_t> page(length, 0);
-        if (ReadLogPage(logId, length, handle, page.data(), commands) != 0) return 1;
+        if (ReadLogPage(logId, length, handle, page.data(), &commands) != 0) return 1;
         if (JsonBool(settings, "log hex data")) HexDump(page.data(), page.size(), info["raw hex data"]["log page " + Hex2(logId)]);
         if (raw != nullptr) *raw = page;
         switch (logId) {

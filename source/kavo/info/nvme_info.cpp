@@ -137,7 +137,7 @@ NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identi
     std::array<uint8_t, 4096> buffer{};
     auto read = [&](uint32_t nsid) {
         buffer.fill(0);
-        int result = ReadIdentifyNamespace(handle, nsid, buffer.data(), commands);
+        int result = ReadIdentifyNamespace(handle, nsid, buffer.data(), &commands);
         scan.failures += result;
         return result == 0;
     };
@@ -146,7 +146,7 @@ NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identi
         scan.namespaces.push_back(SummarizeNamespace(nsid, buffer.data()));
     };
     std::vector<uint32_t> active;
-    if (ReadActiveNamespaceList(handle, nn, active, commands) == 0) {
+    if (ReadActiveNamespaceList(handle, nn, active, &commands) == 0) {
         for (uint32_t nsid : active) {
             if (!identify) scan.namespaces.push_back(NamespaceSummary{nsid});
             else if (read(nsid)) keep(nsid);
@@ -268,7 +268,7 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
                 std::snprintf(key, sizeof key, "read log page %02Xh", page);
                 if (!JsonBool(settings, key)) continue;
                 std::array<uint8_t, 512> header{};
-                if (ReadLogPage(page, 512, handle, header.data(), commands) != 0) continue;
+                if (ReadLogPage(page, 512, handle, header.data(), &commands) != 0) continue;
                 HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);
                 // The log runs from block 0 (this header) through Data Area 3
                 // Last Block; 0 there means no data area and no second read.

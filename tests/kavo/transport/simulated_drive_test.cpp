@@ -69,7 +69,7 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     NvmeHandle raw2 = OpenSimulatedDrive("sim:" + dir + "/d.json");
     CommandLog run;
     std::vector<uint8_t> page(512);
-    EXPECT_EQ(ReadLogPage(0x02, 512, *raw2, page.data(), run), 0);
+    EXPECT_EQ(ReadLogPage(0x02, 512, *raw2, page.data(), &run), 0);
     EXPECT_EQ(page[3], 77);
 
     test::WriteFile(dir + "/e.json", R"({"smart": {"DUR": "36893488147419103232", "POH": 10}, "growth per read": {"DUR": 5, "POH": 2}})");
@@ -77,8 +77,8 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     std::vector<uint8_t> identify(4096);
     IdentifyController(*drive, identify.data(), &run);
     Json::Value first, second;
-    DecodeSmartHealthLog(first, (ReadLogPage(2, 512, *drive, page.data(), run), page.data()), 512, identify.data());
-    DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), run), page.data()), 512, identify.data());
+    DecodeSmartHealthLog(first, (ReadLogPage(2, 512, *drive, page.data(), &run), page.data()), 512, identify.data());
+    DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), &run), page.data()), 512, identify.data());
     EXPECT_EQ(first["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,232");
     EXPECT_EQ(second["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,237");
     EXPECT_EQ(first["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "10");
@@ -94,7 +94,7 @@ TEST(SimulatedDrive, FaultsFailShortenAndCount) {
     NvmeHandle drive = OpenSimulatedDrive("sim:" + dir + "/f.json");
     CommandLog run;
     std::vector<uint8_t> page(512, 0xEE);
-    EXPECT_EQ(ReadLogPage(0x03, 512, *drive, page.data(), run), 1);
+    EXPECT_EQ(ReadLogPage(0x03, 512, *drive, page.data(), &run), 1);
     EXPECT_EQ(run[0].bytesReturned, 100u);
     EXPECT_EQ(page[0], 0xEE);
     uint32_t dw0 = 0;
@@ -119,7 +119,7 @@ TEST(SimulatedDrive, DescriptionsOfTheWrongShapeAreRefusedNotFatal) {
     NvmeHandle drive = GetNvmeId("sim:" + dir + "/d.json", false);
     std::vector<uint8_t> page(256 * 64);
     CommandLog run;
-    ASSERT_EQ(ReadLogPage(0x01, static_cast<uint32_t>(page.size()), *drive, page.data(), run), 0);
+    ASSERT_EQ(ReadLogPage(0x01, static_cast<uint32_t>(page.size()), *drive, page.data(), &run), 0);
     EXPECT_EQ(page[64 * 99], 100) << "the 100th entry is kept";
     EXPECT_EQ(page[64 * 100], 0);
 
