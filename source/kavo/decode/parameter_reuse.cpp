@@ -116,8 +116,7 @@ bool ParameterReuse::BeginCompare(const Json::Value& parameters, const std::stri
                                   bool& typesKept) {
     const bool settled = target_ == nullptr && size_ != 0 && parameters.isObject() && parameters.size() == size_ &&
                          &*parameters.begin() == first_;
-    typesKept = settled && compared_ != 0 && compared_ + 1 == sample_ && setting == compareSetting_ &&
-                sameDrive == compareSameDrive_;
+    typesKept = settled && Previous(compared_) && setting == compareSetting_ && sameDrive == compareSameDrive_;
     compareSetting_ = setting;
     compareSameDrive_ = sameDrive;
     compared_ = settled ? sample_ : 0;
@@ -126,8 +125,7 @@ bool ParameterReuse::BeginCompare(const Json::Value& parameters, const std::stri
 
 const Json::Value* ParameterReuse::TypedValue(size_t index, const Json::Value* record) const {
     const Slot& slot = slots_[index];
-    const bool typed = slot.value != nullptr && slot.record == record && slot.written == sample_ && slot.typed != 0 &&
-                       slot.typed + 1 == sample_;
+    const bool typed = slot.value != nullptr && slot.record == record && slot.written == sample_ && Previous(slot.typed);
     return typed ? slot.value : nullptr;
 }
 
@@ -139,13 +137,12 @@ void ParameterReuse::Note(size_t index) {
 
 bool ParameterReuse::RepeatDecoding(Decoding decoding, const std::vector<uint8_t>& input, uint32_t& highest) {
     Decoded& decoded = decoded_[static_cast<size_t>(decoding)];
-    bool same = target_ != nullptr && decoding_ == nullptr && decoded.sample != 0 && decoded.sample + 1 == sample_ &&
-                decoded.input == input;
+    bool same = target_ != nullptr && decoding_ == nullptr && Previous(decoded.sample) && decoded.input == input;
     // Every record as the last sample left it, and none written yet by this
     // sample: a later writer then wins as it would over a fresh decoding.
     for (size_t k = 0; same && k < decoded.records.size(); ++k) {
         const Slot& slot = slots_[decoded.records[k]];
-        same = slot.value != nullptr && slot.written + 1 == sample_;
+        same = slot.value != nullptr && Previous(slot.written);
     }
     if (same) {
         for (size_t index : decoded.records) slots_[index].written = sample_;

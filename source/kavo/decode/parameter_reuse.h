@@ -89,6 +89,8 @@ private:
     };
     void Forget();
     void Note(size_t index);
+    // Whether `sample` is the one before this (0 stands for none).
+    bool Previous(uint32_t sample) const { return sample != 0 && sample + 1 == sample_; }
 
     std::vector<Slot> slots_;     // by parameter table index
     std::vector<size_t> kept_;    // indices with a record
