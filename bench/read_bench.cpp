@@ -66,7 +66,7 @@ BENCHMARK(CompareSample)->Unit(benchmark::kMicrosecond);
 
 // A sample inside a long run: the records of the sample before are
 // overwritten and its command records kept aside, then the sample is
-// compared with the run's first one.
+// compared with the run's first one as a run compares it.
 void LongRunSample(benchmark::State& state) {
     Drive drive;
     const Json::Value reference = drive.Sample();
@@ -76,7 +76,7 @@ void LongRunSample(benchmark::State& state) {
         Json::Value info;
         reuse.Lend(info);
         kavo::GetNvmeInfo(*drive.handle, drive.identify.data(), drive.settings, info, nullptr, &reuse, &commands);
-        benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, info, "default"));
+        benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, info, "default", &reuse));
         reuse.Reclaim(info);
     }
 }
