@@ -2,7 +2,7 @@
 # Installs the Debian packages quellix needs to build, when missing; with
 # --tests also what its tests use (packaging, man page, Prometheus tools).
 set -euo pipefail
-packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev libboost-dev
+packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "${1:-}" = --tests ]; then
   packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl

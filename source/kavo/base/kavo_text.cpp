@@ -137,13 +137,12 @@ std::string GroupDigits(const std::string& text) {
 }
 
 std::string GroupedDecimal64(uint64_t value) { return GroupDigits(std::to_string(value)); }
-std::string GroupedDecimal128(const uint128& value) { return GroupDigits(value.str()); }
-std::string SignedGroupedDecimal128(const int128& value) { return GroupDigits(value.str()); }
+std::string GroupedDecimal128(uint128 value) { return GroupDigits(DecimalText(value)); }
 std::string GroupedSigned64(int64_t value) { return GroupDigits(std::to_string(value)); }
 
-std::string GroupedFixed3(const quad& value) {
-    std::string text = value.str(3, std::ios_base::fixed);
-    return text.find('.') == std::string::npos ? text : GroupDigits(text);
+std::string GroupedThousandths(uint128 thousandths) {
+    std::string fraction = std::to_string(static_cast<unsigned>(thousandths % 1000));
+    return GroupedDecimal128(thousandths / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
 }
 
 std::string GroupedDouble3(double value) {

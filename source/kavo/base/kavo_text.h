@@ -7,15 +7,11 @@
 #include <string_view>
 #include <utility>
 
-#include <boost/multiprecision/cpp_bin_float.hpp>
-#include <boost/multiprecision/cpp_int.hpp>
 #include <json/value.h>
 
-namespace kavo {
+#include "base/wide_integer.h"
 
-using uint128 = boost::multiprecision::uint128_t;
-using int128 = boost::multiprecision::int128_t;
-using quad = boost::multiprecision::cpp_bin_float_quad;
+namespace kavo {
 
 // Clock and time.
 int64_t MonotonicNanoseconds();
@@ -45,10 +41,10 @@ void HexDump(const uint8_t* bytes, size_t count, Json::Value& target);
 // Number renderings.
 std::string GroupDigits(const std::string& digits);
 std::string GroupedDecimal64(uint64_t value);
-std::string GroupedDecimal128(const uint128& value);
-std::string SignedGroupedDecimal128(const int128& value);
+std::string GroupedDecimal128(uint128 value);
 std::string GroupedSigned64(int64_t value);
-std::string GroupedFixed3(const quad& value);
+// A count of thousandths with three decimals: 1234567 -> "1,234.567".
+std::string GroupedThousandths(uint128 thousandths);
 std::string GroupedDouble3(double value);
 std::string FixedText(double value, int decimals);
 std::string Hex16(uint16_t value);

@@ -12,14 +12,13 @@ using decode::YesNo;
 
 uint128 Counter(const uint8_t* page, size_t offset) { return U128FromHalves(Le(page, 512, offset, 8), Le(page, 512, offset + 8, 8)); }
 
-// Data units are thousands of 512-byte units; a gigabyte is 10^9 bytes. The
-// quotient is formed in quadruple precision from the exact 128-bit counter.
-std::string Gigabytes(const uint128& units) {
-    quad value(units);
-    value *= 512;
-    value /= 1000;
-    value /= 1000;
-    return GroupedFixed3(value) + " GB";
+// Data units are thousands of 512-byte units and a gigabyte is 10^9 bytes, so
+// a unit is 64/125 of a thousandth of a gigabyte. Rounded to the nearest
+// thousandth in integers, exact for every 128-bit counter (125 is odd: no
+// value lies half-way), split so that nothing overflows.
+std::string Gigabytes(uint128 units) {
+    const uint128 thousandths = units / 125 * 64 + (units % 125 * 64 + 62) / 125;
+    return GroupedThousandths(thousandths) + " GB";
 }
 
 }  // namespace

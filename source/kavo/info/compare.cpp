@@ -14,22 +14,10 @@
 namespace kavo {
 namespace {
 
-// A signed 128-bit integer from its text: optional "-", decimal digits, "0x"
-// hexadecimal or a leading "0" for octal. False when the text is not wholly
-// such a number.
-bool ParseInt128(const std::string& text, int128& value) {
-    // Text the number parser can never take is refused before it throws:
-    // samples compare hundreds of such values, and exceptions are slow.
-    const bool parsable = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) || c == 'x' || c == 'X' || c == '-' || c == '+';
-    });
-    if (!parsable) return false;
-    try {
-        value = int128(text);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+// A whole number of either sign with up to 128 bits of magnitude (see
+// ParseWideInteger); false for an empty text.
+bool ParseWholeNumber(const std::string& text, WideSigned& value) {
+    return !text.empty() && ParseWideInteger(text, value);
 }
 
 bool ParseWholeDouble(const std::string& text, double& value) {
@@ -112,8 +100,8 @@ bool CounterNotDecreased(const std::string& current, const std::string& referenc
     auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
     auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
     if (currentUnit != referenceUnit) return false;
-    int128 currentInt, referenceInt;
-    if (ParseInt128(currentNumber, currentInt) && ParseInt128(referenceNumber, referenceInt))
+    WideSigned currentInt, referenceInt;
+    if (ParseWholeNumber(currentNumber, currentInt) && ParseWholeNumber(referenceNumber, referenceInt))
         return currentInt >= referenceInt;
     double currentDouble = 0, referenceDouble = 0;
     if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))
@@ -125,14 +113,13 @@ std::string ValueDelta(const std::string& current, const std::string& reference)
     auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
     auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
     if (currentUnit != referenceUnit) return "Mismatch";
-    int128 currentInt, referenceInt;
-    if (ParseInt128(currentNumber, currentInt) && ParseInt128(referenceNumber, referenceInt)) {
+    WideSigned currentInt, referenceInt;
+    if (ParseWholeNumber(currentNumber, currentInt) && ParseWholeNumber(referenceNumber, referenceInt)) {
         // The difference of two 128-bit values can overflow; such deltas are
         // not shown as numbers.
-        if ((referenceInt < 0 && currentInt > std::numeric_limits<int128>::max() + referenceInt) ||
-            (referenceInt > 0 && currentInt < std::numeric_limits<int128>::min() + referenceInt))
-            return "Mismatch";
-        return SignedGroupedDecimal128(currentInt - referenceInt);
+        std::optional<WideSigned> delta = Difference(currentInt, referenceInt);
+        if (!delta) return "Mismatch";
+        return (delta->negative ? "-" : "") + GroupedDecimal128(delta->magnitude);
     }
     double currentDouble = 0, referenceDouble = 0;
     if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))

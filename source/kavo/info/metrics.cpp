@@ -35,14 +35,14 @@ public:
             text_ += (i ? "," : "") + labels[i].first + "=\"" + EscapeLabelValue(labels[i].second) + "\"";
         text_ += "} " + value + "\n";
     }
-    void Sample(const uint128& value, const Labels& extra = {}) {
-        Sample(value.str(), extra);
+    void Sample(uint128 value, const Labels& extra = {}) {
+        Sample(DecimalText(value), extra);
         if (value > kExactFloatLimit) beyondFloat_.push_back(name_);
     }
     // The shortest text that reads back as the same double ("37", "0.05").
     void Sample(double value, const Labels& extra = {}) { Sample(fmt::format("{}", value), extra); }
     // A counter or gauge of one series.
-    void One(const char* name, const char* type, const char* help, const uint128& value) {
+    void One(const char* name, const char* type, const char* help, uint128 value) {
         Family(name, type, help);
         Sample(value);
     }

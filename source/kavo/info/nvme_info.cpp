@@ -41,11 +41,8 @@ uint128 MediaErrors(const Json::Value& parameters) {
     std::string digits;
     for (char c : Trim(ParameterValue(parameters, "Media and Data Integrity Errors")))
         if (c != ',') digits += c;
-    try {
-        return digits.empty() ? uint128(0) : uint128(digits);
-    } catch (const std::exception&) {
-        return 0;
-    }
+    WideSigned value;
+    return ParseWideInteger(digits, value) && !value.negative ? value.magnitude : 0;
 }
 
 std::string HealthStatus(const Json::Value& p) {
@@ -186,7 +183,7 @@ Json::Value NamespaceRecord(const NamespaceSummary& ns) {
     uint128 bytes = blockSize * ns.sizeInBlocks;
     // A structure of random bytes can describe more than 2^64 bytes: such a
     // size stays exact as decimal text.
-    record["size in bytes"] = bytes <= UINT64_MAX ? Json::Value(Json::UInt64(bytes)) : Json::Value(bytes.str());
+    record["size in bytes"] = bytes <= UINT64_MAX ? Json::Value(Json::UInt64(bytes)) : Json::Value(DecimalText(bytes));
     return record;
 }
 

@@ -178,7 +178,7 @@ void ParseNumber(const Json::Value& value, uint32_t width, uint8_t* out, const s
             bool ok = hex ? HexValue(text[i], digit) : (text[i] >= '0' && text[i] <= '9' && (digit = text[i] - '0', true));
             if (!ok) Fail(origin, "value '" + text + "' of '" + what + "' is not a number");
             uint128 base = hex ? 16 : 10;
-            if (number > (std::numeric_limits<uint128>::max() - digit) / base)
+            if (number > (kUint128Max - digit) / base)
                 Fail(origin, "value '" + text + "' of '" + what + "' is larger than 128 bits");
             number = number * base + digit;
         }
@@ -186,7 +186,7 @@ void ParseNumber(const Json::Value& value, uint32_t width, uint8_t* out, const s
         Fail(origin, "value of '" + what + "' must be a non-negative number or a number text");
     }
     if (width < 16 && (number >> (8 * width)) != 0)
-        Fail(origin, "value " + number.str() + " does not fit the " + std::to_string(width) + "-byte field '" + what + "'");
+        Fail(origin, "value " + DecimalText(number) + " does not fit the " + std::to_string(width) + "-byte field '" + what + "'");
     for (uint32_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>((number >> (8 * i)) & 0xFF);
 }
 

@@ -21,10 +21,11 @@ TEST(GroupedRenderings, GroupThousandsAndKeepSigns) {
     EXPECT_EQ(GroupedDecimal64(999), "999");
     EXPECT_EQ(GroupedDecimal64(1000), "1,000");
     EXPECT_EQ(GroupedDecimal64(18446744073709551615ull), "18,446,744,073,709,551,615");
-    EXPECT_EQ(SignedGroupedDecimal128(int128(-1000)), "-1,000");
-    EXPECT_EQ(SignedGroupedDecimal128(int128(-100)), "-100");
-    EXPECT_EQ(SignedGroupedDecimal128(int128(-123456)), "-123,456");
+    EXPECT_EQ(GroupDigits("-1000"), "-1,000");
+    EXPECT_EQ(GroupDigits("-100"), "-100");
+    EXPECT_EQ(GroupDigits("-123456"), "-123,456");
     EXPECT_EQ(GroupedDecimal128(U128FromHalves(0, 1)), "18,446,744,073,709,551,616");
+    EXPECT_EQ(GroupedDecimal128(kUint128Max), "340,282,366,920,938,463,463,374,607,431,768,211,455");
 }
 
 TEST(GroupedRenderings, DoublesAreCutNotRounded) {
@@ -32,8 +33,9 @@ TEST(GroupedRenderings, DoublesAreCutNotRounded) {
     EXPECT_EQ(GroupedDouble3(1234.5), "1,234.500");
     EXPECT_EQ(GroupedDouble3(0.0005), "0.000");
     EXPECT_EQ(GroupedDouble3(-1234.5), "-1,234.500");
-    EXPECT_EQ(GroupedFixed3(quad(1953125000) * 512 / 1000 / 1000), "1,000,000.000");
-    EXPECT_EQ(GroupedFixed3(quad(1) * 512 / 1000 / 1000), "0.001");
+    EXPECT_EQ(GroupedThousandths(1000000000), "1,000,000.000");
+    EXPECT_EQ(GroupedThousandths(1), "0.001");
+    EXPECT_EQ(GroupedThousandths(1050), "1.050");
 }
 
 TEST(HexRenderings, FixedDigitsAndDashedBytes) {

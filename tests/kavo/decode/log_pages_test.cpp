@@ -172,6 +172,20 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
     EXPECT_EQ(DocumentHighestVersion(info), 0x00010300u);
 }
 
+// A data unit is 64/125 of a thousandth of a gigabyte: rounded to the
+// nearest thousandth, exactly, up to the largest counter.
+TEST(DataUnits, GigabytesRoundToTheNearestThousandthExactly) {
+    auto gigabytes = [](uint64_t low, uint64_t high) {
+        std::vector<uint8_t> counter(16, 0);
+        Put(counter, 0, low, 8), Put(counter, 8, high, 8);
+        return DataUnitsToGigabytes(counter.data());
+    };
+    EXPECT_EQ(gigabytes(0, 0), "0.000 GB");
+    EXPECT_EQ(gigabytes(83, 0), "0.042 GB");  // 42.496 thousandths
+    EXPECT_EQ(gigabytes(42, 0), "0.022 GB");  // 21.504 thousandths
+    EXPECT_EQ(gigabytes(UINT64_MAX, UINT64_MAX), "174,224,571,863,520,493,293,247,799,005,065,324.265 GB");
+}
+
 TEST_F(LogPageTest, GetLogPageHonoursSettingsAndFailures) {
     test::FakeDrive drive;
     CommandLog run;
