@@ -155,11 +155,21 @@ std::string GroupedDouble3(double value) {
     return GroupDigits(text);
 }
 
+namespace {
+const char kUpperHex[] = "0123456789ABCDEF";
+}  // namespace
+
 std::string HexDigits(uint64_t value, int digits) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "0x%0*" PRIX64, digits, value);
-    return buffer;
+    // At least `digits` digits, more when the value needs them (as "%0*X").
+    int needed = 1;
+    while (needed < 16 && (value >> (4 * needed)) != 0) ++needed;
+    std::string text(2 + static_cast<size_t>(std::max(needed, digits)), '0');
+    text[1] = 'x';
+    for (size_t at = text.size(); value != 0; value >>= 4) text[--at] = kUpperHex[value & 0xF];
+    return text;
 }
+
+std::string HexByte(uint8_t value) { return {kUpperHex[value >> 4], kUpperHex[value & 0xF]}; }
 
 std::string Hex16(uint16_t value) { return HexDigits(value, 4); }
 

@@ -50,6 +50,8 @@ std::string FixedText(double value, int decimals);
 std::string Hex16(uint16_t value);
 // "0x" followed by exactly `digits` upper-case hexadecimal digits.
 std::string HexDigits(uint64_t value, int digits);
+// Two upper-case hexadecimal digits without a prefix: "0A".
+std::string HexByte(uint8_t value);
 std::string VersionText(uint32_t version);
 std::string DashedHex3Reversed(const uint8_t* bytes);
 std::string DashedHex8(const uint8_t* bytes);

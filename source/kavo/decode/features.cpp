@@ -17,14 +17,8 @@ using decode::Bits;
 using decode::EnabledDisabled;
 using decode::Le;
 
-std::string Hex2Upper(unsigned value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
 bool Requested(const Json::Value& settings, uint8_t fid) {
-    return JsonBool(settings, ("read feature " + Hex2Upper(fid) + "h").c_str());
+    return JsonBool(settings, ("read feature " + HexByte(fid) + "h").c_str());
 }
 
 void RawDw0(Json::Value& info, const Json::Value& settings, const std::string& key, uint32_t dw0) {
@@ -56,11 +50,11 @@ int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle
         return 0;
     } catch (const std::exception& e) {
         LogRecord(Severity::Error, function, __LINE__).stream()
-            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + Hex2Upper(fid) + "h)" : "") << ": "
+            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + HexByte(fid) + "h)" : "") << ": "
             << e.what();
     } catch (...) {
         LogRecord(Severity::Error, function, __LINE__).stream()
-            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + Hex2Upper(fid) + "h)" : "")
+            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + HexByte(fid) + "h)" : "")
             << ": Unknown exception";
     }
     return 1;

@@ -22,11 +22,7 @@ namespace {
 // NVMe 1.4.0 in the encoding of the VER field.
 constexpr uint32_t kVersion14 = 0x00010400;
 
-std::string Hex2(uint32_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
+std::string Hex2(uint32_t value) { return HexByte(static_cast<uint8_t>(value)); }
 
 // Command keys that faults name: "identify 01", "log 02", "feature 04",
 // "self-test 0F".

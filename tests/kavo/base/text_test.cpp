@@ -38,6 +38,21 @@ TEST(GroupedRenderings, DoublesAreCutNotRounded) {
     EXPECT_EQ(GroupedThousandths(1050), "1.050");
 }
 
+// Hex texts are the hot path of every decode; printf is the oracle.
+TEST(HexRenderings, MinimumDigitsGrowWithTheValue) {
+    auto printed = [](uint64_t value, int digits) {
+        char text[40];
+        std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+        return std::string(text);
+    };
+    for (int digits : {0, 1, 2, 4, 8, 16, 20})
+        for (int shift = 0; shift < 64; shift += 3)
+            for (uint64_t value : {uint64_t(0), uint64_t(1) << shift, (uint64_t(1) << shift) - 1, ~uint64_t(0) >> shift})
+                EXPECT_EQ(HexDigits(value, digits), printed(value, digits)) << value << " " << digits;
+    EXPECT_EQ(HexByte(0x0A), "0A");
+    EXPECT_EQ(HexByte(0xF0), "F0");
+}
+
 TEST(HexRenderings, FixedDigitsAndDashedBytes) {
     EXPECT_EQ(Hex16(0xABC), "0x0ABC");
     EXPECT_EQ(Hex16(0x144D), "0x144D");
