@@ -1,6 +1,7 @@
 // Any JSON text the library reads is written by the project's styled writer
 // exactly as the library's own writer writes it (or refused, for the library
-// to write).
+// to write). A text the flat-record reader takes, the library reads to the
+// same value.
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -10,14 +11,20 @@
 #include <json/writer.h>
 
 #include "base/json_styled.h"
+#include "base/kavo_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
     static const std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
     const char* text = reinterpret_cast<const char*>(data);
-    Json::Value value;
+    Json::Value value, flat;
     std::string errors;
-    if (!reader->parse(text, text + size, &value, &errors)) return 0;
+    const bool flatRead = kavo::ParseFlatObject(std::string_view(text, size), flat);
+    if (!reader->parse(text, text + size, &value, &errors)) {
+        if (flatRead) std::abort();
+        return 0;
+    }
+    if (flatRead && !(flat == value)) std::abort();
     std::string styled;
     if (!kavo::AppendStyledJson(value, styled)) return 0;
     std::ostringstream expected;

@@ -90,7 +90,7 @@ void ReadSummary(const std::string& path, Json::Value& document,
             ReadArray(file, "\t\t",
                       [&](const std::string& text) {
                           Json::Value record;
-                          kavo::ParseJsonText(text, record);
+                          if (!kavo::ParseFlatObject(text, record)) kavo::ParseJsonText(text, record);
                           sample(record);
                       },
                       closing);

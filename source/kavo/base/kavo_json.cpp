@@ -359,6 +359,95 @@ void ParseJsonText(const std::string& text, Json::Value& document) {
     document.swap(parsed);
 }
 
+namespace {
+
+bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The text of a string without escapes that starts after the opening quote
+// at `at`; false at a backslash or when the text ends first.
+bool PlainString(std::string_view text, size_t& at, std::string_view& content) {
+    const size_t start = at;
+    while (at < text.size() && text[at] != '"') {
+        if (text[at] == '\\') return false;
+        ++at;
+    }
+    if (at == text.size()) return false;
+    content = text.substr(start, at - start);
+    ++at;  // past the closing quote
+    return true;
+}
+
+// A member value that is not a string: true, false, null, or a whole number
+// of up to 18 digits (so it fits an Int64, the type the parser gives it).
+bool PlainScalar(std::string_view text, size_t& at, Json::Value& value) {
+    for (const auto& [word, literal] : {std::pair<std::string_view, bool>{"true", true}, {"false", false}}) {
+        if (text.substr(at, word.size()) == word) {
+            at += word.size();
+            value = literal;
+            return true;
+        }
+    }
+    if (text.substr(at, 4) == "null") {
+        at += 4;
+        value = Json::Value();
+        return true;
+    }
+    const bool negative = at < text.size() && text[at] == '-';
+    size_t digit = at + (negative ? 1 : 0), end = digit;
+    int64_t number = 0;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - digit < 18) number = number * 10 + (text[end++] - '0');
+    const size_t count = end - digit;
+    if (count == 0 || (count > 1 && text[digit] == '0')) return false;
+    if (end < text.size() && (text[end] == '.' || text[end] == 'e' || text[end] == 'E' || (text[end] >= '0' && text[end] <= '9')))
+        return false;
+    at = end;
+    value = Json::Value(Json::Int64(negative ? -number : number));
+    return true;
+}
+
+void SkipSpace(std::string_view text, size_t& at) {
+    while (at < text.size() && IsJsonSpace(text[at])) ++at;
+}
+
+}  // namespace
+
+bool ParseFlatObject(std::string_view text, Json::Value& object) {
+    size_t at = 0;
+    SkipSpace(text, at);
+    if (at == text.size() || text[at++] != '{') return false;
+    Json::Value parsed(Json::objectValue);
+    SkipSpace(text, at);
+    if (at < text.size() && text[at] == '}') {
+        ++at;
+    } else {
+        for (;;) {
+            std::string_view key, content;
+            if (at == text.size() || text[at++] != '"' || !PlainString(text, at, key)) return false;
+            SkipSpace(text, at);
+            if (at == text.size() || text[at++] != ':') return false;
+            SkipSpace(text, at);
+            if (at == text.size()) return false;
+            Json::Value& member = parsed[std::string(key)];
+            if (text[at] == '"') {
+                if (!PlainString(text, ++at, content)) return false;
+                member = Json::Value(content.data(), content.data() + content.size());
+            } else if (!PlainScalar(text, at, member)) {
+                return false;
+            }
+            SkipSpace(text, at);
+            if (at == text.size()) return false;
+            const char next = text[at++];
+            if (next == '}') break;
+            if (next != ',') return false;
+            SkipSpace(text, at);
+        }
+    }
+    SkipSpace(text, at);
+    if (at != text.size()) return false;
+    object.swap(parsed);
+    return true;
+}
+
 bool JsonBool(const Json::Value& object, const char* key) {
     if (!object.isObject()) return false;
     const Json::Value& value = object[key];

@@ -74,6 +74,12 @@ void WriteJsonFile(const std::string& path, Json::Value& document, const std::ve
 
 // Parses text; raises KavoError "Failed to convert string to Json".
 void ParseJsonText(const std::string& text, Json::Value& document);
+// Reads a flat object of the kind this program writes, {"key": scalar, ...},
+// whose members are strings without escapes, whole numbers of up to 18
+// digits, true, false or null, without the general parser and to the same
+// value; false, with `object` untouched, for any other text. A summary holds
+// one such record per sample.
+bool ParseFlatObject(std::string_view text, Json::Value& object);
 
 // Lookups that never raise: a missing member or one of another type gives
 // the fallback.

@@ -275,6 +275,37 @@ TEST(JsonFiles, RecordTextReadsBackAsTheWritersTextDoes) {
 }
 
 #ifndef _WIN32
+// The flat-record reader must give exactly what the general parser gives,
+// and leave everything else to it.
+TEST(JsonFiles, FlatRecordsReadAsTheParserReadsThem) {
+    const std::vector<std::string> accepted = {
+        "{}", " {\n} ", "{\"a\":\"\"}", "{\"\":0}",
+        "{\n\t\"Composite Temperature\" : \"37 C\",\n\t\"return code\" : 0,\n\t\"timestamp\" : \"2026-12-09 08:13:15.333\"\n}",
+        "{\"n\":-0,\"m\":-5,\"big\":123456789012345678,\"neg\":-123456789012345678}",
+        "{\"t\":true,\"f\":false,\"z\":null}",
+        "{\"same\":1,\"same\":\"two\"}",
+        "{\"bytes\":\"\xC3\xA9\x01\x7F/*\"}",
+        "\r\n{ \"a\" :\t\"b\" ,\r\n \"c\" : 7 }\n",
+    };
+    for (const std::string& text : accepted) {
+        Json::Value fast, general;
+        ASSERT_TRUE(ParseFlatObject(text, fast)) << text;
+        ParseJsonText(text, general);
+        EXPECT_EQ(fast, general) << text;
+    }
+    const std::vector<std::string> refused = {
+        "", "[]", "{", "{\"a\":1", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{\"a\":\"b\\\"c\"}", "{\"a\\n\":1}",
+        "{\"a\":1.5}", "{\"a\":1e3}", "{\"a\":1234567890123456789}", "{\"a\":01}", "{\"a\":-}", "{\"a\":+1}",
+        "{\"a\":{}}", "{\"a\":[1]}", "{\"a\":1} x", "{\"a\":1}{}", "{\"a\":1 // note\n}", "{\"a\":truex}",
+        "{\"a\":nul}", "\xEF\xBB\xBF{}",
+    };
+    for (const std::string& text : refused) {
+        Json::Value untouched("kept");
+        EXPECT_FALSE(ParseFlatObject(text, untouched)) << text;
+        EXPECT_EQ(untouched, Json::Value("kept")) << text;
+    }
+}
+
 TEST(JsonFiles, WritesReplaceTheFileOrLeaveItAlone) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / "quellix-atomic-test";
