@@ -65,6 +65,18 @@ bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
         out += "{}";
         return true;
     }
+    // A line break and the indent of a member, appended as one piece: this
+    // runs for every command record of a long run's summary.
+    static const std::string kBreaks = "\n" + std::string(32, '\t');
+    const size_t memberIndent = static_cast<size_t>(depth) + 1;
+    auto breakLine = [&] {
+        if (memberIndent < kBreaks.size()) {
+            out.append(kBreaks, 0, memberIndent + 1);
+        } else {
+            out += '\n';
+            out.append(memberIndent, '\t');
+        }
+    };
     // Written straight into `out`, which is cut back when the text turns out
     // not to be a flat object.
     const size_t rollback = out.size();
@@ -78,8 +90,7 @@ bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
         if (at >= compact.size() || compact[at] != '"') return refuse();
         size_t keyEnd = StringEnd(compact, at);
         if (keyEnd == std::string::npos || keyEnd >= compact.size() || compact[keyEnd] != ':') return refuse();
-        out += '\n';
-        out.append(static_cast<size_t>(depth + 1), '\t');
+        breakLine();
         out.append(compact, at, keyEnd - at);
         out += " : ";
         at = keyEnd + 1;
@@ -89,7 +100,8 @@ bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
             valueEnd = StringEnd(compact, at);
         } else {
             if (compact[at] == '{' || compact[at] == '[') return refuse();
-            valueEnd = compact.find_first_of(",}", at);
+            valueEnd = at;
+            while (valueEnd < compact.size() && compact[valueEnd] != ',' && compact[valueEnd] != '}') ++valueEnd;
         }
         if (valueEnd == std::string::npos || valueEnd >= compact.size()) return refuse();
         out.append(compact, at, valueEnd - at);
