@@ -32,9 +32,11 @@ bool IsPlainText(const char* begin, const char* end) {
     });
 }
 
+// The styled layout, or with `compact` the library's layout for an empty
+// indentation: no line breaks and ":" between name and value.
 class StyledWriter {
 public:
-    explicit StyledWriter(std::string& out) : out_(out) {}
+    StyledWriter(std::string& out, bool compact) : out_(out), compact_(compact) {}
 
     bool Write(const Json::Value& root) {
         indented_ = true;
@@ -78,7 +80,7 @@ private:
             NewLineUnlessIndented();
             if (!AppendQuoted(name, nameEnd)) return false;
             indented_ = false;
-            out_ += " : ";
+            out_ += compact_ ? ":" : " : ";
             if (!WriteValue(*member)) return false;
         }
         Unindent();
@@ -126,7 +128,7 @@ private:
     }
 
     void NewLineUnlessIndented() {
-        if (indented_) return;
+        if (indented_ || compact_) return;
         out_ += '\n';
         out_ += indent_;
     }
@@ -139,18 +141,25 @@ private:
     void Unindent() { indent_.pop_back(); }
 
     std::string& out_;
+    const bool compact_;
     std::string indent_;
     bool indented_ = true;
 };
 
 }  // namespace
 
-bool AppendStyledJson(const Json::Value& value, std::string& out) {
+namespace {
+bool AppendLaidOut(const Json::Value& value, std::string& out, bool compact) {
     const size_t start = out.size();
-    StyledWriter writer(out);
+    StyledWriter writer(out, compact);
     if (writer.Write(value)) return true;
     out.resize(start);
     return false;
 }
+}  // namespace
+
+bool AppendStyledJson(const Json::Value& value, std::string& out) { return AppendLaidOut(value, out, false); }
+
+bool AppendCompactJson(const Json::Value& value, std::string& out) { return AppendLaidOut(value, out, true); }
 
 }  // namespace kavo

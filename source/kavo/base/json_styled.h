@@ -15,5 +15,8 @@ namespace kavo {
 // `out` unchanged) for what only the library writes: values that carry
 // comments, strings with a NUL byte.
 bool AppendStyledJson(const Json::Value& value, std::string& out);
+// The same in the library's layout for an empty indentation: one line,
+// ":" between name and value, "," between members and elements.
+bool AppendCompactJson(const Json::Value& value, std::string& out);
 
 }  // namespace kavo

@@ -202,6 +202,8 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 void WriteJsonFile(const std::string& path, const Json::Value& document) { WriteTextFile(path, Written(document)); }
 
 std::string CompactJson(const Json::Value& value) {
+    std::string compact;
+    if (AppendCompactJson(value, compact)) return compact;
     thread_local std::unique_ptr<Json::StreamWriter> writer([] {
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";

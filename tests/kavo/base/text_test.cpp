@@ -185,9 +185,11 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
     std::remove(wholePath.c_str());
 }
 
-TEST(JsonFiles, StyledTextIsTheLibrarysOwn) {
-    auto library = [](const Json::Value& value) {
-        std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
+TEST(JsonFiles, StyledAndCompactTextsAreTheLibrarysOwn) {
+    auto library = [](const Json::Value& value, const char* indentation = "\t") {
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = indentation;
+        std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
         std::ostringstream text;
         writer->write(value, &text);
         return text.str();
@@ -220,9 +222,11 @@ TEST(JsonFiles, StyledTextIsTheLibrarysOwn) {
         }
     document["places"].append(std::string(17, ' '));  // 0x20, the first plain byte
     for (const Json::Value& value : {document, Json::Value(7), Json::Value("x"), Json::Value(Json::arrayValue)}) {
-        std::string styled;
+        std::string styled, compact;
         ASSERT_TRUE(AppendStyledJson(value, styled));
         EXPECT_EQ(styled, library(value));
+        ASSERT_TRUE(AppendCompactJson(value, compact));
+        EXPECT_EQ(compact, library(value, ""));
     }
     // What the library alone writes: comments, and strings with a NUL.
     Json::Value commented = document;
@@ -231,6 +235,8 @@ TEST(JsonFiles, StyledTextIsTheLibrarysOwn) {
     EXPECT_FALSE(AppendStyledJson(commented, refused));
     EXPECT_EQ(refused, "kept");
     EXPECT_FALSE(AppendStyledJson(Json::Value(std::string("a\0b", 3)), refused));
+    EXPECT_FALSE(AppendCompactJson(commented, refused));
+    EXPECT_EQ(refused, "kept");
 }
 
 TEST(JsonFiles, RecordSkeletonsKeepTheObjectsOrder) {
