@@ -131,6 +131,18 @@ const Json::Value* ParameterReuse::TypedValue(size_t index, const Json::Value* r
 
 void ParameterReuse::NoteType(size_t index) { slots_[index].typed = sample_; }
 
+bool ParameterReuse::IndexAt(size_t position, std::string_view name, size_t& index) {
+    if (position >= walk_.size()) walk_.resize(position + 1, std::string_view::npos);
+    size_t& known = walk_[position];
+    if (known != std::string_view::npos && ParameterName(known) == name) {
+        index = known;
+        return true;
+    }
+    if (!FindParameterIndex(name, index)) return false;
+    known = index;
+    return true;
+}
+
 void ParameterReuse::Note(size_t index) {
     if (decoding_ != nullptr) decoding_->records.push_back(index);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <json/value.h>
@@ -73,6 +74,11 @@ public:
     const Json::Value* TypedValue(size_t index, const Json::Value* record) const;
     // This sample's compare set the compare type of the record of `index`.
     void NoteType(size_t index);
+    // The table index of the record named `name`, the `position`th record
+    // of the compare's walk (FindParameterIndex). A long run's samples hold
+    // the same records in the same order, so the index found for a position
+    // is checked against the name instead of being looked up again.
+    bool IndexAt(size_t position, std::string_view name, size_t& index);
 
 private:
     struct Slot {
@@ -94,6 +100,7 @@ private:
 
     std::vector<Slot> slots_;     // by parameter table index
     std::vector<size_t> kept_;    // indices with a record
+    std::vector<size_t> walk_;    // IndexAt: table index by position; npos unknown
     uint32_t sample_ = 0;
     Json::Value* target_ = nullptr;
     Json::Value records_;         // between Reclaim and Lend

@@ -215,14 +215,15 @@ bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const s
         const Json::Value::const_iterator referenceEnd = referenceParameters.isObject() ? referenceParameters.end()
                                                                                         : Json::Value::const_iterator();
         const Json::Value::iterator parametersEnd = parameters.end();
-        for (Json::Value::iterator it = parameters.begin(); it != parametersEnd; ++it) {
+        size_t position = 0;
+        for (Json::Value::iterator it = parameters.begin(); it != parametersEnd; ++it, ++position) {
             const std::string_view nameView = MemberName(it);
             while (reference != referenceEnd && MemberName(reference) < nameView) ++reference;
             const Json::Value& other =
                 reference != referenceEnd && MemberName(reference) == nameView ? *reference : Json::Value::nullSingleton();
             Json::Value& record = *it;
             size_t index = 0;
-            const bool known = reuse != nullptr && FindParameterIndex(nameView, index);
+            const bool known = reuse != nullptr && reuse->IndexAt(position, nameView, index);
             if (known && other.isObject()) {
                 const Json::Value* value = typesKept ? reuse->TypedValue(index, &record) : nullptr;
                 // The type it keeps, or the one worked out below, stays for

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/kavo_errors.h"
+#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 using namespace kavo;
@@ -97,4 +98,19 @@ TEST(VersionGates, ReportAndRaiseTheHighestVersion) {
     highest = 0x00020000;
     EXPECT_TRUE(VersionGate13(0x00020000, highest, true));
     EXPECT_EQ(highest, 0x00020000u);
+}
+
+// The compare's walk remembers the index of each position; a position that
+// now holds another name must be looked up again, not given the old index.
+TEST(ParameterReuseWalk, PositionsAnswerForTheNameTheyHoldNow) {
+    ParameterReuse reuse;
+    size_t expected = 0, index = 0;
+    for (const char* name : {"Serial Number (SN)", "Composite Temperature", "Serial Number (SN)"}) {
+        ASSERT_TRUE(FindParameterIndex(name, expected));
+        ASSERT_TRUE(reuse.IndexAt(3, name, index)) << name;
+        EXPECT_EQ(index, expected) << name;
+    }
+    EXPECT_FALSE(reuse.IndexAt(3, "No Such Parameter", index));
+    ASSERT_TRUE(reuse.IndexAt(3, "Serial Number (SN)", index));
+    EXPECT_EQ(index, expected);
 }
