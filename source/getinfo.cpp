@@ -1,6 +1,7 @@
 // The read command: samples of one drive on a fixed-rate schedule, each
 // checked against the rules and compared with a reference, with the selected
 // samples written to files and a summary of the run.
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -111,20 +112,33 @@ std::string SampleFileName(uint32_t samples, uint32_t sample) {
 
 Json::Value SampleRecord(const Json::Value& sample, bool failed, const std::string& message, const std::string& time,
                          int64_t sampleStart) {
+    // Every sample of a run makes one: the keys are literals the record
+    // refers to, and each parameter is looked up once.
+    static const char* const kSensors[] = {"Temperature Sensor 1", "Temperature Sensor 2", "Temperature Sensor 3",
+                                           "Temperature Sensor 4", "Temperature Sensor 5", "Temperature Sensor 6",
+                                           "Temperature Sensor 7", "Temperature Sensor 8"};
     Json::Value record(Json::objectValue);
     const Json::Value& parameters = sample["nvme"]["parameters"];
-    record["message"] = failed ? message : "PASSED";
-    record["return code"] = failed ? 1 : 0;
-    record["timestamp"] = time;
-    for (const char* name : kSampleMembers)
-        record[name] = parameters.isMember(name) ? parameters[name]["value"] : Json::Value();
-    if (parameters.isMember("Timestamp")) record["Drive Timestamp"] = parameters["Timestamp"]["value"];
-    if (parameters.isMember("Current Power State (PS)"))
-        record["Current Power State"] = parameters["Current Power State (PS)"]["value"];
-    for (int n = 1; n <= 8; ++n) {
-        std::string sensor = "Temperature Sensor " + std::to_string(n);
-        if (parameters.isMember(sensor)) record[sensor] = parameters[sensor]["value"];
+    // The parameter's value; null when the sample has no such record.
+    auto valueOf = [&](const char* name) -> const Json::Value* {
+        static const Json::Value kNull;
+        const Json::Value* found = parameters.isObject() ? parameters.find(name, name + std::strlen(name)) : nullptr;
+        if (found == nullptr) return nullptr;
+        const Json::Value* value = found->isObject() ? found->find("value", "value" + 5) : nullptr;
+        return value != nullptr ? value : &kNull;
+    };
+    record[Json::StaticString("message")] = failed ? message : "PASSED";
+    record[Json::StaticString("return code")] = failed ? 1 : 0;
+    record[Json::StaticString("timestamp")] = time;
+    for (const char* name : kSampleMembers) {
+        const Json::Value* value = valueOf(name);
+        record[Json::StaticString(name)] = value != nullptr ? *value : Json::Value();
     }
+    if (const Json::Value* value = valueOf("Timestamp")) record[Json::StaticString("Drive Timestamp")] = *value;
+    if (const Json::Value* value = valueOf("Current Power State (PS)"))
+        record[Json::StaticString("Current Power State")] = *value;
+    for (const char* sensor : kSensors)
+        if (const Json::Value* value = valueOf(sensor)) record[Json::StaticString(sensor)] = *value;
     record["health status"] = sample["nvme"]["health status"];
     record["temp status"] = sample["nvme"]["temp status"];
     record["run time"] = kavo::ElapsedText(sampleStart, 2);
