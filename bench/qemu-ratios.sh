@@ -3,7 +3,8 @@
 # VM run, as ratios that hold on any host: one `quellix read` process, one
 # sample inside a 200-sample run and `quellix -h`, each divided by one
 # `nvme smart-log` call; with smartctl -x and a bare Get Log Page ioctl for
-# scale. Needs root (tests/qemu/vm.sh).
+# scale, and a static no-op process as the floor every process starts at.
+# Needs root (tests/qemu/vm.sh).
 #
 # Each quellix measure is paired with `nvme smart-log` calls made moments
 # before it (bench/qemu_timer.c "pair"): a ratio per quellix call, then the
@@ -38,7 +39,8 @@ for round in 1 2 3; do
   echo "quellix -h \$(\$t pair $calls 1 ./quellix -h -- $smart)" >> /out/times
   # Each 200-sample run beside the median of 9 smart-log calls.
   echo "quellix 200 samples \$(\$t pair 3 9 ./quellix long -n 0 -d /tmp/long -- $smart)" >> /out/times
-  echo "static no-op process \$(\$t run $calls ./qemu_timer)" >> /out/times
+  # The floor of any process: a static C program that does nothing.
+  echo "static no-op process \$(\$t pair $calls 1 ./qemu_timer -- $smart)" >> /out/times
   echo "bare ioctl \$(\$t ioctl 1000 /dev/nvme0)" >> /out/times
 done
 RUN
@@ -77,4 +79,5 @@ awk -v accel="$accel" -v calls="$calls" '
     printf "  quellix read       %6.3f  (<= 1)\n", r["quellix read"]
     printf "  one sample in run  %6.3f  (<= 0.1)\n", r["quellix 200 samples"] / 200
     printf "  quellix -h         %6.3f  (<= 0.1)\n", r["quellix -h"]
+    printf "  static no-op       %6.3f  (any process starts at this)\n", r["static no-op process"]
   }' "$work/out/times"

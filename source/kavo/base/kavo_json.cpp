@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -44,78 +46,83 @@ Json::Value& MemberAt(Json::Value& document, const std::vector<std::string>& pat
 
 std::string Tabs(int count) { return std::string(static_cast<size_t>(count), '\t'); }
 
-// The end of the JSON string that starts at text[at] (a quote): the index
-// after its closing quote, or npos.
-size_t StringEnd(const std::string& text, size_t at) {
-    for (size_t quote = text.find('"', at + 1); quote != std::string::npos; quote = text.find('"', quote + 1)) {
+// The end of the JSON string whose opening quote is at `quote`: the
+// character after its closing quote, or nullptr when the text ends first.
+const char* StringEnd(const char* quote, const char* end) {
+    for (const char* at = quote + 1; at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '"', static_cast<size_t>(end - at)));
+        if (at == nullptr) return nullptr;
         // Escaped when an odd number of backslashes stands before it.
         size_t backslashes = 0;
-        while (text[quote - 1 - backslashes] == '\\') ++backslashes;
-        if (backslashes % 2 == 0) return quote + 1;
+        while (at[-1 - static_cast<std::ptrdiff_t>(backslashes)] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) return at + 1;
     }
-    return std::string::npos;
+    return nullptr;
 }
 
 // The styled layout of a flat object ({"key": scalar, ...}) given in compact
 // text, as the document writer lays it out at `depth`; false for anything
-// else (nested values, or text that is not such an object).
+// else (nested values, or text that is not such an object). A long run's
+// summary lays out every command record this way, so the text is written in
+// one pass into room made for it beforehand.
 bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
     if (compact.size() < 2 || compact.front() != '{' || compact.back() != '}') return false;
     if (compact == "{}") {
         out += "{}";
         return true;
     }
-    // A line break and the indent of a member, appended as one piece: this
-    // runs for every command record of a long run's summary.
-    static const std::string kBreaks = "\n" + std::string(32, '\t');
-    const size_t memberIndent = static_cast<size_t>(depth) + 1;
-    auto breakLine = [&] {
-        if (memberIndent < kBreaks.size()) {
-            out.append(kBreaks, 0, memberIndent + 1);
-        } else {
-            out += '\n';
-            out.append(memberIndent, '\t');
-        }
-    };
-    // Written straight into `out`, which is cut back when the text turns out
-    // not to be a flat object.
+    const size_t indent = static_cast<size_t>(depth) + 1;
+    // A member takes at least four characters of the compact text ("":0)
+    // and gains a line break, its indent and the blanks around the colon.
+    const size_t members = compact.size() / 4 + 1;
     const size_t rollback = out.size();
+    out.resize(rollback + compact.size() + members * (indent + 3) + indent + 2);
     auto refuse = [&] {
         out.resize(rollback);
         return false;
     };
-    out += '{';
-    size_t at = 1;
+    char* write = &out[rollback];
+    auto put = [&](const char* from, const char* to) {
+        std::memcpy(write, from, static_cast<size_t>(to - from));
+        write += to - from;
+    };
+    auto breakLine = [&](size_t tabs) {
+        *write++ = '\n';
+        std::memset(write, '\t', tabs);
+        write += tabs;
+    };
+    const char* at = compact.data() + 1;
+    const char* const end = compact.data() + compact.size();
+    *write++ = '{';
     while (true) {
-        if (at >= compact.size() || compact[at] != '"') return refuse();
-        size_t keyEnd = StringEnd(compact, at);
-        if (keyEnd == std::string::npos || keyEnd >= compact.size() || compact[keyEnd] != ':') return refuse();
-        breakLine();
-        out.append(compact, at, keyEnd - at);
-        out += " : ";
+        if (at >= end || *at != '"') return refuse();
+        const char* keyEnd = StringEnd(at, end);
+        if (keyEnd == nullptr || keyEnd >= end || *keyEnd != ':') return refuse();
+        breakLine(indent);
+        put(at, keyEnd);
+        put(" : ", " : " + 3);
         at = keyEnd + 1;
-        if (at >= compact.size()) return refuse();
-        size_t valueEnd;
-        if (compact[at] == '"') {
-            valueEnd = StringEnd(compact, at);
+        if (at >= end) return refuse();
+        const char* valueEnd = at;
+        if (*at == '"') {
+            valueEnd = StringEnd(at, end);
         } else {
-            if (compact[at] == '{' || compact[at] == '[') return refuse();
-            valueEnd = at;
-            while (valueEnd < compact.size() && compact[valueEnd] != ',' && compact[valueEnd] != '}') ++valueEnd;
+            if (*at == '{' || *at == '[') return refuse();
+            while (valueEnd < end && *valueEnd != ',' && *valueEnd != '}') ++valueEnd;
         }
-        if (valueEnd == std::string::npos || valueEnd >= compact.size()) return refuse();
-        out.append(compact, at, valueEnd - at);
-        if (compact[valueEnd] == '}') {
-            if (valueEnd + 1 != compact.size()) return refuse();
+        if (valueEnd == nullptr || valueEnd >= end) return refuse();
+        put(at, valueEnd);
+        if (*valueEnd == '}') {
+            if (valueEnd + 1 != end) return refuse();
             break;
         }
-        if (compact[valueEnd] != ',') return refuse();
-        out += ',';
+        if (*valueEnd != ',') return refuse();
+        *write++ = ',';
         at = valueEnd + 1;
     }
-    out += '\n';
-    out.append(static_cast<size_t>(depth), '\t');
-    out += '}';
+    breakLine(indent - 1);
+    *write++ = '}';
+    out.resize(static_cast<size_t>(write - out.data()));
     return true;
 }
 

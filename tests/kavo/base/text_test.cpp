@@ -162,6 +162,10 @@ TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
         samples.push_back(sample);
     }
     samples.push_back(Json::Value(Json::objectValue));
+    Json::Value tiny;  // the most members a text of its length can hold
+    tiny[""] = 0;
+    for (char key = 'a'; key <= 'z'; ++key) tiny[std::string(1, key)] = key % 2 ? Json::Value(true) : Json::Value("");
+    samples.push_back(tiny);
     auto from = [](const std::vector<Json::Value>& list) {
         return [&list](const std::function<void(const std::string&)>& emit) {
             for (const Json::Value& element : list) emit(CompactJson(element));
