@@ -1,6 +1,7 @@
 // JSON files and text.
 #include "base/kavo_json.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -258,11 +259,12 @@ void AppendJsonNumber(std::string& out, double number) {
         out += CompactJson(Json::Value(number));  // the writer's own spelling
         return;
     }
-    fmt::memory_buffer text;  // on the stack: no allocation per number
-    fmt::format_to(std::back_inserter(text), "{}", number);
-    out.append(text.data(), text.size());
+    char text[32];  // the longest shortest form of a double has 24 characters
+    const char* const begin = text;
+    const char* end = fmt::format_to(text, "{}", number);
+    out.append(begin, end);
     // A whole number stays a real number when read back.
-    if (std::string_view(text.data(), text.size()).find_first_of(".eE") == std::string_view::npos) out += ".0";
+    if (std::none_of(begin, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; })) out += ".0";
 }
 
 namespace {

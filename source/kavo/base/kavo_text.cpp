@@ -78,20 +78,25 @@ const LocalDateTime& LocalDateTimeOf(std::time_t seconds) {
     return cached;
 }
 
-std::string TimestampText(uint64_t ms) {
+void AppendTimestampText(std::string& out, uint64_t ms) {
     const uint64_t second = ms / 1000;
-    if (second > static_cast<uint64_t>(INT64_MAX)) return "Invalid time";
-    const LocalDateTime& local = LocalDateTimeOf(static_cast<std::time_t>(second));
-    if (!local.converted) return "Invalid time";
+    const LocalDateTime* local =
+        second > static_cast<uint64_t>(INT64_MAX) ? nullptr : &LocalDateTimeOf(static_cast<std::time_t>(second));
+    if (local == nullptr || !local->converted) {
+        out += "Invalid time";
+        return;
+    }
     const unsigned millis = static_cast<unsigned>(ms % 1000);
+    const char fraction[] = {'.', static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
+                             static_cast<char>('0' + millis % 10)};
+    out += local->text;
+    out.append(fraction, sizeof fraction);
+    if (local->daylight) out += " DST";
+}
+
+std::string TimestampText(uint64_t ms) {
     std::string text;
-    text.reserve(local.text.size() + 8);
-    text += local.text;
-    text += '.';
-    text += static_cast<char>('0' + millis / 100);
-    text += static_cast<char>('0' + millis / 10 % 10);
-    text += static_cast<char>('0' + millis % 10);
-    if (local.daylight) text += " DST";
+    AppendTimestampText(text, ms);
     return text;
 }
 
@@ -180,11 +185,11 @@ std::string VersionText(uint32_t version) {
 
 namespace {
 std::string LowerHex(const uint8_t* bytes, size_t count) {
-    std::string text;
-    char pair[3];
+    static const char kLowerHex[] = "0123456789abcdef";
+    std::string text(2 * count, '0');
     for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text += pair;
+        text[2 * i] = kLowerHex[bytes[i] >> 4];
+        text[2 * i + 1] = kLowerHex[bytes[i] & 0xF];
     }
     return text;
 }

@@ -32,6 +32,8 @@ struct LocalDateTime {
 // second (each thread keeps the last one it asked for).
 const LocalDateTime& LocalDateTimeOf(std::time_t seconds);
 std::string TimestampText(uint64_t millisecondsSinceEpoch);
+// The same text appended to `out`.
+void AppendTimestampText(std::string& out, uint64_t millisecondsSinceEpoch);
 std::string CurrentTimeText();
 uint64_t WallClockMilliseconds();
 

@@ -59,11 +59,11 @@ int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* bu
                                     nullptr, commands);
 }
 
+std::string LogPageSetting(uint8_t logId) { return "read log page " + HexByte(logId) + "h"; }
+
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,
                const Json::Value& settings, const uint8_t* identify, std::vector<uint8_t>* raw) {
-    char key[32];
-    std::snprintf(key, sizeof key, "read log page %02Xh", logId);
-    if (!JsonBool(settings, key)) return 0;
+    if (!JsonBool(settings, LogPageSetting(logId).c_str())) return 0;
     try {
         std::vector<uint8_t> page(length, 0);
         if (ReadLogPage(logId, length, handle, page.data(), &commands) != 0) return 1;

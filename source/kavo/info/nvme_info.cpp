@@ -261,9 +261,7 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
                                    structures != nullptr ? &structures->selfTestLog : nullptr);
         if (lpa & 0x08) {
             for (uint8_t page : {uint8_t(0x07), uint8_t(0x08)}) {
-                char key[32];
-                std::snprintf(key, sizeof key, "read log page %02Xh", page);
-                if (!JsonBool(settings, key)) continue;
+                if (!JsonBool(settings, LogPageSetting(page).c_str())) continue;
                 std::array<uint8_t, 512> header{};
                 if (ReadLogPage(page, 512, handle, header.data(), &commands) != 0) continue;
                 HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);

@@ -40,9 +40,10 @@ std::string CommandRecordText(const CommandRecord& record) {
     out += std::to_string(record.returnCode);
     out += ",\"time in ms\":";
     AppendJsonNumber(out, record.milliseconds);
-    out += ",\"timestamp\":";
-    AppendJsonString(out, TimestampText(record.timeMs));
-    out += '}';
+    // A timestamp text is digits, blanks, "-:." and letters: nothing to escape.
+    out += ",\"timestamp\":\"";
+    AppendTimestampText(out, record.timeMs);
+    out += "\"}";
     return out;
 }
 
