@@ -2,6 +2,7 @@
 #include "summary_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -46,6 +47,19 @@ void ReadArray(std::ifstream& file, const std::string& indent, const std::functi
     throw kavo::KavoError("The summary ends inside an array");
 }
 
+// The first place of `mark` in `text`. Searched by its last character, the
+// closing bracket, which the skipped array hardly holds, rather than by its
+// first, a line break, which starts every line of it.
+size_t FindMark(const std::string& text, const std::string& mark) {
+    for (size_t at = mark.size() - 1; at < text.size(); ++at) {
+        const void* hit = std::memchr(text.data() + at, mark.back(), text.size() - at);
+        if (hit == nullptr) break;
+        at = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        if (text.compare(at + 1 - mark.size(), mark.size(), mark) == 0) return at + 1 - mark.size();
+    }
+    return std::string::npos;
+}
+
 // Passes over an array that opens on the next line, up to its closing
 // bracket at `indent`, in blocks and without looking at its lines: the array
 // of command records is most of a long run's summary. Only the closing line
@@ -59,7 +73,7 @@ void SkipArray(std::ifstream& file, const std::string& indent, std::string& clos
         const std::streamsize got = file.rdbuf()->sgetn(block.data(), static_cast<std::streamsize>(block.size()));
         if (got <= 0) break;
         window.append(block.data(), static_cast<size_t>(got));
-        const size_t at = window.find(mark);
+        const size_t at = FindMark(window, mark);
         if (at != std::string::npos) {
             file.seekg(windowStart + static_cast<std::streamoff>(at + mark.size()));
             std::getline(file, closing);  // "," or ""

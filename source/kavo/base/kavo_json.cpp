@@ -450,7 +450,7 @@ bool ParseFlatObject(std::string_view text, Json::Value& object) {
             if (at == text.size() || text[at++] != ':') return false;
             SkipSpace(text, at);
             if (at == text.size()) return false;
-            Json::Value& member = parsed[std::string(key)];
+            Json::Value& member = *parsed.demand(key.data(), key.data() + key.size());
             if (text[at] == '"') {
                 if (!PlainString(text, ++at, content)) return false;
                 member = Json::Value(content.data(), content.data() + content.size());
