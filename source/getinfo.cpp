@@ -322,7 +322,9 @@ int RunRead(Json::Value& settings) {
     // Each sample overwrites the parameter records of the one before. Every
     // sample after the first is compared, which sets each record's compare
     // type again.
-    kavo::ParameterReuse reuse;
+    // A single sample has nothing to carry over: no reuse at all.
+    kavo::ParameterReuse runReuse;
+    kavo::ParameterReuse* reuse = samples > 1 ? &runReuse : nullptr;
     kavo::CommandLog commands;
 
     for (uint32_t i = 1; i <= samples; ++i) {
@@ -331,13 +333,13 @@ int RunRead(Json::Value& settings) {
         if (kavo::JsonBool(settings, "read system data"))
             kavo::GetSystemInfo(sample, kavo::JsonText(settings["common"], "drive"),
                                 kavo::JsonBool(settings, "read extended system data"));
-        reuse.Lend(sample);
+        if (reuse != nullptr) reuse->Lend(sample);
         std::string message;
         bool failed = false;
         // The sample's command records go to the journal as they are, and
         // into the sample's document only when that is written.
         kavo::SampleStructures structures;
-        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, sample, &structures, &reuse, &commands);
+        bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), settings, sample, &structures, reuse, &commands);
         journal.Commands(commands);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";
@@ -355,7 +357,7 @@ int RunRead(Json::Value& settings) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
             failed = true;
         }
-        if (!reference.isNull() && !kavo::CompareNvmeInfo(reference, sample, compareType, &reuse)) {
+        if (!reference.isNull() && !kavo::CompareNvmeInfo(reference, sample, compareType, reuse)) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed compare" : message + " and compare";
             details["static mismatches"] = details["static mismatches"].asInt() + sample["static mismatches"].asInt();
             details["counter mismatches"] = details["counter mismatches"].asInt() + sample["counter mismatches"].asInt();
@@ -413,7 +415,7 @@ int RunRead(Json::Value& settings) {
             KLOG_AS(Info, "Read") << line;
         }
         ++sampleCount;
-        reuse.Reclaim(sample);
+        if (reuse != nullptr) reuse->Reclaim(sample);
     }
 
     handle.reset();
