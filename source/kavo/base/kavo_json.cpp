@@ -207,7 +207,16 @@ void WriteTextFile(const std::string& path, const std::string& text) {
     KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
 }
 
-void WriteJsonFile(const std::string& path, const Json::Value& document) { WriteTextFile(path, Written(document)); }
+void WriteJsonFile(const std::string& path, const Json::Value& document) {
+    // Room for a whole sample document from the start: the text is never
+    // copied while it grows, and pages of the room it does not fill are
+    // never touched.
+    constexpr size_t kDocumentRoom = 512 * 1024;
+    std::string styled;
+    styled.reserve(kDocumentRoom);
+    if (!AppendStyledJson(document, styled)) styled = Written(document);
+    WriteTextFile(path, styled);
+}
 
 std::string CompactJson(const Json::Value& value) {
     std::string compact;
