@@ -124,7 +124,8 @@ Json::Value SampleRecord(const Json::Value& sample, bool failed, const std::stri
         static const Json::Value kNull;
         const Json::Value* found = parameters.isObject() ? parameters.find(name, name + std::strlen(name)) : nullptr;
         if (found == nullptr) return nullptr;
-        const Json::Value* value = found->isObject() ? found->find("value", "value" + 5) : nullptr;
+        static const char kValue[] = "value";
+        const Json::Value* value = found->isObject() ? found->find(kValue, kValue + 5) : nullptr;
         return value != nullptr ? value : &kNull;
     };
     record[Json::StaticString("message")] = failed ? message : "PASSED";

@@ -72,15 +72,20 @@ private:
         WriteWithIndent("{");
         Indent();
         bool first = true;
-        for (auto member = value.begin(); member != value.end(); ++member) {
-            if (!first) out_ += ',';
-            first = false;
+        const Json::Value::const_iterator end = value.end();
+        for (auto member = value.begin(); member != end; ++member) {
             const char* nameEnd = nullptr;
             const char* name = member.memberName(&nameEnd);
-            NewLineUnlessIndented();
-            if (!AppendQuoted(name, nameEnd)) return false;
+            if (IsPlainText(name, nameEnd)) {
+                AppendMemberStart(first, name, nameEnd);
+            } else {
+                if (!first) out_ += ',';
+                NewLineUnlessIndented();
+                if (!AppendQuoted(name, nameEnd)) return false;
+                out_ += compact_ ? ":" : " : ";
+            }
+            first = false;
             indented_ = false;
-            out_ += compact_ ? ":" : " : ";
             if (!WriteValue(*member)) return false;
         }
         Unindent();
@@ -108,13 +113,42 @@ private:
         return true;
     }
 
+    // Room for `count` more characters at the end of the text. Documents
+    // hold thousands of members: one resize a piece, not one append a token.
+    char* Grow(size_t count) {
+        const size_t at = out_.size();
+        out_.resize(at + count);
+        return &out_[at];
+    }
+
+    // The comma before all but the first member, the line break and indent,
+    // the quoted name that needs no escape, and the colon, in one piece.
+    void AppendMemberStart(bool first, const char* name, const char* nameEnd) {
+        const size_t length = static_cast<size_t>(nameEnd - name);
+        const bool breakLine = !indented_ && !compact_;
+        const char* const colon = compact_ ? "\":" : "\" : ";
+        const size_t colonLength = compact_ ? 2 : 4;
+        char* write = Grow((first ? 0 : 1) + (breakLine ? 1 + indent_.size() : 0) + 1 + length + colonLength);
+        if (!first) *write++ = ',';
+        if (breakLine) {
+            *write++ = '\n';
+            std::memcpy(write, indent_.data(), indent_.size());
+            write += indent_.size();
+        }
+        *write++ = '"';
+        std::memcpy(write, name, length);
+        std::memcpy(write + length, colon, colonLength);
+    }
+
     // What needs no escape goes in as it is; the rest is quoted by the
     // library itself (a NUL byte would end its text early: refused).
     bool AppendQuoted(const char* begin, const char* end) {
         if (IsPlainText(begin, end)) {
-            out_ += '"';
-            out_.append(begin, end);
-            out_ += '"';
+            const size_t length = static_cast<size_t>(end - begin);
+            char* write = Grow(length + 2);
+            write[0] = '"';
+            std::memcpy(write + 1, begin, length);
+            write[length + 1] = '"';
             return true;
         }
         if (std::memchr(begin, '\0', static_cast<size_t>(end - begin)) != nullptr) return false;

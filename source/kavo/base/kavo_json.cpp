@@ -101,7 +101,8 @@ bool AppendFlatObject(std::string& out, const std::string& compact, int depth) {
         if (keyEnd == nullptr || keyEnd >= end || *keyEnd != ':') return refuse();
         breakLine(indent);
         put(at, keyEnd);
-        put(" : ", " : " + 3);
+        static const char kColon[] = " : ";
+        put(kColon, kColon + 3);
         at = keyEnd + 1;
         if (at >= end) return refuse();
         const char* valueEnd = at;
