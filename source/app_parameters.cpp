@@ -7,6 +7,7 @@
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "decode/decoders.h"
 #include "transport/nvme_admin_command.h"
 #include "decode/parameters.h"
 #include "quellix.h"
@@ -23,16 +24,9 @@ const char* const kWebsite = "https://quellix.dev";
 std::vector<std::string> ReadRequiredKeys() {
     std::vector<std::string> keys = {"short description", "log hex data", "read system data",
                                      "read extended system data", "read identify controller", "read identify namespace"};
-    char key[32];
-    for (int feature = 0x01; feature <= 0x16; ++feature) {
-        std::snprintf(key, sizeof key, "read feature %02Xh", feature);
-        keys.push_back(key);
-    }
-    keys.push_back("read feature 18h");
-    for (int page = 0x01; page <= 0x10; ++page) {
-        std::snprintf(key, sizeof key, "read log page %02Xh", page);
-        keys.push_back(key);
-    }
+    for (uint8_t feature = 0x01; feature <= 0x16; ++feature) keys.push_back(kavo::FeatureSetting(feature));
+    keys.push_back(kavo::FeatureSetting(0x18));
+    for (uint8_t page = 0x01; page <= 0x10; ++page) keys.push_back(kavo::LogPageSetting(page));
     for (const char* k : {"samples", "interval in ms", "display sample rate", "log sample rate", "compare type",
                           "compare file", "rules file", "fail limit", "high priority", "high resolution timer"})
         keys.push_back(k);

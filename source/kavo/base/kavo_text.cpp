@@ -108,10 +108,13 @@ uint64_t WallClockMilliseconds() {
 
 std::string CurrentTimeText() { return TimestampText(WallClockMilliseconds()); }
 
+namespace {
+const char kUpperHex[] = "0123456789ABCDEF";
+}  // namespace
+
 void HexDump(const uint8_t* bytes, size_t count, Json::Value& target) {
     static const char* const kTemplate =
         "  |  .. .. .. .. .. .. .. ..  |  .. .. .. .. .. .. .. ..        . . . . . . . .  |  . . . . . . . .";
-    static const char kDigits[] = "0123456789ABCDEF";
     static const size_t kLength = 6 + std::strlen(kTemplate);
     target = Json::Value(Json::arrayValue);
     char line[128];
@@ -119,13 +122,13 @@ void HexDump(const uint8_t* bytes, size_t count, Json::Value& target) {
         // "0x" and four hex digits of the offset, then the template filled in.
         line[0] = '0';
         line[1] = 'x';
-        for (int digit = 0; digit < 4; ++digit) line[2 + digit] = kDigits[(offset >> (12 - 4 * digit)) & 0xF];
+        for (int digit = 0; digit < 4; ++digit) line[2 + digit] = kUpperHex[(offset >> (12 - 4 * digit)) & 0xF];
         std::memcpy(line + 6, kTemplate, kLength - 6);
         for (size_t k = 0; k < 16 && offset + k < count; ++k) {
             uint8_t byte = bytes[offset + k];
             size_t hexAt = k < 8 ? 11 + 3 * k : 39 + 3 * (k - 8);
-            line[hexAt] = kDigits[byte >> 4];
-            line[hexAt + 1] = kDigits[byte & 0xF];
+            line[hexAt] = kUpperHex[byte >> 4];
+            line[hexAt + 1] = kUpperHex[byte & 0xF];
             if (byte >= 0x20 && byte < 0x7F) line[k < 8 ? 70 + 2 * k : 90 + 2 * (k - 8)] = static_cast<char>(byte);
         }
         target.append(Json::Value(line, line + kLength));
@@ -159,10 +162,6 @@ std::string GroupedDouble3(double value) {
     if (text.size() > point + 4) text.erase(point + 4);
     return GroupDigits(text);
 }
-
-namespace {
-const char kUpperHex[] = "0123456789ABCDEF";
-}  // namespace
 
 std::string HexDigits(uint64_t value, int digits) {
     // At least `digits` digits, more when the value needs them (as "%0*X").
@@ -252,6 +251,14 @@ bool TryParseDouble(const std::string& text, double& value) {
     double parsed = std::strtod(clean.c_str(), &end);
     if (end == clean.c_str() || errno == ERANGE) return false;
     value = parsed;
+    return true;
+}
+
+bool HexDigitValue(char c, int& value) {
+    if (c >= '0' && c <= '9') value = c - '0';
+    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+    else return false;
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "base/kavo_text.h"
+
 namespace kavo {
 
 std::string DecimalText(uint128 value) { return fmt::format("{}", value); }
@@ -29,15 +31,6 @@ std::optional<WideSigned> Difference(const WideSigned& left, const WideSigned& r
     return WideSigned{rightNegated, right.magnitude - left.magnitude};
 }
 
-namespace {
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 99;
-}
-}  // namespace
-
 bool ParseWideInteger(std::string_view text, WideSigned& value) {
     WideSigned parsed;
     if (!text.empty() && text[0] == '-') {
@@ -52,7 +45,9 @@ bool ParseWideInteger(std::string_view text, WideSigned& value) {
         base = 8;
     }
     for (char c : text) {
-        const unsigned digit = static_cast<unsigned>(DigitValue(c));
+        int value = 0;
+        if (!HexDigitValue(c, value)) return false;
+        const unsigned digit = static_cast<unsigned>(value);
         if (digit >= base || parsed.magnitude > (kUint128Max - digit) / base) return false;
         parsed.magnitude = parsed.magnitude * base + digit;
     }

@@ -46,8 +46,10 @@ NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer);
 
 // One Get Log Page of `length` bytes from offset 0; no decoding.
 int ReadLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, uint8_t* buffer, CommandLog* commands);
-// The setting that asks for a log page: "read log page 02h".
+// The settings that ask for a log page and a feature: "read log page 02h",
+// "read feature 0Ah".
 std::string LogPageSetting(uint8_t logId);
+std::string FeatureSetting(uint8_t featureId);
 // Reads a requested page and decodes it. 0 when not requested or decoded.
 // `raw`, when given, receives the page as read.
 int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,

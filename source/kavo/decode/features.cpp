@@ -10,6 +10,9 @@
 #include "decode/parameters.h"
 
 namespace kavo {
+
+std::string FeatureSetting(uint8_t featureId) { return "read feature " + HexByte(featureId) + "h"; }
+
 namespace {
 
 using decode::Bit;
@@ -17,9 +20,7 @@ using decode::Bits;
 using decode::EnabledDisabled;
 using decode::Le;
 
-bool Requested(const Json::Value& settings, uint8_t fid) {
-    return JsonBool(settings, ("read feature " + HexByte(fid) + "h").c_str());
-}
+bool Requested(const Json::Value& settings, uint8_t fid) { return JsonBool(settings, FeatureSetting(fid).c_str()); }
 
 void RawDw0(Json::Value& info, const Json::Value& settings, const std::string& key, uint32_t dw0) {
     if (!JsonBool(settings, "log hex data")) return;

@@ -33,14 +33,6 @@ std::vector<Field> WithPowerStates(std::vector<Field> fields) {
     return fields;
 }
 
-bool HexValue(char c, int& value) {
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    else return false;
-    return true;
-}
-
 // Hex text with optional blanks and line breaks between bytes.
 std::vector<uint8_t> HexBytes(const std::string& text, const std::string& origin, const std::string& what) {
     std::vector<uint8_t> bytes;
@@ -48,7 +40,7 @@ std::vector<uint8_t> HexBytes(const std::string& text, const std::string& origin
     for (char c : text) {
         if (std::isspace(static_cast<unsigned char>(c)) || c == ':' || c == '-') continue;
         int value = 0;
-        if (!HexValue(c, value)) Fail(origin, "'" + what + "' is not hexadecimal text");
+        if (!HexDigitValue(c, value)) Fail(origin, "'" + what + "' is not hexadecimal text");
         if (high < 0) high = value;
         else bytes.push_back(static_cast<uint8_t>(high * 16 + value)), high = -1;
     }
@@ -175,7 +167,7 @@ void ParseNumber(const Json::Value& value, uint32_t width, uint8_t* out, const s
         if (text.size() == begin) Fail(origin, "value '" + text + "' of '" + what + "' is not a number");
         for (size_t i = begin; i < text.size(); ++i) {
             int digit = 0;
-            bool ok = hex ? HexValue(text[i], digit) : (text[i] >= '0' && text[i] <= '9' && (digit = text[i] - '0', true));
+            bool ok = hex ? HexDigitValue(text[i], digit) : (text[i] >= '0' && text[i] <= '9' && (digit = text[i] - '0', true));
             if (!ok) Fail(origin, "value '" + text + "' of '" + what + "' is not a number");
             uint128 base = hex ? 16 : 10;
             if (number > (kUint128Max - digit) / base)
