@@ -27,15 +27,20 @@ namespace kavo {
 
 namespace {
 
-// One writer per thread for each layout: building a writer costs more than
-// writing a small value with it.
-std::string Written(const Json::Value& value) {
-    std::string styled;
-    if (AppendStyledJson(value, styled)) return styled;
+// The library's own styled text, for what only it writes (comments, NUL
+// bytes). One writer per thread: building a writer costs more than writing
+// a small value with it.
+std::string LibraryWritten(const Json::Value& value) {
     thread_local std::unique_ptr<Json::StreamWriter> writer(Json::StreamWriterBuilder().newStreamWriter());
     std::ostringstream text;
     writer->write(value, &text);
     return text.str();
+}
+
+std::string Written(const Json::Value& value) {
+    std::string styled;
+    if (AppendStyledJson(value, styled)) return styled;
+    return LibraryWritten(value);
 }
 
 // The member at a path of member names from the root (made when absent).
@@ -215,7 +220,7 @@ void WriteJsonFile(const std::string& path, const Json::Value& document) {
     constexpr size_t kDocumentRoom = 512 * 1024;
     std::string styled;
     styled.reserve(kDocumentRoom);
-    if (!AppendStyledJson(document, styled)) styled = Written(document);
+    if (!AppendStyledJson(document, styled)) styled = LibraryWritten(document);
     WriteTextFile(path, styled);
 }
 
