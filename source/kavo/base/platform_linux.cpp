@@ -21,22 +21,45 @@ bool StderrSameAsStdout() {
     return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
+namespace {
+
+// Writes all of `size` bytes; a pipe or console that takes part of them
+// gets the rest. Errors (a closed pipe) drop the text, as a stream would.
+void WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+}  // namespace
+
 void WriteConsole(const std::string& text, int colour, bool standardError, bool flush) {
     std::FILE* stream = standardError ? stderr : stdout;
     // ANSI colours: white on red, bright red, bright yellow.
     static const char* const kCodes[] = {"", "\033[97;41m", "\033[91m", "\033[93m"};
+    std::string coloured;
+    const std::string* out = &text;
     if (colour > 0 && colour < 4) {
-        std::string line = text;
-        bool newline = !line.empty() && line.back() == '\n';
-        if (newline) line.pop_back();
-        std::fputs(kCodes[colour], stream);
-        std::fputs(line.c_str(), stream);
-        std::fputs("\033[0m", stream);
-        if (newline) std::fputc('\n', stream);
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stream);
+        const bool newline = !text.empty() && text.back() == '\n';
+        coloured.append(kCodes[colour]).append(text, 0, text.size() - (newline ? 1 : 0)).append("\033[0m");
+        if (newline) coloured += '\n';
+        out = &coloured;
     }
-    if (flush) std::fflush(stream);
+    if (!flush) {
+        std::fwrite(out->data(), 1, out->size(), stream);
+        return;
+    }
+    // A flushed line goes straight to the descriptor, after whatever a burst
+    // left in the stream: a process that writes one text (the help) sets up
+    // no stream buffer for it.
+    std::fflush(stream);
+    WriteAll(fileno(stream), out->data(), out->size());
 }
 
 const char* NativeLineEnd() { return "\n"; }

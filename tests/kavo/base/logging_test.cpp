@@ -4,6 +4,7 @@
 #include <spdlog/details/log_msg.h>
 
 #include "base/kavo_log.h"
+#include "base/platform.h"
 
 using namespace kavo;
 
@@ -52,3 +53,28 @@ TEST(LogLayouts, QualifiedFunctionNames) {
     EXPECT_EQ(QualifiedFunctionName("int kavo::{anonymous}::Helper()"), "kavo::Helper");
     EXPECT_EQ(QualifiedFunctionName("kavo::GetFeature04(kavo::DriveHandle&)::<lambda(int)>"), "kavo::GetFeature04");
 }
+
+// A flushed line goes straight to the descriptor; lines of a burst waiting in
+// the stream must still come out before it, and colour codes wrap the text
+// but not its line end.
+TEST(ConsoleWrites, BurstLinesStayAheadOfTheFlushedLine) {
+    testing::internal::CaptureStdout();
+    platform::WriteConsole("first\n", 0, false, false);
+    platform::WriteConsole("second\n", 0, false, false);
+    platform::WriteConsole("third\n", 0);
+    platform::WriteConsole("fourth\n", 0, false, false);
+    platform::WriteConsole("", 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "first\nsecond\nthird\nfourth\n");
+}
+
+#ifndef _WIN32
+TEST(ConsoleWrites, ColoursWrapTheTextNotItsLineEnd) {
+    testing::internal::CaptureStdout();
+    platform::WriteConsole("warning\n", 3);
+    platform::WriteConsole("error", 2);
+    platform::WriteConsole("fatal\n", 1, false, false);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\033[93mwarning\033[0m\n\033[91merror\033[0m\033[97;41mfatal\033[0m\n");
+}
+#endif
