@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-static}
 deps=$(realpath -m "$build/deps")  # a relative or an absolute build folder
-bash tools/install-deps.sh >/dev/null
+bash tools/install-deps.sh --static >/dev/null
 bash tools/stage-deps.sh "$deps"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELLIX_TESTS=OFF -DQUELLIX_DEPS="$deps" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quellix >/dev/null

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Writes cmake/link-order.txt, the order in which the static build's linker
+# lays out functions: first what every process runs (start-up, -h,
+# --version, -u), then the C library's string functions in all their CPU
+# variants (which one runs depends on the machine), then what a one-sample
+# read and a short long run of the simulated drive add. A short process then
+# runs code that lies on a few neighbouring pages instead of pages spread
+# over the whole binary, and every fresh page costs it a fault.
+#
+# Names a later build lacks are skipped by the linker, and functions not in
+# the list follow the listed ones, so a stale list costs speed, never
+# correctness. Run it again after large changes. Needs valgrind.
+#
+# usage: tools/link-order.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quellix=$(realpath "$(bash tools/build-static.sh)")
+examples=$(realpath examples)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The functions one run executes, by their symbol names.
+functions_of() {  # name, arguments...
+  local name=$1
+  shift
+  (cd "$work" && valgrind -q --tool=callgrind --demangle=no --callgrind-out-file="$work/$name.out" \
+    "$quellix" "$@" >/dev/null 2>&1) || true
+  sed -n -E "s/^c?fn=\([0-9]+\) ([^ ()']+)('[0-9]+)?$/\1/p" "$work/$name.out"
+}
+
+# The string functions' CPU variants, grouped by instruction set: a machine
+# picks one variant of each, nearly always of one set (SSE2 on an emulated
+# CPU, EVEX on a recent one), so that set's variants lie together.
+variant='^__(mem|str|stp|wmem|wcs|rawmem)[a-z0-9]*_(sse|avx|evex)'
+string_variants() {
+  nm "$quellix" | awk -v variant="$variant" '$2 ~ /^[tT]$/ && $3 ~ variant {
+    rank = 9
+    if ($3 ~ /_sse2/) rank = 1; else if ($3 ~ /_ssse3/) rank = 2; else if ($3 ~ /_sse4/) rank = 3
+    else if ($3 ~ /_avx2_rtm/) rank = 5; else if ($3 ~ /_avx2/) rank = 4
+    else if ($3 ~ /_evex/) rank = 6; else if ($3 ~ /_avx512/) rank = 7
+    print rank, $3 }' | sort -s -n -k1,1 | cut -d' ' -f2
+}
+
+{
+  { functions_of help -h; functions_of version --version; functions_of usage -u; } | grep -E -v "$variant"
+  string_variants
+  functions_of read "$examples/read" -n sim -d "$work/read"
+  functions_of long "$examples/read" -n sim -s 3 -i 0 -d "$work/long"
+} | awk '!seen[$0]++' > cmake/link-order.txt
+echo "cmake/link-order.txt: $(wc -l < cmake/link-order.txt) functions"
