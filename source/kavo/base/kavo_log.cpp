@@ -265,28 +265,32 @@ void StartLogging() {
 
 void WriteInfoRecordsAlone(const std::vector<const char*>& lines) {
     std::remove(kTraceFileName);
-    // Both texts are laid out in room made once: a process that only
-    // answers -h touches as few fresh pages as it can.
-    const size_t traceTimeLength = sizeof "[2026-12-09 05:12:16.641]  " - 1;
+    // A process that only answers -h touches as few fresh pages as it can.
+    // The first time stamp is made before anything else: the time-zone data
+    // is read with memory that is free again when the text's room is made,
+    // and the console's text then takes the trace file's room.
+    std::string record;
+    AppendTraceTime(record, std::chrono::system_clock::now());
+    const size_t traceTimeLength = record.size();
     size_t textLength = 0;
     for (const char* line : lines) textLength += std::strlen(line) + 2;
-    std::string trace = TraceFileStart(), console, record;
-    trace.reserve(trace.size() + textLength + lines.size() * traceTimeLength);
-    console.reserve(textLength);
+    std::string text = TraceFileStart();
+    text.reserve(text.size() + textLength + lines.size() * traceTimeLength);
     for (const char* line : lines) {
         // Info records carry no severity name or source.
         record.clear();
         AppendTraceTime(record, std::chrono::system_clock::now());
         (record += line) += '\n';
-        AppendNativeLines(trace, record);
-        (console += line) += '\n';
+        AppendNativeLines(text, record);
     }
     if (std::FILE* file = std::fopen(kTraceFileName, "wb")) {
         std::setvbuf(file, nullptr, _IONBF, 0);  // one write, no stream buffer
-        std::fwrite(trace.data(), 1, trace.size(), file);
+        std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
     }
-    platform::WriteConsole(console, 0);
+    text.clear();
+    for (const char* line : lines) (text += line) += '\n';
+    platform::WriteConsole(text, 0);
 }
 
 void StartConsoleLogging(Severity maximum) { StartLoggers("", maximum); }
