@@ -8,7 +8,7 @@ packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev
 for option in "$@"; do
   case $option in
     --tests) packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl
-                        chromium chromium-driver python3-selenium python3-pil lld) ;;
+                        chromium chromium-driver python3-selenium python3-pil) ;;
     --static) packages+=(lld) ;;  # the static build's linker (tools/build-static.sh)
   esac
 done
