@@ -37,8 +37,10 @@ std::string LibraryWritten(const Json::Value& value) {
     return text.str();
 }
 
-std::string Written(const Json::Value& value) {
+// The styled text, written into `room` characters reserved beforehand.
+std::string Written(const Json::Value& value, size_t room = 0) {
     std::string styled;
+    styled.reserve(room);
     if (AppendStyledJson(value, styled)) return styled;
     return LibraryWritten(value);
 }
@@ -218,10 +220,7 @@ void WriteJsonFile(const std::string& path, const Json::Value& document) {
     // copied while it grows, and pages of the room it does not fill are
     // never touched.
     constexpr size_t kDocumentRoom = 512 * 1024;
-    std::string styled;
-    styled.reserve(kDocumentRoom);
-    if (!AppendStyledJson(document, styled)) styled = LibraryWritten(document);
-    WriteTextFile(path, styled);
+    WriteTextFile(path, Written(document, kDocumentRoom));
 }
 
 std::string CompactJson(const Json::Value& value) {
