@@ -41,6 +41,7 @@ int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle
                CommandLog& commands, const Json::Value& settings, const std::string& rawKey, uint32_t dataLength,
                Decode decode, uint32_t nsid = 0) {
     if (!Requested(settings, fid) || !gate) return 0;
+    std::string reason;
     try {
         uint32_t dw0 = 0;
         std::vector<uint8_t> data(dataLength, 0);
@@ -50,14 +51,13 @@ int RunFeature(const char* function, uint8_t fid, bool gate, DriveHandle& handle
         decode(dw0, data.data(), info["nvme"]["parameters"]);
         return 0;
     } catch (const std::exception& e) {
-        LogRecord(Severity::Error, function, __LINE__).stream()
-            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + HexByte(fid) + "h)" : "") << ": "
-            << e.what();
+        reason = e.what();
     } catch (...) {
-        LogRecord(Severity::Error, function, __LINE__).stream()
-            << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + HexByte(fid) + "h)" : "")
-            << ": Unknown exception";
+        reason = "Unknown exception";
     }
+    LogRecord(Severity::Error, function, __LINE__).stream()
+        << "Failed to get feature " << unsigned(fid) << (fid >= 0x0A ? " (" + HexByte(fid) + "h)" : "") << ": "
+        << reason;
     return 1;
 }
 
