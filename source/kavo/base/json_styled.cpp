@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include <json/writer.h>
 
@@ -36,7 +37,7 @@ bool IsPlainText(const char* begin, const char* end) {
 // indentation: no line breaks and ":" between name and value.
 class StyledWriter {
 public:
-    StyledWriter(std::string& out, bool compact) : out_(out), compact_(compact) {}
+    StyledWriter(std::string& out, bool compact) : out_(out), compact_(compact), separator_(compact ? ":" : " : ") {}
 
     bool Write(const Json::Value& root) {
         indented_ = true;
@@ -82,7 +83,7 @@ private:
                 if (!first) out_ += ',';
                 NewLineUnlessIndented();
                 if (!AppendQuoted(name, nameEnd)) return false;
-                out_ += compact_ ? ":" : " : ";
+                out_ += separator_;
             }
             first = false;
             indented_ = false;
@@ -126,9 +127,7 @@ private:
     void AppendMemberStart(bool first, const char* name, const char* nameEnd) {
         const size_t length = static_cast<size_t>(nameEnd - name);
         const bool breakLine = !indented_ && !compact_;
-        const char* const colon = compact_ ? "\":" : "\" : ";
-        const size_t colonLength = compact_ ? 2 : 4;
-        char* write = Grow((first ? 0 : 1) + (breakLine ? 1 + indent_.size() : 0) + 1 + length + colonLength);
+        char* write = Grow((first ? 0 : 1) + (breakLine ? 1 + indent_.size() : 0) + 2 + length + separator_.size());
         if (!first) *write++ = ',';
         if (breakLine) {
             *write++ = '\n';
@@ -137,7 +136,9 @@ private:
         }
         *write++ = '"';
         std::memcpy(write, name, length);
-        std::memcpy(write + length, colon, colonLength);
+        write += length;
+        *write++ = '"';
+        std::memcpy(write, separator_.data(), separator_.size());
     }
 
     // What needs no escape goes in as it is; the rest is quoted by the
@@ -176,6 +177,7 @@ private:
 
     std::string& out_;
     const bool compact_;
+    const std::string_view separator_;  // between a member's name and value
     std::string indent_;
     bool indented_ = true;
 };
