@@ -8,94 +8,75 @@
 
 #include "base/kavo_json.h"
 #include "decode/decoders.h"
+#include "info/compare.h"
 #include "info/nvme_info.h"
+#include "info/rules.h"
 #include "decode/parameters.h"
 #include "quellix.h"
 
 namespace {
 
-Json::Value AllReadSettings() {
-    Json::Value settings(Json::objectValue);
-    char key[32];
-    for (int f = 1; f <= 0x18; ++f) {
-        std::snprintf(key, sizeof key, "read feature %02Xh", f);
-        settings[key] = true;
-    }
-    for (int p = 1; p <= 0x10; ++p) {
-        std::snprintf(key, sizeof key, "read log page %02Xh", p);
-        settings[key] = true;
-    }
-    settings["read identify controller"] = true;
-    settings["read identify namespace"] = true;
-    settings["log hex data"] = false;
-    settings["common"]["nvme path"] = "sim";
-    settings["common"]["drive"] = "sim";
+kavo::SampleSettings AllReadSettings() {
+    kavo::SampleSettings settings;
+    for (int f = 1; f <= 0x18; ++f) settings.features[f] = true;
+    for (int p = 1; p <= 0x10; ++p) settings.logPages[p] = true;
+    settings.readIdentifyController = settings.readIdentifyNamespace = true;
     return settings;
 }
 
 struct Drive {
-    Drive() : handle(kavo::GetNvmeId("sim", false)), identify(4096, 0), settings(AllReadSettings()) {
-    }
-    Json::Value Sample() {
-        Json::Value info;
-        kavo::GetNvmeInfo(*handle, identify.data(), settings, info);
+    Drive() : handle(kavo::GetNvmeId("sim", false)), identify(4096, 0), settings(AllReadSettings()) {}
+    kavo::InfoDocument Sample() {
+        kavo::InfoDocument info;
+        kavo::GetNvmeInfo(*handle, identify.data(), settings, name, info, commands);
         return info;
     }
     kavo::NvmeHandle handle;
     std::vector<uint8_t> identify;
-    Json::Value settings;
+    kavo::SampleSettings settings;
+    kavo::DriveName name{"sim", "sim"};
+    kavo::CommandLog commands;
 };
 
 void CollectSample(benchmark::State& state) {
     Drive drive;
-    for (auto _ : state) {
-        Json::Value info;
-        kavo::GetNvmeInfo(*drive.handle, drive.identify.data(), drive.settings, info);
-        benchmark::DoNotOptimize(info);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(drive.Sample());
 }
 BENCHMARK(CollectSample)->Unit(benchmark::kMicrosecond);
 
 void CompareSample(benchmark::State& state) {
     Drive drive;
-    Json::Value reference = drive.Sample();
-    Json::Value sample = drive.Sample();
+    const kavo::InfoDocument reference = drive.Sample();
+    kavo::InfoDocument sample = drive.Sample();
     for (auto _ : state) benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, sample, "default"));
 }
 BENCHMARK(CompareSample)->Unit(benchmark::kMicrosecond);
 
-// A sample inside a long run: the records of the sample before are
-// overwritten and its command records kept aside, then the sample is
-// compared with the run's first one as a run compares it.
+// A sample inside a long run: taken afresh and compared with the run's
+// first one.
 void LongRunSample(benchmark::State& state) {
     Drive drive;
-    const Json::Value reference = drive.Sample();
-    kavo::ParameterReuse reuse;
-    kavo::CommandLog commands;
+    const kavo::InfoDocument reference = drive.Sample();
     for (auto _ : state) {
-        Json::Value info;
-        reuse.Lend(info);
-        kavo::GetNvmeInfo(*drive.handle, drive.identify.data(), drive.settings, info, nullptr, &reuse, &commands);
-        benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, info, "default", &reuse));
-        reuse.Reclaim(info);
+        kavo::InfoDocument info = drive.Sample();
+        benchmark::DoNotOptimize(kavo::CompareNvmeInfo(reference, info, "default"));
     }
 }
 BENCHMARK(LongRunSample)->Unit(benchmark::kMicrosecond);
 
 void VerifySample(benchmark::State& state) {
     Drive drive;
-    Json::Value sample = drive.Sample();
-    Json::Value rules;
-    LoadRulesFile(QUELLIX_EXAMPLES "/rules/health.rules.json", rules);
+    kavo::InfoDocument sample = drive.Sample();
+    const std::vector<kavo::Rule> rules = LoadRulesFile(QUELLIX_EXAMPLES "/rules/health.rules.json");
     for (auto _ : state) benchmark::DoNotOptimize(kavo::VerifyNvmeInfo(sample, rules));
 }
 BENCHMARK(VerifySample)->Unit(benchmark::kMicrosecond);
 
 void WriteInfoFile(benchmark::State& state) {
     Drive drive;
-    Json::Value sample = drive.Sample();
+    const kavo::InfoDocument sample = drive.Sample();
     std::string path = (std::filesystem::temp_directory_path() / "quellix-bench.nvme.info.json").string();
-    for (auto _ : state) kavo::WriteJsonFile(path, sample);
+    for (auto _ : state) kavo::WriteInfoDocument(path, sample);
     std::filesystem::remove(path);
 }
 BENCHMARK(WriteInfoFile)->Unit(benchmark::kMicrosecond);

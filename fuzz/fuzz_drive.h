@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "info/nvme_info.h"
 #include "transport/nvme_admin_command.h"
 
 namespace fuzz {
@@ -43,8 +44,10 @@ private:
     size_t size_, used_ = 0;
 };
 
-// A settings object with the read settings named set to true.
-Json::Value Settings(std::initializer_list<const char*> keys);
+// Sample settings that read everything, hex dumps included.
+kavo::SampleSettings ReadEverything();
+// The drive name fuzzed samples carry.
+const kavo::DriveName& FuzzDriveName();
 // Quiet logging for every target: decoders log their failures.
 void QuietLogging();
 // The input as a file in a scratch folder; returns its path.

@@ -6,29 +6,26 @@
 #include "base/kavo_json.h"
 #include "decode/parameters.h"
 #include "fuzz_drive.h"
-#include "info/nvme_info.h"
+#include "info/rules.h"
 #include "quellix.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::QuietLogging();
     std::string path = fuzz::InputFile(data, size, "fuzz.rules.json");
-    Json::Value rules;
+    std::vector<kavo::Rule> rules;
     try {
-        LoadRulesFile(path, rules);
-    } catch (const kavo::UsageError&) {
-        return 0;
-    } catch (const kavo::KavoError&) {
-        return 0;
-    } catch (const Json::Exception&) {  // not JSON at all: the reader says so
-        return 0;
+        rules = LoadRulesFile(path);
+    } catch (const kavo::Error&) {
+        return 0;  // not JSON, or a bad rule: refused, with a message
     }
-    // Every rule's parameter gets a value made of the input's bytes.
-    Json::Value info;
+    // Every rule's parameter gets a value made of the input's bytes, with
+    // the number of its first bytes.
+    kavo::InfoDocument info;
     std::string text(reinterpret_cast<const char*>(data), size);
     size_t at = 0;
-    for (const Json::Value& rule : rules["rules"]) {
+    for (const kavo::Rule& rule : rules) {
         std::string value = text.substr(at % (size + 1), 12);
-        kavo::AddParameter(info["nvme"]["parameters"], rule["parameter"].asString(), value);
+        kavo::AddParameter(info.parameters, rule.parameter, kavo::Rendered(value, kavo::Number::FromLiteral(value.substr(0, 3))));
         at += 7;
     }
     kavo::VerifyNvmeInfo(info, rules);

@@ -1,6 +1,6 @@
 // The command file and the command line: arguments and a command file made
-// up by the fuzzer, read into the settings object. Usage and drive errors
-// are the expected answers; anything else escaping is a fault.
+// up by the fuzzer, read into the typed settings. An error with its exit
+// code is the expected answer; anything else escaping is a fault.
 #include <string>
 #include <vector>
 
@@ -30,14 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    Json::Value settings;
+    Settings settings;
     try {
         GetAppParameters(static_cast<int>(argv.size()), argv.data(), settings);
-        ReportWanted(settings);
-    } catch (const kavo::UsageError&) {
-    } catch (const kavo::KavoError&) {
-    } catch (const std::invalid_argument&) {  // an option's number, as the standard conversion says
-    } catch (const std::out_of_range&) {
+    } catch (const kavo::Error&) {
     }
     kavo::StartConsoleLogging(kavo::Severity::None);
     return 0;

@@ -19,11 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const kavo::UsageError&) {
         return 0;
     }
-    Json::Value settings = fuzz::Settings({"read identify controller", "read identify namespace", "read log page 01h",
-                                           "read log page 02h", "read log page 03h", "read log page 06h",
-                                           "read log page 07h", "read feature 05h", "read feature 0Ch"});
-    Json::Value info;
+    kavo::InfoDocument info;
     std::vector<uint8_t> identify(4096, 0);
-    kavo::GetNvmeInfo(*drive, identify.data(), settings, info);
+    kavo::CommandLog commands;
+    kavo::GetNvmeInfo(*drive, identify.data(), fuzz::ReadEverything(), fuzz::FuzzDriveName(), info, commands);
     return 0;
 }

@@ -17,10 +17,17 @@ void QuietLogging() {
     kavo::StartConsoleLogging(kavo::Severity::None);
 }
 
-Json::Value Settings(std::initializer_list<const char*> keys) {
-    Json::Value settings(Json::objectValue);
-    for (const char* key : keys) settings[key] = true;
+kavo::SampleSettings ReadEverything() {
+    kavo::SampleSettings settings;
+    settings.logHexData = settings.readIdentifyController = settings.readIdentifyNamespace = true;
+    settings.features.set();
+    settings.logPages.set();
     return settings;
+}
+
+const kavo::DriveName& FuzzDriveName() {
+    static const kavo::DriveName name{"fuzz", "fuzz"};
+    return name;
 }
 
 std::string InputFile(const uint8_t* data, size_t size, const char* name) {

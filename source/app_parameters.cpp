@@ -11,6 +11,7 @@
 #include "transport/nvme_admin_command.h"
 #include "decode/parameters.h"
 #include "quellix.h"
+#include "settings.h"
 #include "transport/simulated_drive.h"
 #include "host/system_info.h"
 
@@ -21,31 +22,15 @@ namespace {
 const char* const kCopyright = "Copyright (c) 2026 The quellix authors";
 const char* const kWebsite = "https://quellix.dev";
 
-std::vector<std::string> ReadRequiredKeys() {
-    std::vector<std::string> keys = {"short description", "log hex data", "read system data",
-                                     "read extended system data", "read identify controller", "read identify namespace"};
-    for (uint8_t feature = 0x01; feature <= 0x16; ++feature) keys.push_back(kavo::FeatureSetting(feature));
-    keys.push_back(kavo::FeatureSetting(0x18));
-    for (uint8_t page = 0x01; page <= 0x10; ++page) keys.push_back(kavo::LogPageSetting(page));
-    for (const char* k : {"samples", "interval in ms", "display sample rate", "log sample rate", "compare type",
-                          "compare file", "rules file", "fail limit", "high priority", "high resolution timer"})
-        keys.push_back(k);
-    return keys;
-}
-
-const std::vector<std::string> kSelfTestRequiredKeys = {"short description", "display sample interval in sec",
-                                                        "extended self-test", "read command times", "read smart data",
-                                                        "abort time", "high priority", "high resolution timer"};
-
 // An option's integer value as the standard conversion reads it ("5x" is 5);
 // a value that is no number is a conversion error naming the option.
 int OptionInteger(const std::string& option, const std::string& value) {
     try {
         return std::stoi(value);
     } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("Option " + option + " needs an integer value, not '" + value + "'");
+        throw kavo::UsageError("Option " + option + " needs an integer value, not '" + value + "'");
     } catch (const std::out_of_range&) {
-        throw std::out_of_range("Option " + option + " value '" + value + "' is out of range");
+        throw kavo::UsageError("Option " + option + " value '" + value + "' is out of range");
     }
 }
 
@@ -75,7 +60,7 @@ std::string ChooseDrive(std::string drive) {
         if (drives.empty()) throw kavo::KavoError("No NVMe drives found");
         if (drive == "*") drive = drives.front();
         if (std::find(drives.begin(), drives.end(), drive) == drives.end())
-            throw kavo::UsageError("NVMe drive " + drive + " was not found");
+            throw kavo::DriveNotFound("NVMe drive " + drive + " was not found");
     } catch (const kavo::KavoError& e) {
         if (drive == "*")
             throw kavo::KavoError(
@@ -85,10 +70,10 @@ std::string ChooseDrive(std::string drive) {
     return drive;
 }
 
-// "--help" and "--usage": settings that hold only the request.
-void UsageRequest(Json::Value& settings, const char* request) {
-    settings = Json::Value(Json::objectValue);
-    settings["usage request"] = request;
+// "--help", "--usage" and "--export": settings that hold only the request.
+void Request(Settings& settings, const char* request) {
+    settings = Settings();
+    settings.request = request;
 }
 
 }  // namespace
@@ -104,6 +89,7 @@ void ExportParameterList() {
         entry["name"] = name;
         entry["description"] = std::string(description.description);
         entry["source"] = std::string(description.source);
+        if (description.unit != kavo::Unit::None) entry["unit"] = kavo::UnitName(description.unit);
         list["parameters"].append(entry);
         filter["filter"].append(name);
     }
@@ -111,7 +97,7 @@ void ExportParameterList() {
     kavo::WriteJsonFile("parameter_list.json", list);
 }
 
-void GetAppParameters(int argc, char** argv, Json::Value& settings) {
+void GetAppParameters(int argc, char** argv, Settings& run) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     std::string commandFile = "read", compareFile, rulesFile, metricsFile, logDirectory = ".", drive = "*", invalid;
     int samples = -1, interval = -1;
@@ -146,13 +132,13 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         // The two requests end parsing like an error would, but without an
         // exception: the static binary's first exception costs more than
         // the rest of its start-up (the unwinder sorts its frame table).
-        else if (arg == "--help" || arg == "-h") return UsageRequest(settings, "help");
-        else if (arg == "--usage" || arg == "-u") return UsageRequest(settings, "usage");
+        else if (arg == "--help" || arg == "-h") return Request(run, "help");
+        else if (arg == "--usage" || arg == "-u") return Request(run, "usage");
         else if (arg == "-v") kavo::SetLogSeverity(kavo::Severity::Verbose);
         else if (arg == "-x") kavo::SetLogSeverity(kavo::Severity::Debug);
         else invalid += "Invalid parameter on command line: '" + arg + "'\n";
     }
-    if (exportOnly) throw kavo::UsageError("export");
+    if (exportOnly) return Request(run, "export");
 
     std::error_code error;
     fs::path directory = fs::absolute(logDirectory, error);
@@ -185,6 +171,7 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
     if (!document.isObject()) throw kavo::UsageError("Failed to parse JSON in command file: " + commandFile);
     KLOG(Info) << " Command file:   " << fs::absolute(commandFile, error).string();
 
+    Json::Value& settings = run.json;
     settings = document;
     settings["_input"]["cmd file"] = document;
     settings["_input"]["command line"] = commandLine;
@@ -202,12 +189,9 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
 
     const Json::Value& type = document["command type"];
     std::string commandType = type.isString() ? type.asString() : "";
-    std::vector<std::string> required;
     if (commandType == "read") {
-        required = ReadRequiredKeys();
         if (extended) throw kavo::UsageError("Command type read does not use --extended");
     } else if (commandType == "self-test") {
-        required = kSelfTestRequiredKeys;
         if (NonEmptyText(settings["rules file"])) throw kavo::UsageError("Command type self-test does not use rules file");
         if (NonEmptyText(settings["compare file"])) throw kavo::UsageError("Command type self-test does not use compare file");
         if (samples != -1) throw kavo::UsageError("Command type self-test does not use --samples");
@@ -217,13 +201,16 @@ void GetAppParameters(int argc, char** argv, Json::Value& settings) {
         throw kavo::UsageError("cmd file contains illegal cmd type: " + commandType);
     }
     std::string missing;
-    for (const std::string& key : required)
+    for (const std::string& key : RequiredKeys(commandType))
         if (!document.isMember(key))
             missing += "Invalid cmd file, missing parameter '" + key + "' required for '" + commandType + "' cmd type \n";
     if (!missing.empty()) throw kavo::UsageError(missing);
+    run.commandType = commandType;
+    TypeSettings(run);
 
     drive = ChooseDrive(drive);
     settings["common"]["drive"] = drive;
     settings["common"]["nvme path"] = kavo::IsSimulatedDrive(drive) ? drive : kavo::PlatformDrivePath(drive);
-    KLOG(Info) << " NVMe:           " << settings["common"]["nvme path"].asString();
+    run.common.drive = kavo::DriveName{drive, settings["common"]["nvme path"].asString()};
+    KLOG(Info) << " NVMe:           " << run.common.drive.nvmePath;
 }

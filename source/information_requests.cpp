@@ -98,9 +98,12 @@ int ListDrives(const std::string& driveText) {
             for (const kavo::NvmeControllerSummary& controller : kavo::ListNvmeControllers())
                 if (drive == "*" || controller.number == drive) list.push_back(controller);
         }
+    } catch (const kavo::Error& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return e.exitCode();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
-        return dynamic_cast<const kavo::UsageError*>(&e) != nullptr ? 16 : 17;
+        return kavo::kExitFailure;
     }
     if (list.empty()) {
         std::fprintf(stderr, drive == "*" ? "No NVMe drives found\n" : "NVMe drive %s was not found\n", drive.c_str());

@@ -23,21 +23,6 @@ void handleCtrlBreak(int /*signal*/) {
     kavo::RequestStop();
 }
 
-uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero) {
-    const Json::Value& value = settings[key];
-    if (value.isUInt()) return value.asUInt();
-    if (value.isNull() && absentIsZero) return 0;
-    throw kavo::KavoError(std::string("Invalid cmd file value for '") + key + "': expected an unsigned number, found " +
-                          kavo::Trim(value.toStyledString()));
-}
-
-bool ReportWanted(const Json::Value& settings) {
-    const Json::Value& value = settings["report"];
-    if (value.isNull()) return true;
-    if (value.isBool()) return value.asBool();
-    throw kavo::UsageError("Invalid cmd file value for 'report': use true or false, not " + kavo::Trim(value.toStyledString()));
-}
-
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
               RunJournal* journal) {
     KLOG(Info) << " ";
@@ -70,38 +55,35 @@ int QuellixMain(int argc, char** argv) {
     IgnoreBrokenPipes();
     if (argc == 2 && AnswerUsageRequest(argv[1])) return 0;
     if (AnswerInformationRequest(argc, argv, returnCode)) return returnCode;
-    Json::Value settings;
+    Settings settings;
     try {
         GetAppParameters(argc, argv, settings);
-        if (settings.isMember("usage request")) {
-            DisplayUsage(settings["usage request"].asString() == "help");
-            return 0;
-        }
-        if (kavo::JsonBool(settings, "high priority")) RaiseProcessPriority();
-        if (kavo::JsonBool(settings, "high resolution timer")) RaiseTimerResolution();
-        std::string type = kavo::JsonText(settings, "command type");
-        if (type == "read") returnCode = Read(settings);
-        else if (type == "self-test") returnCode = SelfTest(settings);
-    } catch (const kavo::UsageError& e) {
-        std::string text = e.what();
-        if (text == "export") {
+        if (settings.request == "export") {
             KLOG_AS(Info, "main") << "Parameter list exported to parameter_list.json and ALL.filter.json";
             return 0;
         }
-        DisplayUsage(false);
-        KLOG_AS(Error, "main") << "USAGE ERROR";
-        KLOG_AS(Error, "main") << text;
-        returnCode = text.find("was not found") != std::string::npos ? 19 : 16;
-    } catch (const kavo::KavoError& e) {
+        if (!settings.request.empty()) {
+            DisplayUsage(settings.request == "help");
+            return 0;
+        }
+        if (settings.common.highPriority) RaiseProcessPriority();
+        if (settings.common.highResolutionTimer) RaiseTimerResolution();
+        returnCode = settings.commandType == "read" ? Read(settings) : SelfTest(settings);
+    } catch (const kavo::Error& e) {
+        returnCode = e.exitCode();
+        // Wrong use and a drive that is not there come with the usage text.
+        if (returnCode == kavo::kExitUsage || returnCode == kavo::kExitDriveNotFound) {
+            DisplayUsage(false);
+            KLOG_AS(Error, "main") << "USAGE ERROR";
+        }
         KLOG_AS(Error, "main") << e.what();
-        returnCode = 17;
     } catch (const std::exception& e) {
         const char* text = e.what();
         UnhandledLines(text != nullptr ? text : "Unknown exception", __LINE__);
-        returnCode = 17;
+        returnCode = kavo::kExitFailure;
     } catch (...) {
         UnhandledLines(" Unknown exception type", __LINE__);
-        returnCode = 17;
+        returnCode = kavo::kExitFailure;
     }
     if (returnCode == 0) KLOG_AS(Info, "main") << "[PASS] " << kProgramName << " returned 0";
     else KLOG_AS(Fatal, "main") << "[FAIL] " << kProgramName << " returned " << returnCode;

@@ -3,16 +3,20 @@
 // reporting, usage text, console handlers and the two commands.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
+
+#include "info/rules.h"
+#include "settings.h"
 
 constexpr const char* kProgramName = "quellix";
 constexpr const char* kProgramVersion = "0.9.3.0";
 
-// Builds the settings object from the command line and the command file.
-// "--help" and "--usage" end parsing with settings holding only
-// "usage request" ("help" or "usage"); errors raise kavo::UsageError.
-void GetAppParameters(int argc, char** argv, Json::Value& settings);
+// Builds the settings of a run from the command line and the command file.
+// "--help", "--usage" and "--export" alone end parsing with only the request
+// set; errors raise kavo::Error with their exit code.
+void GetAppParameters(int argc, char** argv, Settings& settings);
 // Writes "parameter_list.json" and "ALL.filter.json" into the current directory.
 void ExportParameterList();
 // Short usage, or the verbose help.
@@ -51,14 +55,7 @@ void IgnoreBrokenPipes();
 void RaiseProcessPriority();
 void RaiseTimerResolution();
 
-// An unsigned setting of the command file; a value of another type is a
-// KavoError naming the key. An absent key reads as 0 when `absentIsZero`.
-uint32_t UnsignedSetting(const Json::Value& settings, const char* key, bool absentIsZero = false);
-
-// The command file's "report": absent or true draws the run's report, false
-// does not; anything else is a usage error.
-bool ReportWanted(const Json::Value& settings);
-
-int Read(Json::Value& settings);
-void LoadRulesFile(const std::string& path, Json::Value& rules);
-int SelfTest(Json::Value& settings);
+int Read(const Settings& settings);
+// The rules of a rules file; a usage error lists every bad rule.
+std::vector<kavo::Rule> LoadRulesFile(const std::string& path);
+int SelfTest(const Settings& settings);

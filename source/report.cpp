@@ -39,8 +39,9 @@ svg .failure { fill: #c62828; stroke: #fff; }
 .note { color: #666; }
 )";
 
-// The number at the front of a rendering: "6,320.987 GB" is 6320.987.
-double Number(const Json::Value& value) {
+// The figure at the front of a text of a summary written before records
+// carried numbers: "6,320.987 GB" is 6320.987, "14.45 Milliseconds" 14.45.
+double LegacyFigure(const Json::Value& value) {
     if (value.isNumeric()) return value.asDouble();
     if (!value.isString()) return NAN;
     std::string digits;
@@ -51,13 +52,25 @@ double Number(const Json::Value& value) {
     return end == digits.c_str() ? NAN : number;
 }
 
-// A duration text ("14.45 Milliseconds", "1.20 Seconds (1.200)") in seconds.
-double Seconds(const Json::Value& value) {
-    double number = Number(value);
-    std::string text = value.isString() ? value.asString() : "";
-    if (text.find("Milliseconds") != std::string::npos) return number / 1000;
-    if (text.find("Minutes") != std::string::npos) return number * 60;
-    if (text.find("Hours") != std::string::npos) return number * 3600;
+// A value of a record: its number divided by `scale` (bytes to GB), or, in a
+// record without numbers, the figure of its text, which showed that unit.
+double Value(const Json::Value& record, const char* name, double scale = 1) {
+    const Json::Value& numbers = record["numbers"];
+    if (!numbers.isObject()) return LegacyFigure(record[name]);
+    const Json::Value& number = numbers[name];
+    return number.isNumeric() ? number.asDouble() / scale : NAN;
+}
+
+// The duration of a sample in milliseconds.
+double SampleMilliseconds(const Json::Value& record) {
+    const Json::Value& numbers = record["numbers"];
+    if (numbers.isObject()) return numbers["run time"].isNumeric() ? numbers["run time"].asDouble() : NAN;
+    // "14.45 Milliseconds", "1.20 Seconds (1.200)"
+    const double number = LegacyFigure(record["run time"]);
+    const std::string text = kavo::JsonText(record, "run time");
+    if (text.find("Seconds") != std::string::npos) return number * 1000;
+    if (text.find("Minutes") != std::string::npos) return number * 60000;
+    if (text.find("Hours") != std::string::npos) return number * 3600000;
     return number;
 }
 
@@ -141,7 +154,7 @@ std::string Page(const std::string& title, const std::string& body) {
            "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n" + body + "</body>\n</html>\n";
 }
 
-std::string ReadReport(const std::string& summaryPath) {
+std::string ReadReport(const SummarySource& source) {
     Chart temperature = MakeChart("temperature", "Temperature", "C", {{"Composite", "#d84315"}});
     Chart data = MakeChart("data", "Data read and written", "GB", {{"read", "#1565c0"}, {"written", "#6a1b9a"}});
     Chart commands = MakeChart("commands", "Host commands", "commands", {{"read", "#1565c0"}, {"written", "#6a1b9a"}});
@@ -154,28 +167,28 @@ std::string ReadReport(const std::string& summaryPath) {
     RunClock clock;
     std::string failed;
     Json::Value summary;
-    ReadSummary(summaryPath, summary, [&](const Json::Value& r) {
+    source(summary, [&](const Json::Value& r) {
         double x = clock.Next(r["timestamp"]);
-        temperature.series[0].values.Add(x, Number(r["Composite Temperature"]));
+        temperature.series[0].values.Add(x, Value(r, "Composite Temperature"));
         for (int n = 1; n <= 8; ++n) {
-            const Json::Value& sensor = r["Temperature Sensor " + std::to_string(n)];
-            if (sensor.isNull()) continue;
+            const std::string sensor = "Temperature Sensor " + std::to_string(n);
+            if (r[sensor].isNull()) continue;
             if (!sensorSeries.count(n)) {
                 static const char* const kColours[] = {"#8d6e63", "#f9a825", "#00838f", "#7cb342",
                                                        "#5e35b1", "#c2185b", "#546e7a", "#3949ab"};
                 sensorSeries[n] = temperature.series.size();
                 temperature.series.push_back({"sensor " + std::to_string(n), kColours[n - 1], MinMaxSeries()});
             }
-            temperature.series[sensorSeries[n]].values.Add(x, Number(sensor));
+            temperature.series[sensorSeries[n]].values.Add(x, Value(r, sensor.c_str()));
         }
-        data.series[0].values.Add(x, Number(r["Data Read"]));
-        data.series[1].values.Add(x, Number(r["Data Written"]));
-        commands.series[0].values.Add(x, Number(r["Host Read Commands"]));
-        commands.series[1].values.Add(x, Number(r["Host Write Commands"]));
-        wear.series[0].values.Add(x, Number(r["Percentage Used"]));
-        wear.series[1].values.Add(x, Number(r["Available Spare"]));
-        if (!std::isnan(Number(r["Available Spare Threshold"]))) spareThreshold = Number(r["Available Spare Threshold"]);
-        double ms = Seconds(r["run time"]) * 1000;
+        data.series[0].values.Add(x, Value(r, "Data Read", 1e9));
+        data.series[1].values.Add(x, Value(r, "Data Written", 1e9));
+        commands.series[0].values.Add(x, Value(r, "Host Read Commands"));
+        commands.series[1].values.Add(x, Value(r, "Host Write Commands"));
+        wear.series[0].values.Add(x, Value(r, "Percentage Used"));
+        wear.series[1].values.Add(x, Value(r, "Available Spare"));
+        if (!std::isnan(Value(r, "Available Spare Threshold"))) spareThreshold = Value(r, "Available Spare Threshold");
+        const double ms = SampleMilliseconds(r);
         duration.series[0].values.Add(x, ms);
         if (r["return code"].asInt() != 0) {
             ++failures;
@@ -190,7 +203,7 @@ std::string ReadReport(const std::string& summaryPath) {
     for (const auto& [name, member, colour] :
          {std::tuple<const char*, const char*, const char*>{"warning", "warning temperature", "#f9a825"},
           {"critical", "critical temperature", "#c62828"}})
-        if (!std::isnan(Number(drive[member]))) temperature.lines.push_back({name, colour, Number(drive[member])});
+        if (!std::isnan(Value(drive, member))) temperature.lines.push_back({name, colour, Value(drive, member)});
     if (!std::isnan(spareThreshold)) wear.lines.push_back({"spare threshold", "#c62828", spareThreshold});
     for (Chart* chart : {&temperature, &data, &commands, &wear, &duration}) chart->xEnd = clock.last;
 
@@ -231,15 +244,15 @@ const char* SelfTestMeaning(unsigned code) {
     return code < 10 ? kMeanings[code] : "The drive reported a reserved result code.";
 }
 
-std::string SelfTestReport(const std::string& summaryPath) {
+std::string SelfTestReport(const SummarySource& source) {
     Chart progress = MakeChart("progress", "Self-test progress", "%", {{"complete", "#1565c0"}});
     Chart temperature = MakeChart("temperature", "Temperature", "C", {{"Composite", "#d84315"}});
     RunClock clock;
     Json::Value summary;
-    ReadSummary(summaryPath, summary, [&](const Json::Value& e) {
+    source(summary, [&](const Json::Value& e) {
         double x = clock.Next(e["timestamp"]);
-        progress.series[0].values.Add(x, Number(e["percent complete"]));
-        temperature.series[0].values.Add(x, Number(e["Composite Temperature"]));
+        progress.series[0].values.Add(x, Value(e, "percent complete"));
+        temperature.series[0].values.Add(x, Value(e, "Composite Temperature"));
     });
     progress.xEnd = temperature.xEnd = clock.last;
     const Json::Value& details = summary["selftest details"];
@@ -247,7 +260,7 @@ std::string SelfTestReport(const std::string& summaryPath) {
     body += Row("drive", summary["_settings"]["common"]["nvme path"]);
     body += Row("test", Json::Value(kavo::JsonBool(summary["_settings"], "extended self-test") ? "extended" : "short"));
     if (details.isMember("log page 6 result")) {
-        unsigned code = static_cast<unsigned>(Number(details["log page 6 result"]));
+        unsigned code = static_cast<unsigned>(details["return code"].asUInt());
         body += Row("result code", details["log page 6 result"]);
         body += "<tr><th>meaning</th><td id=\"meaning\">" + Html(SelfTestMeaning(code)) + "</td></tr>\n";
     }
@@ -271,9 +284,15 @@ std::string ReportPathFor(const std::string& summaryPath) {
     return (path.parent_path() / (stem + ".report" + rest + ".html")).string();
 }
 
+void WriteReport(const SummarySource& source, bool selfTest, const std::string& reportPath) {
+    kavo::WriteTextFile(reportPath, selfTest ? SelfTestReport(source) : ReadReport(source));
+}
+
 void WriteReport(const std::string& summaryPath, const std::string& reportPath) {
-    bool selfTest = fs::path(summaryPath).filename().string().rfind("selftest", 0) == 0;
-    kavo::WriteTextFile(reportPath, selfTest ? SelfTestReport(summaryPath) : ReadReport(summaryPath));
+    const bool selfTest = fs::path(summaryPath).filename().string().rfind("selftest", 0) == 0;
+    WriteReport([&](Json::Value& document, const std::function<void(const Json::Value&)>& sample) {
+        ReadSummary(summaryPath, document, sample);
+    }, selfTest, reportPath);
 }
 
 int ReportCommand(const std::string& directory) {

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "base/kavo_errors.h"
+#include "base/json_reader.h"
+#include "base/json_writer.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
@@ -20,18 +22,8 @@ namespace {
 const char kHeadPrefix[] = "{\"journal\":";
 const char kCommandPrefix[] = "{\"c\":";
 const char kSamplePrefix[] = "{\"t\":";
-const char kSampleMember[] = ",\"s\":";
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The record inside a command or sample line.
-std::string CommandOf(const std::string& line) {
-    return line.substr(sizeof kCommandPrefix - 1, line.size() - sizeof kCommandPrefix);
-}
-std::string SampleOf(const std::string& line) {
-    size_t at = line.find(kSampleMember) + sizeof kSampleMember - 1;
-    return line.substr(at, line.size() - at - 1);
-}
 
 // Calls `use` with each of the first `count` lines of a journal.
 template <typename Use>
@@ -41,18 +33,107 @@ void EachLine(const std::string& path, size_t count, Use use) {
     for (size_t n = 0; n < count && std::getline(file, line); ++n) use(line);
 }
 
-// The streamed arrays of a summary: commands and samples from the journal.
-std::vector<kavo::StreamedArray> JournalArrays(const JournalKind& kind, const std::string& path, size_t lines) {
-    auto from = [path, lines](bool samples) {
-        return [path, lines, samples](const std::function<void(const std::string&)>& emit) {
-            EachLine(path, lines, [&](const std::string& line) {
-                if (samples && StartsWith(line, kSamplePrefix)) emit(SampleOf(line));
-                else if (!samples && StartsWith(line, kCommandPrefix)) emit(CommandOf(line));
-            });
-        };
-    };
-    return {{{"command times"}, from(false)}, {kind.sampleArray, from(true)}};
-}
+// Hands on the events of one member's value of a journal line ("c" or "s").
+class MemberCopy : public kavo::JsonEvents {
+public:
+    MemberCopy(kavo::JsonEvents& target, const char* member) : copy_(target), member_(member) {}
+    void Null() override { Scalar([&] { copy_.Null(); }); }
+    void Bool(bool value) override { Scalar([&] { copy_.Bool(value); }); }
+    void Number(std::string_view literal) override { Scalar([&] { copy_.Number(literal); }); }
+    void String(std::string_view text) override { Scalar([&] { copy_.String(text); }); }
+    void Key(std::string_view name) override {
+        if (copying_) copy_.Key(name);
+        else if (depth_ == 1) wanted_ = name == member_;
+    }
+    void BeginObject() override { Begin([&] { copy_.BeginObject(); }); }
+    void BeginArray() override { Begin([&] { copy_.BeginArray(); }); }
+    void EndObject() override { End([&] { copy_.EndObject(); }); }
+    void EndArray() override { End([&] { copy_.EndArray(); }); }
+
+private:
+    template <typename F>
+    void Scalar(F f) {
+        if (copying_ || (depth_ == 1 && wanted_)) f();
+        wanted_ = false;
+    }
+    template <typename F>
+    void Begin(F f) {
+        if (!copying_ && depth_ == 1 && wanted_) {
+            copying_ = true;
+            copyDepth_ = depth_ + 1;
+        }
+        if (copying_) f();
+        ++depth_;
+        wanted_ = false;
+    }
+    template <typename F>
+    void End(F f) {
+        --depth_;
+        if (!copying_) return;
+        f();
+        if (depth_ < copyDepth_) copying_ = false;
+    }
+    kavo::JsonEvents& copy_;
+    std::string member_;
+    size_t depth_ = 0, copyDepth_ = 0;
+    bool copying_ = false, wanted_ = false;
+};
+
+// Writes a summary with the journal's records as its command and sample
+// arrays, laid out as every document; the text reaches the file in pieces.
+class SummaryWriter {
+public:
+    SummaryWriter(const JournalKind& kind, const std::string& journalPath, size_t lines, const std::string& path)
+        : kind_(kind), journal_(journalPath), lines_(lines), file_(path) {}
+
+    void Write(Json::Value summary) {
+        // The arrays stand in the summary even when the run had no records.
+        summary["command times"] = Json::Value(Json::arrayValue);
+        Json::Value* samples = &summary;
+        for (const std::string& member : kind_.sampleArray) samples = &(*samples)[member];
+        *samples = Json::Value(Json::arrayValue);
+        std::vector<std::string> path;
+        Value(summary, path);
+        file_.Write(out_.Buffer());
+        file_.Commit();
+    }
+
+private:
+    void Value(const Json::Value& value, std::vector<std::string>& path) {
+        if (path == std::vector<std::string>{"command times"}) return Records(kCommandPrefix, "c");
+        if (path == kind_.sampleArray) return Records(kSamplePrefix, "s");
+        if (!value.isObject()) return out_.Value(value);
+        out_.BeginObject();
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            path.push_back(member.name());
+            out_.Key(path.back());
+            Value(*member, path);
+            path.pop_back();
+        }
+        out_.EndObject();
+    }
+
+    void Records(const char* prefix, const char* member) {
+        out_.BeginArray();
+        EachLine(journal_, lines_, [&](std::string& line) {
+            if (!StartsWith(line, prefix)) return;
+            kavo::JsonCopy writer(out_);
+            MemberCopy copy(writer, member);
+            kavo::ParseJsonEventsInPlace(line, copy);
+            if (out_.Buffer().size() > (1u << 16)) {
+                file_.Write(out_.Buffer());
+                out_.Buffer().clear();
+            }
+        });
+        out_.EndArray();
+    }
+
+    const JournalKind& kind_;
+    std::string journal_;
+    size_t lines_;
+    kavo::AtomicFile file_;
+    kavo::JsonWriter out_;
+};
 
 // "2026-12-08 21:40:00.123" -> "20261208-214000".
 std::string Stamp(const std::string& time) {
@@ -98,13 +179,21 @@ void RunJournal::Fail() {
 }
 
 void RunJournal::Commands(const kavo::CommandLog& records) {
-    for (const kavo::CommandRecord& record : records) Line(kCommandPrefix + kavo::CommandRecordText(record) + "}");
+    kavo::JsonWriter out(kavo::JsonWriter::Layout::Compact);
+    for (const kavo::CommandRecord& record : records) {
+        out.Buffer().clear();
+        out.BeginObject();
+        out.Key("c");
+        kavo::WriteCommandRecord(out, record);
+        out.EndObject();
+        Line(out.Buffer());
+    }
 }
 
-void RunJournal::Sample(const Json::Value& record, int staticMismatches, int counterMismatches) {
+void RunJournal::Sample(const std::string& record, int staticMismatches, int counterMismatches) {
     Line(std::string(kSamplePrefix) + "\"" + kavo::CurrentTimeText() + "\",\"e\":" +
          kavo::FixedText(kavo::ElapsedMilliseconds(start_), 3) + ",\"sm\":" + std::to_string(staticMismatches) +
-         ",\"cm\":" + std::to_string(counterMismatches) + kSampleMember + kavo::CompactJson(record) + "}");
+         ",\"cm\":" + std::to_string(counterMismatches) + ",\"s\":" + record + "}");
 }
 
 void RunJournal::Flush() {
@@ -122,9 +211,34 @@ void RunJournal::WriteSummary(Json::Value& summary, const std::string& path) {
     Flush();
     std::fclose(file_);
     file_ = nullptr;
-    kavo::WriteJsonFile(path, summary, JournalArrays(kind_, path_, SIZE_MAX));
+    SummaryWriter(kind_, path_, SIZE_MAX, path).Write(summary);
+}
+
+void RunJournal::EachSample(const std::function<void(const Json::Value& record)>& sample) {
+    if (file_ != nullptr) Flush();
+    EachLine(path_, SIZE_MAX, [&](std::string& line) {
+        if (!StartsWith(line, kSamplePrefix)) return;
+        Json::Value record;
+        kavo::JsonValueBuilder builder(record);
+        MemberCopy copy(builder, "s");
+        kavo::ParseJsonEventsInPlace(line, copy);
+        sample(record);
+    });
+}
+
+void RunJournal::Remove() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
     std::error_code ignored;
     fs::remove(path_, ignored);
+}
+
+std::function<void(Json::Value&, const std::function<void(const Json::Value&)>&)> SummaryWithJournal(
+    const Json::Value& summary, RunJournal& journal) {
+    return [&summary, &journal](Json::Value& document, const std::function<void(const Json::Value&)>& sample) {
+        document = summary;
+        journal.EachSample(sample);
+    };
 }
 
 size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, const std::string& summaryPath,
@@ -173,7 +287,7 @@ size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, c
     summary["_cmd"]["message"] = message;
     summary["_cmd"]["end time"] = lastTime;
     summary["_cmd"]["interrupted"] = true;
-    kavo::WriteJsonFile(summaryPath, summary, JournalArrays(kind, journalPath, lines));
+    SummaryWriter(kind, journalPath, lines, summaryPath).Write(summary);
     std::error_code ignored;
     fs::remove(journalPath, ignored);  // its records now stand in the summary
     return samples;

@@ -7,6 +7,7 @@
 // every sample it completed (RecoverJournal).
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,19 @@ public:
 
     // The command records of an array, in order.
     void Commands(const kavo::CommandLog& records);
-    // A sample record, with the running mismatch counts of the read summary.
-    void Sample(const Json::Value& record, int staticMismatches = 0, int counterMismatches = 0);
+    // A sample record given as JSON text, with the running mismatch counts of
+    // the read summary.
+    void Sample(const std::string& record, int staticMismatches = 0, int counterMismatches = 0);
     // The records so far reach the file (and, at most once a second, the
     // device). Raises KavoError when they cannot.
     void Flush();
     // Writes the summary with the journal's records in place of its command
-    // and sample arrays, then removes the journal.
+    // and sample arrays. The journal stays until Remove.
     void WriteSummary(Json::Value& summary, const std::string& path);
+    // Hands each sample record so far to `sample`, in order.
+    void EachSample(const std::function<void(const Json::Value& record)>& sample);
+    // Removes the journal: its records stand in the summary.
+    void Remove();
 
 private:
     void Line(const std::string& text);
@@ -54,6 +60,17 @@ private:
     int64_t start_ = 0;
     int64_t lastSync_ = 0;
 };
+
+// Removes a journal when it leaves its scope.
+struct JournalRemoval {
+    RunJournal& journal;
+    ~JournalRemoval() { journal.Remove(); }
+};
+
+// A run's summary in memory with its journal's sample records, as a report
+// reads a summary: the report of a run is drawn before the journal goes.
+std::function<void(Json::Value&, const std::function<void(const Json::Value&)>&)> SummaryWithJournal(
+    const Json::Value& summary, RunJournal& journal);
 
 // Turns the journal of an interrupted run into the summary at `summaryPath`:
 // every complete record, result FAIL, a message saying the run was

@@ -9,7 +9,9 @@
 
 #include "decode/decode_table.h"
 #include "base/kavo_errors.h"
+#include "base/json_writer.h"
 #include "base/kavo_json.h"
+#include "decode/health_log.h"
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
@@ -40,14 +42,14 @@ std::string Percent4(unsigned value) {
 
 class SelfTestRun {
 public:
-    explicit SelfTestRun(Json::Value& settings) : settings_(settings) {}
+    explicit SelfTestRun(const Settings& settings) : settings_(settings) {}
     int Run();
 
 private:
     int End(int code, const std::string& message);
-    Json::Value StatusEntry(const std::string& percent, uint8_t status);
+    kavo::NumberedRecord StatusEntry(unsigned percent, uint8_t status);
     // Adds the SMART members to `entry` and returns the info line's tail.
-    std::string AddSmart(Json::Value& entry);
+    std::string AddSmart(kavo::NumberedRecord& entry);
     bool ReadSelfTestLog() {
         return kavo::ReadLogPage(0x06, 564, *handle_, log6_.data(), &commands_) == 0;
     }
@@ -58,10 +60,10 @@ private:
     void RecordUnreadableLog(const std::string& percent);
 
     // Status entries and command records go to the journal as they happen.
-    void Status(const Json::Value& entry);
+    void Status(const kavo::NumberedRecord& entry);
     void JournalCommands();
 
-    Json::Value& settings_;
+    const Settings& settings_;
     Json::Value summary_ = Json::Value(Json::objectValue);
     kavo::CommandLog commands_;  // records not yet in the journal
     std::unique_ptr<RunJournal> journal_;
@@ -77,40 +79,47 @@ private:
     std::string elapsed_;
 };
 
-Json::Value SelfTestRun::StatusEntry(const std::string& percent, uint8_t status) {
-    Json::Value entry(Json::objectValue);
-    entry["percent complete"] = percent;
-    entry["timestamp"] = kavo::CurrentTimeText();
-    entry["message"] = "";
-    entry["status"] = status;
+kavo::NumberedRecord SelfTestRun::StatusEntry(unsigned percent, uint8_t status) {
+    kavo::NumberedRecord entry;
+    entry.Set("percent complete", std::to_string(percent));
+    entry.SetNumber("percent complete", kavo::Number::Unsigned(percent));
+    entry.Set("timestamp", kavo::CurrentTimeText());
+    entry.Set("message", "");
+    entry.Set("status", status);
     return entry;
 }
 
-std::string SelfTestRun::AddSmart(Json::Value& entry) {
+std::string SelfTestRun::AddSmart(kavo::NumberedRecord& entry) {
     if (kavo::ReadLogPage(0x02, 512, *handle_, log2_.data(), &commands_) != 0) {
         ++failures_;
-        entry["message"] = kLogPage2Failed;
+        entry.Set("message", kLogPage2Failed);
         KLOG_AS(Error, "SelfTest") << kLogPage2Failed;
         return "";
     }
-    const uint8_t* p = log2_.data();
-    std::string temperature = kavo::KelvinToCelsiusText(Le(p, 512, 1, 2));
-    entry["Composite Temperature"] = temperature;
-    entry["Percentage Used"] = std::to_string(p[5]);
-    entry["Power On Hours"] = kavo::GroupedDecimal128(kavo::U128FromHalves(Le(p, 512, 128, 8), Le(p, 512, 136, 8)));
-    entry["Data Read"] = kavo::DataUnitsToGigabytes(p + 32);
-    entry["Data Written"] = kavo::DataUnitsToGigabytes(p + 48);
-    entry["Warning Composite Temperature Time"] = std::to_string(Le(p, 512, 192, 4));
-    entry["Critical Composite Temperature Time"] = std::to_string(Le(p, 512, 196, 4));
-    entry["Thermal Management Temperature 1 Time"] = std::to_string(Le(p, 512, 224, 4));
-    entry["Thermal Management Temperature 2 Time"] = std::to_string(Le(p, 512, 228, 4));
-    return "  Temp: " + temperature;
+    const kavo::SmartHealth h = kavo::ParseSmartHealth(log2_.data());
+    // The texts a status entry has always shown: the temperature and the
+    // amounts as the info document shows them, the rest as plain digits.
+    auto add = [&](const char* member, const kavo::Rendered& value) {
+        entry.Set(member, value.text);
+        entry.SetNumber(member, value.number);
+    };
+    const kavo::Rendered temperature = kavo::CelsiusOfKelvin(h.compositeKelvin);
+    add("Composite Temperature", temperature);
+    add("Percentage Used", kavo::PlainNumber(h.percentageUsed));
+    add("Power On Hours", kavo::GroupedNumber(h.powerOnHours));
+    add("Data Read", kavo::DataUnitsAsGigabytes(h.dataUnitsRead));
+    add("Data Written", kavo::DataUnitsAsGigabytes(h.dataUnitsWritten));
+    add("Warning Composite Temperature Time", kavo::PlainNumber(h.warningTemperatureMinutes));
+    add("Critical Composite Temperature Time", kavo::PlainNumber(h.criticalTemperatureMinutes));
+    add("Thermal Management Temperature 1 Time", kavo::PlainNumber(h.thermalSeconds[0]));
+    add("Thermal Management Temperature 2 Time", kavo::PlainNumber(h.thermalSeconds[1]));
+    return "  Temp: " + temperature.text;
 }
 
 // One status entry of a running (or just ended) test: percent, SMART members
 // and the progress line.
 void SelfTestRun::RecordRunning(const std::string& elapsed) {
-    Json::Value entry = StatusEntry(std::to_string(log6_[1]), log6_[0]);
+    kavo::NumberedRecord entry = StatusEntry(log6_[1], log6_[0]);
     std::string line = Percent4(log6_[1]) + "% complete after " + elapsed;
     if (readSmart_) {
         std::string tail = AddSmart(entry);
@@ -123,28 +132,43 @@ void SelfTestRun::RecordRunning(const std::string& elapsed) {
 
 void SelfTestRun::RecordUnreadableLog(const std::string& percent) {
     ++failures_;
-    Json::Value entry(Json::objectValue);
-    entry["percent complete"] = percent;
-    entry["timestamp"] = kavo::CurrentTimeText();
-    entry["message"] = kLogPage6Failed;
+    kavo::NumberedRecord entry;
+    entry.Set("percent complete", percent);
+    if (!percent.empty()) entry.SetNumber("percent complete", kavo::Number::FromLiteral(percent));
+    entry.Set("timestamp", kavo::CurrentTimeText());
+    entry.Set("message", kLogPage6Failed);
     KLOG_AS(Error, "SelfTest") << kLogPage6Failed;
     Status(entry);
 }
 
 void SelfTestRun::WriteDetails() {
     Json::Value& details = summary_["selftest details"];
-    unsigned result = log6_[4] & 0xF;
+    const kavo::SelfTestResult newest = kavo::ParseSelfTestLog(log6_.data()).results[0];
+    const unsigned result = newest.result();
     details["end time"] = kavo::CurrentTimeText();
     details["run time"] = elapsed_;
     details["run time in ms"] = kavo::ElapsedMilliseconds(start_);
     details["return code"] = result;
     details["log page 6 result"] = std::to_string(result);
-    details["log page 6 power on hours"] = kavo::GroupedDecimal64(Le(log6_.data(), log6_.size(), 8, 8));
+    details["log page 6 power on hours"] = kavo::GroupedDecimal64(newest.powerOnHours);
+    Json::Value& numbers = details["numbers"];
+    numbers["log page 6 result"] = result;
+    numbers["log page 6 power on hours"] = Json::UInt64(newest.powerOnHours);
     // Where the newest test failed, when the drive says.
-    const uint8_t* newest = log6_.data() + 4;
-    if (result == 7) details["failing segment"] = std::to_string(newest[1]);
-    if (newest[2] & 0x01) details["failing namespace"] = std::to_string(Le(newest, 28, 12, 4));
-    if (newest[2] & 0x02) details["failing lba"] = kavo::GroupedDecimal64(Le(newest, 28, 16, 8));
+    if (result == 7) {
+        details["failing segment"] = std::to_string(newest.segment);
+        numbers["failing segment"] = newest.segment;
+    }
+    if (newest.valid & 0x01) {
+        details["failing namespace"] = std::to_string(newest.nsid);
+        numbers["failing namespace"] = newest.nsid;
+    }
+    if (newest.valid & 0x02) {
+        details["failing lba"] = kavo::GroupedDecimal64(newest.failingLba);
+        numbers["failing lba"] = Json::UInt64(newest.failingLba);
+    }
+    if (newest.valid & 0x04) numbers["status code type"] = newest.statusCodeType;
+    if (newest.valid & 0x08) numbers["status code"] = newest.statusCode;
 }
 
 void SelfTestRun::ResultLines(const char* resultLabel) {
@@ -161,44 +185,44 @@ void SelfTestRun::JournalCommands() {
     commands_.clear();
 }
 
-void SelfTestRun::Status(const Json::Value& entry) {
+void SelfTestRun::Status(const kavo::NumberedRecord& entry) {
     JournalCommands();
-    journal_->Sample(entry);
+    journal_->Sample(entry.Compact());
     journal_->Flush();
 }
 
 int SelfTestRun::End(int code, const std::string& message) {
     handle_.reset();
+    const std::string reportPath = ReportPathFor(summaryPath_);
     if (!journal_) {
         // Ended before the test started: the few records are in memory.
         summary_["command times"] = kavo::CommandLogJson(commands_);
         LogResult(summary_, code, message, summaryPath_);
+        if (report_) WriteReport(summaryPath_, reportPath);
     } else {
         JournalCommands();
         LogResult(summary_, code, message, summaryPath_, journal_.get());
+        JournalRemoval removal{*journal_};
+        if (report_) WriteReport(SummaryWithJournal(summary_, *journal_), true, reportPath);
     }
-    if (report_) {
-        std::string reportPath = ReportPathFor(summaryPath_);
-        WriteReport(summaryPath_, reportPath);
-        KLOG_AS(Info, "SelfTest") << " Report File         " << reportPath;
-    }
+    if (report_) KLOG_AS(Info, "SelfTest") << " Report File         " << reportPath;
     return code;
 }
 
 int SelfTestRun::Run() {
     commands_.clear();
     summary_["_cmd"]["begin time"] = kavo::CurrentTimeText();
-    summary_["_settings"] = settings_;
-    const std::string logDirectory = kavo::JsonText(settings_["common"], "log directory");
+    summary_["_settings"] = settings_.json;
+    const std::string& logDirectory = settings_.common.logDirectory;
     summaryPath_ = fs::absolute(fs::path(logDirectory) / "selftest.summary.json").string();
-    const uint32_t displayInterval = UnsignedSetting(settings_, "display sample interval in sec", true);
-    const uint32_t abortTime = UnsignedSetting(settings_, "abort time", true);
-    const bool extended = kavo::JsonBool(settings_, "extended self-test");
-    readSmart_ = kavo::JsonBool(settings_, "read smart data");
-    report_ = ReportWanted(settings_);
-    const std::string description = kavo::JsonText(settings_, "short description");
+    const uint32_t displayInterval = settings_.selfTest.displayIntervalSeconds;
+    const uint32_t abortTime = settings_.selfTest.abortTimeSeconds;
+    const bool extended = settings_.selfTest.extended;
+    readSmart_ = settings_.selfTest.readSmartData;
+    report_ = settings_.common.report;
+    const std::string& description = settings_.common.description;
 
-    handle_ = kavo::GetNvmeId(kavo::JsonText(settings_["common"], "nvme path"), true);
+    handle_ = kavo::GetNvmeId(settings_.common.drive.nvmePath, true);
     std::array<uint8_t, 4096> identify{};
     // When Identify Controller fails its data is undefined: the zeroed buffer
     // then reads as a drive without self-test support.
@@ -228,7 +252,7 @@ int SelfTestRun::Run() {
     if (!ReadSelfTestLog()) {
         RecordUnreadableLog("0");
     } else {
-        Json::Value entry = StatusEntry("0", log6_[0]);
+        kavo::NumberedRecord entry = StatusEntry(0, log6_[0]);
         std::string line = Percent4(0) + "% complete at start";
         if (readSmart_) {
             std::string tail = AddSmart(entry);
@@ -312,7 +336,7 @@ int SelfTestRun::Run() {
 
 }  // namespace
 
-int SelfTest(Json::Value& settings) {
+int SelfTest(const Settings& settings) {
     SelfTestRun run(settings);
     return run.Run();
 }

@@ -1,130 +1,111 @@
-// Summaries read a record at a time.
+// Summaries read a record at a time, in any layout.
 #include "summary_reader.h"
 
-#include <algorithm>
-#include <cstring>
-#include <fstream>
-#include <vector>
+#include <memory>
 
+#include "base/json_reader.h"
 #include "base/kavo_errors.h"
-#include "base/kavo_json.h"
 
 namespace {
 
-// The arrays a summary streams, as their member lines read in the layout
-// quellix writes: a member line, then "[" on a line of its own.
-const char kCommandTimes[] = "\t\"command times\" : ";
-const char* const kSampleArrays[] = {"\t\t\"sample\" : ", "\t\t\"status\" : "};
+// Builds the summary without its long arrays: "command times" is passed
+// over, and each element of the sample array of "read details" or
+// "selftest details" is built alone and handed on.
+class SummaryEvents : public kavo::JsonEvents {
+public:
+    SummaryEvents(Json::Value& document, const std::function<void(const Json::Value&)>& sample)
+        : skeleton_(document), sample_(sample) {}
 
-bool IsSampleArray(const std::string& line) {
-    for (const char* member : kSampleArrays)
-        if (line == member) return true;
-    return false;
-}
+    void Null() override { Forward([](kavo::JsonEvents& e) { e.Null(); }); }
+    void Bool(bool value) override { Forward([&](kavo::JsonEvents& e) { e.Bool(value); }); }
+    void Number(std::string_view literal) override { Forward([&](kavo::JsonEvents& e) { e.Number(literal); }); }
+    void String(std::string_view text) override { Forward([&](kavo::JsonEvents& e) { e.String(text); }); }
+    void Key(std::string_view name) override {
+        if (depth_ <= 2) key_.assign(name.data(), name.size());
+        Forward([&](kavo::JsonEvents& e) { e.Key(name); });
+    }
+    void BeginObject() override { Begin(true); }
+    void BeginArray() override { Begin(false); }
+    void EndObject() override { End(true); }
+    void EndArray() override { End(false); }
 
-// The lines of an array that opens on the next line, up to its closing
-// bracket at `indent`; each element (at indent + 1) goes to `element` as text.
-void ReadArray(std::ifstream& file, const std::string& indent, const std::function<void(const std::string&)>& element,
-               std::string& closing) {
-    std::string line, text;
-    const std::string start = indent + "[", finish = indent + "]", close = indent + "\t}",
-                      closeComma = close + ",";
-    while (std::getline(file, line)) {
-        if (line == start) continue;
-        if (line.rfind(finish, 0) == 0) {
-            closing = line.substr(indent.size() + 1);  // "," or ""
+private:
+    enum class Mode { Skeleton, Skip, Samples };
+
+    template <typename F>
+    void Forward(F f) {
+        if (mode_ == Mode::Skeleton) return f(skeleton_);
+        if (mode_ != Mode::Samples) return;
+        if (element_) {
+            f(*element_);
+            Finish();
+        } else if (depth_ == modeDepth_) {  // an element that is not an object
+            record_ = Json::Value();
+            kavo::JsonValueBuilder scalar(record_);
+            f(scalar);
+            sample_(record_);
+        }
+    }
+
+    void Begin(bool object) {
+        if (mode_ == Mode::Skeleton && depth_ == 1) parent_ = key_;
+        if (mode_ == Mode::Skeleton && !object && depth_ == 1 && key_ == "command times") {
+            Enter(Mode::Skip);
+        } else if (mode_ == Mode::Skeleton && !object && depth_ == 2 && IsSampleArray()) {
+            Enter(Mode::Samples);
+        } else if (mode_ == Mode::Samples && depth_ == modeDepth_) {
+            record_ = Json::Value();
+            element_ = std::make_unique<kavo::JsonValueBuilder>(record_);
+        }
+        Forward([&](kavo::JsonEvents& e) { object ? e.BeginObject() : e.BeginArray(); });
+        ++depth_;
+    }
+
+    void End(bool object) {
+        --depth_;
+        if (mode_ != Mode::Skeleton && depth_ + 1 == modeDepth_) {
+            // The array's place in the skeleton stays, empty.
+            mode_ = Mode::Skeleton;
+            skeleton_.EndArray();
             return;
         }
-        text += line;
-        text += '\n';
-        if (line == close || line == closeComma) {
-            if (text.back() == '\n') text.pop_back();
-            if (text.back() == ',') text.pop_back();
-            element(text);
-            text.clear();
-        }
+        Forward([&](kavo::JsonEvents& e) { object ? e.EndObject() : e.EndArray(); });
     }
-    throw kavo::KavoError("The summary ends inside an array");
-}
 
-// The first place of `mark` in `text`. Searched by its last character, the
-// closing bracket, which the skipped array hardly holds, rather than by its
-// first, a line break, which starts every line of it.
-size_t FindMark(const std::string& text, const std::string& mark) {
-    for (size_t at = mark.size() - 1; at < text.size(); ++at) {
-        const void* hit = std::memchr(text.data() + at, mark.back(), text.size() - at);
-        if (hit == nullptr) break;
-        at = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-        if (text.compare(at + 1 - mark.size(), mark.size(), mark) == 0) return at + 1 - mark.size();
+    void Enter(Mode mode) {
+        mode_ = mode;
+        modeDepth_ = depth_ + 1;
+        skeleton_.BeginArray();
     }
-    return std::string::npos;
-}
 
-// Passes over an array that opens on the next line, up to its closing
-// bracket at `indent`, in blocks and without looking at its lines: the array
-// of command records is most of a long run's summary. Only the closing line
-// starts with `indent` and "]"; the elements are indented deeper.
-void SkipArray(std::ifstream& file, const std::string& indent, std::string& closing) {
-    const std::string mark = "\n" + indent + "]";
-    std::streamoff windowStart = file.tellg();  // file offset of window[0]
-    std::string window;
-    std::vector<char> block(1 << 16);
-    for (;;) {
-        const std::streamsize got = file.rdbuf()->sgetn(block.data(), static_cast<std::streamsize>(block.size()));
-        if (got <= 0) break;
-        window.append(block.data(), static_cast<size_t>(got));
-        const size_t at = FindMark(window, mark);
-        if (at != std::string::npos) {
-            file.seekg(windowStart + static_cast<std::streamoff>(at + mark.size()));
-            std::getline(file, closing);  // "," or ""
-            return;
-        }
-        // The mark may straddle two blocks: its first bytes stay.
-        const size_t keep = std::min(window.size(), mark.size() - 1);
-        windowStart += static_cast<std::streamoff>(window.size() - keep);
-        window.erase(0, window.size() - keep);
+    // An element of the sample array is complete: it goes to the caller.
+    void Finish() {
+        if (!element_->Done()) return;
+        element_.reset();
+        sample_(record_);
     }
-    throw kavo::KavoError("The summary ends inside an array");
-}
+
+    bool IsSampleArray() const {
+        return (parent_ == "read details" && key_ == "sample") || (parent_ == "selftest details" && key_ == "status");
+    }
+
+    kavo::JsonValueBuilder skeleton_;
+    const std::function<void(const Json::Value&)>& sample_;
+    Mode mode_ = Mode::Skeleton;
+    size_t depth_ = 0, modeDepth_ = 0;
+    std::string key_, parent_;  // the member being read, and the one it stands in
+    std::unique_ptr<kavo::JsonValueBuilder> element_;
+    Json::Value record_;
+};
 
 }  // namespace
 
 void ReadSummary(const std::string& path, Json::Value& document,
                  const std::function<void(const Json::Value& record)>& sample) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw kavo::KavoError("Could not open file to read JSON data '" + path + "'");
-    // The document without its arrays; the arrays' places hold "[]".
-    std::string skeleton, line;
-    while (std::getline(file, line)) {
-        std::string closing;
-        if (line == kCommandTimes) {
-            SkipArray(file, "\t", closing);
-            skeleton += line + "[]" + closing + "\n";
-        } else if (IsSampleArray(line)) {
-            ReadArray(file, "\t\t",
-                      [&](const std::string& text) {
-                          Json::Value record;
-                          if (!kavo::ParseFlatObject(text, record)) kavo::ParseJsonText(text, record);
-                          sample(record);
-                      },
-                      closing);
-            skeleton += line + "[]" + closing + "\n";
-        } else {
-            skeleton += line + "\n";
-        }
-    }
-    kavo::ParseJsonText(skeleton, document);
+    document = Json::Value();
+    SummaryEvents events(document, sample);
+    kavo::ReadJsonEvents(path, events);
     if (!document.isObject() || !document["_cmd"].isObject())
         throw kavo::KavoError("Not the summary of a run: '" + path + "'");
-    // A summary laid out by another writer came whole: its records now.
-    for (const char* details : {"read details", "selftest details"}) {
-        for (const char* array : {"sample", "status"}) {
-            Json::Value& records = document[details][array];
-            if (!records.isArray()) continue;
-            for (const Json::Value& record : records) sample(record);
-            records = Json::Value(Json::arrayValue);
-        }
-        if (document[details].isNull()) document.removeMember(details);
-    }
     document.removeMember("command times");
 }

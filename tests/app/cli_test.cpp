@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
+
+#include <filesystem>
 
 #include "run_binary.h"
 #include "scratch_test.h"
@@ -98,17 +101,28 @@ TEST_F(Cli, CommandFileProblems) {
               std::string::npos) << keys.output;
 }
 
-TEST_F(Cli, WrongValueTypesEndWithTheProgramsOwnError) {
+// A value of the wrong type is a mistake in the input: a usage error (16)
+// naming the key or option and what it expects, before the drive is read.
+TEST_F(Cli, WrongValueTypesAreUsageErrors) {
+    const std::tuple<const char*, Json::Value, const char*> kCases[] = {
+        {"samples", Json::Value("ten"), "Invalid cmd file value for 'samples': expected an unsigned number, found \"ten\""},
+        {"samples", Json::Value(-1), "Invalid cmd file value for 'samples': expected an unsigned number, found -1"},
+        {"log hex data", Json::Value(5), "Invalid cmd file value for 'log hex data': expected true or false, found 5"},
+        {"compare type", Json::Value(7), "Invalid cmd file value for 'compare type': expected a text, found 7"},
+    };
+    for (const auto& [key, value, message] : kCases) {
+        Json::Value command = test::ReadCommand();
+        command[key] = value;
+        test::WriteJson(dir + "/read.cmd.json", command);
+        auto run = RunQuellix(dir, "-n sim");
+        EXPECT_EQ(run.exitCode, 16) << key;
+        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("[FAIL] quellix returned 16"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir + "/read.summary.json")) << key;
+    }
     WriteRead(Json::Value());
-    Json::Value command = test::ReadCommand();
-    command["samples"] = "ten";
-    test::WriteJson(dir + "/read.cmd.json", command);
-    auto run = RunQuellix(dir, "-n sim");
-    EXPECT_EQ(run.exitCode, 17);
-    EXPECT_NE(run.output.find("Invalid cmd file value for 'samples'"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("[FAIL] quellix returned 17"), std::string::npos);
     auto integer = RunQuellix(dir, "-n sim -s abc");
-    EXPECT_EQ(integer.exitCode, 17);
+    EXPECT_EQ(integer.exitCode, 16);
     EXPECT_NE(integer.output.find("Option -s needs an integer value, not 'abc'"), std::string::npos) << integer.output;
 }
 

@@ -40,11 +40,11 @@ protected:
     static std::string Value(const Json::Value& info, const std::string& name) {
         return info["nvme"]["parameters"][name]["value"].asString();
     }
-    // Our renderings undone: the number at the front, commas removed.
+    // A record's number.
     static uint64_t Number(const Json::Value& info, const std::string& name) {
-        int64_t value = -1;
-        EXPECT_TRUE(kavo::TryParseInt64(kavo::SplitValueAndUnit(Value(info, name)).first, value)) << name;
-        return static_cast<uint64_t>(value);
+        const Json::Value& number = info["nvme"]["parameters"][name]["number"];
+        EXPECT_TRUE(number.isIntegral()) << name;
+        return number.isIntegral() ? static_cast<uint64_t>(number.asLargestInt()) : ~uint64_t(0);
     }
     static uint64_t CliNumber(const Json::Value& value) {
         return value.isString() ? std::stoull(value.asString()) : value.asUInt64();
@@ -93,7 +93,7 @@ TEST_F(QemuController, IdentifyControllerAgreesWithNvmeCli) {
     EXPECT_EQ(Value(ours, "Model Number (MN)"), cli["mn"].asString());
     EXPECT_EQ(Value(ours, "Firmware Revision (FR)"), cli["fr"].asString());
     EXPECT_EQ(Value(ours, "Version (VER)"), kavo::VersionText(cli["ver"].asUInt()));
-    EXPECT_EQ(Number(ours, "Maximum Data Transfer Size (MDTS)"), cli["mdts"].asUInt64());
+    EXPECT_EQ(Number(ours, "Maximum Data Transfer Size (MDTS)"), uint64_t(1) << cli["mdts"].asUInt());
     EXPECT_EQ(Number(ours, "Number of Namespaces (NN)"), cli["nn"].asUInt64());
     EXPECT_EQ(Number(ours, "Controller ID (CNTLID)"), cli["cntlid"].asUInt64());
     EXPECT_EQ(Value(ours, "PCI Vendor ID (VID)"), kavo::Hex16(static_cast<uint16_t>(cli["vid"].asUInt())));

@@ -1,5 +1,7 @@
 #include "fake_drive.h"
 
+#include "base/kavo_json.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -32,23 +34,24 @@ void PutText(std::vector<uint8_t>& bytes, size_t offset, const std::string& text
     for (size_t i = 0; i < width; ++i) bytes.at(offset + i) = i < text.size() ? static_cast<uint8_t>(text[i]) : pad;
 }
 
-Json::Value ReadSettings(bool on) {
-    Json::Value settings(Json::objectValue);
-    char key[32];
-    for (int f = 1; f <= 0x18; ++f) {
-        std::snprintf(key, sizeof key, "read feature %02Xh", f);
-        settings[key] = on;
-    }
-    for (int p = 1; p <= 0x10; ++p) {
-        std::snprintf(key, sizeof key, "read log page %02Xh", p);
-        settings[key] = on;
-    }
-    settings["read identify controller"] = on;
-    settings["read identify namespace"] = on;
-    settings["log hex data"] = false;
-    settings["common"]["nvme path"] = "fake";
-    settings["common"]["drive"] = "0";
+kavo::SampleSettings SampleSettings(bool on) {
+    kavo::SampleSettings settings;
+    for (int f = 1; f <= 0x18; ++f) settings.features[f] = on;
+    for (int p = 1; p <= 0x10; ++p) settings.logPages[p] = on;
+    settings.readIdentifyController = on;
+    settings.readIdentifyNamespace = on;
     return settings;
+}
+
+const kavo::DriveName& FakeDriveName() {
+    static const kavo::DriveName name{"0", "fake"};
+    return name;
+}
+
+Json::Value DocumentJson(const kavo::InfoDocument& info) {
+    Json::Value document;
+    kavo::ParseJsonText(kavo::InfoDocumentText(info), document);
+    return document;
 }
 
 }  // namespace test

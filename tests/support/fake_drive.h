@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "info/nvme_info.h"
 #include "transport/nvme_admin_command.h"
 
 namespace test {
@@ -53,7 +54,11 @@ private:
 void Put(std::vector<uint8_t>& bytes, size_t offset, uint64_t value, int width);
 void PutText(std::vector<uint8_t>& bytes, size_t offset, const std::string& text, size_t width, char pad = ' ');
 
-// A settings object with every read setting of a command file set to `on`.
-Json::Value ReadSettings(bool on = true);
+// Sample settings with every read setting of a command file set to `on`.
+kavo::SampleSettings SampleSettings(bool on = true);
+// The drive name samples of a fake drive carry: drive "0" at path "fake".
+const kavo::DriveName& FakeDriveName();
+// An info document as a library value, read back from its text.
+Json::Value DocumentJson(const kavo::InfoDocument& info);
 
 }  // namespace test

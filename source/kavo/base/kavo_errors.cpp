@@ -7,9 +7,7 @@ namespace kavo {
     std::string suffix = std::string("\n @ ") + function + " " + file + " " + std::to_string(line);
     try {
         throw;
-    } catch (const UsageError&) {
-        throw;
-    } catch (const KavoError&) {
+    } catch (const Error&) {
         throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(e.what() + suffix);

@@ -1,25 +1,38 @@
 #pragma once
-// The program's two exception classes. Both carry only a message.
+// The program's error: a message and the exit code the run ends with. The
+// entry point reads the code; nothing is ever told apart by its text.
 #include <stdexcept>
 #include <string>
 
 namespace kavo {
 
-// Wrong use: command line, command file, settings, missing input files,
-// and the two requests "help" and "usage".
-class UsageError : public std::runtime_error {
+// Exit codes of errors that end a run.
+constexpr int kExitUsage = 16;          // wrong use: command line, command file, settings, input files
+constexpr int kExitFailure = 17;        // a failure of the system or the drive
+constexpr int kExitDriveNotFound = 19;  // a drive that was named is not there
+
+class Error : public std::runtime_error {
 public:
-    explicit UsageError(const std::string& message) : std::runtime_error(message) {}
+    Error(int exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
+    int exitCode() const { return exitCode_; }
+
+private:
+    int exitCode_;
 };
 
-// Failures of the system or the drive.
-class KavoError : public std::runtime_error {
-public:
-    explicit KavoError(const std::string& message) : std::runtime_error(message) {}
+// The errors by their codes, for the places that raise them.
+struct UsageError : Error {
+    explicit UsageError(const std::string& message) : Error(kExitUsage, message) {}
+};
+struct KavoError : Error {
+    explicit KavoError(const std::string& message) : Error(kExitFailure, message) {}
+};
+struct DriveNotFound : Error {
+    explicit DriveNotFound(const std::string& message) : Error(kExitDriveNotFound, message) {}
 };
 
-// Re-raises the exception being handled: UsageError and KavoError unchanged,
-// any other as a runtime error whose text gains the function and location.
+// Re-raises the exception being handled: an Error unchanged, any other as a
+// runtime error whose text gains the function and location.
 [[noreturn]] void RethrowWithLocation(const char* function, const char* file, int line);
 
 }  // namespace kavo

@@ -273,15 +273,4 @@ bool TryParseInt64(const std::string& text, int64_t& value) {
     return true;
 }
 
-std::pair<std::string, std::string> SplitValueAndUnit(const std::string& text) {
-    std::string clean = WithoutCommas(text);
-    size_t blank = clean.find(' ');
-    if (blank == std::string::npos) return {clean, ""};
-    std::string unit = clean.substr(blank + 1);
-    size_t unitBlank = unit.find(' ');
-    if (unitBlank != std::string::npos) unit.erase(unitBlank);
-    if (!unit.empty() && unit[0] == '(') unit.clear();
-    return {clean.substr(0, blank), unit};
-}
-
 }  // namespace kavo

@@ -77,6 +77,5 @@ bool TryParseDouble(const std::string& text, double& value);
 bool TryParseInt64(const std::string& text, int64_t& value);
 // The value of one hexadecimal digit (either case); false for any other character.
 bool HexDigitValue(char c, int& value);
-std::pair<std::string, std::string> SplitValueAndUnit(const std::string& text);
 
 }  // namespace kavo

@@ -2,6 +2,7 @@
 #include "decode/decode_table.h"
 
 #include "base/kavo_text.h"
+#include "decode/health_log.h"
 #include "decode/parameters.h"
 
 namespace kavo::decode {
@@ -52,34 +53,38 @@ void DecodeRows(Context& context, const Row* rows, size_t count) {
     }
 }
 
-std::string Supported(const FieldView& f) { return f.value == 1 ? "Supported" : "Not Supported"; }
-std::string Plain(const FieldView& f) { return std::to_string(f.value); }
-std::string PlainPlus1(const FieldView& f) { return std::to_string(f.value + 1); }
-std::string Grouped(const FieldView& f) { return GroupedDecimal64(f.value); }
-std::string GroupedPlus1(const FieldView& f) { return GroupedDecimal64(f.value + 1); }
+Rendered Supported(const FieldView& f) { return f.value == 1 ? "Supported" : "Not Supported"; }
+Rendered Plain(const FieldView& f) { return PlainNumber(f.value); }
+Rendered PlainPlus1(const FieldView& f) { return PlainNumber(uint128(f.value) + 1); }
+Rendered Grouped(const FieldView& f) { return GroupedNumber(f.value); }
+Rendered GroupedPlus1(const FieldView& f) { return GroupedNumber(uint128(f.value) + 1); }
 
-std::string Grouped128(const FieldView& f) {
+Rendered Grouped128(const FieldView& f) {
     uint64_t low = Le(f.bytes, f.width, 0, 8), high = Le(f.bytes, f.width, 8, 8);
-    return GroupedDecimal128(U128FromHalves(low, high));
+    return GroupedNumber(U128FromHalves(low, high));
 }
 
-std::string PowerOfTwoText(uint64_t n) {
+Rendered PowerOfTwoText(uint64_t n) {
     // Conforming drives report small exponents; larger ones are shown without
     // the product rather than overflowing it.
     if (n >= 64) return std::to_string(n) + " (2^" + std::to_string(n) + ")";
-    return std::to_string(n) + " (2^" + std::to_string(n) + "=" + std::to_string(uint64_t(1) << n) + ")";
+    return {std::to_string(n) + " (2^" + std::to_string(n) + "=" + std::to_string(uint64_t(1) << n) + ")",
+            Number::Unsigned(uint128(1) << n)};
 }
-std::string PowerOfTwo(const FieldView& f) { return PowerOfTwoText(f.value); }
+Rendered PowerOfTwo(const FieldView& f) { return PowerOfTwoText(f.value); }
 
-std::string MicrosecondsText(uint64_t n) {
-    return GroupedDecimal64(n) + " uS (" + GroupedDouble3(static_cast<double>(n) / 1000000.0) + " sec)";
+Rendered MicrosecondsText(uint64_t n) {
+    return {GroupedDecimal64(n) + " uS (" + GroupedDouble3(static_cast<double>(n) / 1000000.0) + " sec)",
+            Number::Unsigned(n)};
 }
 
-std::string KelvinText(uint64_t kelvin) { return GroupedSigned64(static_cast<int64_t>(kelvin) - 273) + " C"; }
+Rendered KelvinText(uint64_t kelvin) { return CelsiusOfKelvin(kelvin); }
 
-std::string FourKiBUnits(uint64_t n) { return GroupedDecimal64(n) + " (" + GroupedDecimal64(4 * n) + " KiB)"; }
+Rendered FourKiBUnits(uint64_t n) {
+    return {GroupedDecimal64(n) + " (" + GroupedDecimal64(4 * n) + " KiB)", Number::Product(n, 4096)};
+}
 
-std::string AsciiText(const FieldView& f) { return DriveText(f.bytes, f.width); }
+Rendered AsciiText(const FieldView& f) { return DriveText(f.bytes, f.width); }
 
 std::string YesNo(bool value) { return value ? "Yes" : "No"; }
 std::string EnabledDisabled(bool value) { return value ? "Enabled" : "Disabled"; }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include <json/value.h>
+#include "decode/parameters.h"
 
 namespace kavo::decode {
 
@@ -28,7 +28,7 @@ struct FieldView {
     uint32_t ver;            // controller version
 };
 
-using Render = std::string (*)(const FieldView&);
+using Render = Rendered (*)(const FieldView&);
 using Condition = bool (*)(const uint8_t* data, size_t size);
 
 enum class Gate : uint8_t {
@@ -58,7 +58,7 @@ struct Context {
     size_t size;
     uint32_t ver;
     uint32_t& highest;
-    Json::Value& parameters;
+    Parameters& parameters;
     std::string prefix;  // prepended to every row name
 };
 
@@ -72,25 +72,27 @@ void DecodeRows(Context& context, const Row (&rows)[N]) {
     DecodeRows(context, rows, N);
 }
 
-// Renderings shared by the Identify decoders.
-std::string Supported(const FieldView& f);
-std::string Plain(const FieldView& f);
-std::string PlainPlus1(const FieldView& f);
-std::string Grouped(const FieldView& f);
-std::string GroupedPlus1(const FieldView& f);
-std::string Grouped128(const FieldView& f);
-std::string PowerOfTwo(const FieldView& f);
-std::string PowerOfTwoText(uint64_t n);
-std::string MicrosecondsText(uint64_t n);
-std::string KelvinText(uint64_t kelvin);
-std::string FourKiBUnits(uint64_t n);
-std::string AsciiText(const FieldView& f);
+// Renderings shared by the Identify decoders. Those of a number carry it:
+// the field (Plain, Grouped), the field plus one (a 0's based count), or
+// the quantity the text shows (PowerOfTwo: 2^n; FourKiBUnits: bytes).
+Rendered Supported(const FieldView& f);
+Rendered Plain(const FieldView& f);
+Rendered PlainPlus1(const FieldView& f);
+Rendered Grouped(const FieldView& f);
+Rendered GroupedPlus1(const FieldView& f);
+Rendered Grouped128(const FieldView& f);
+Rendered PowerOfTwo(const FieldView& f);
+Rendered PowerOfTwoText(uint64_t n);
+Rendered MicrosecondsText(uint64_t n);
+Rendered KelvinText(uint64_t kelvin);
+Rendered FourKiBUnits(uint64_t n);
+Rendered AsciiText(const FieldView& f);
 std::string YesNo(bool value);
 std::string EnabledDisabled(bool value);
 // "Not Reported" (or `zeroText`) when zero, else `render`.
 template <const char* ZeroText, Render Inner>
-std::string ZeroOr(const FieldView& f) {
-    return f.value == 0 ? std::string(ZeroText) : Inner(f);
+Rendered ZeroOr(const FieldView& f) {
+    return f.value == 0 ? Rendered(ZeroText) : Inner(f);
 }
 
 }  // namespace kavo::decode

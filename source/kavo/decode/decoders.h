@@ -2,32 +2,43 @@
 // The decoders: each reads its admin command through the transport and turns
 // the returned structure into parameter records of an info document. Every
 // command leaves its record in `commands`.
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include <json/value.h>
-
+#include "decode/info_document.h"
 #include "transport/nvme_admin_command.h"
 
 namespace kavo {
 
+// What a sample reads: the command file's "read ..." and "log hex data"
+// settings.
+struct SampleSettings {
+    bool logHexData = false;
+    bool readIdentifyController = false;
+    bool readIdentifyNamespace = false;
+    std::bitset<256> features;  // "read feature 01h" ...
+    std::bitset<256> logPages;  // "read log page 01h" ...
+    bool Feature(uint8_t id) const { return features.test(id); }
+    bool LogPage(uint8_t id) const { return logPages.test(id); }
+};
+
 // Identify Controller into `buffer` (4096 bytes) and its parameters, power
 // states included. Returns 0 when every parameter was added, else 1.
-int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& info, bool logHexData,
-                          uint32_t& highestVersion, CommandLog& commands);
+int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, InfoDocument& info, bool logHexData,
+                          CommandLog& commands);
 // Power state descriptors of an Identify Controller structure.
-void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parameters);
+void DecodePowerStates(const uint8_t* identify, size_t size, Parameters& parameters);
 // Identify Namespace of `nsid` into `buffer` (4096 bytes) and its parameters.
-int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
-                         uint32_t ver, uint32_t& highestVersion, CommandLog& commands);
+int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, InfoDocument& info, bool logHexData,
+                         uint32_t ver, CommandLog& commands);
 // The two halves of it: the command ("Identify Namespace 1", whatever the
 // NSID), and the "Namespace 1" parameters of a structure already read. The
 // commands alone (Read...) take the log as the transport does: nullptr
 // keeps no record.
 int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog* commands);
-int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
-                            uint32_t& highestVersion);
+int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, InfoDocument& info, bool logHexData, uint32_t ver);
 // Identify Active Namespace List (CNS 02h): the active NSIDs from 1 to
 // `numberOfNamespaces`, ascending. 0 on success, 1 when the command failed.
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
@@ -52,48 +63,40 @@ std::string LogPageSetting(uint8_t logId);
 std::string FeatureSetting(uint8_t featureId);
 // Reads a requested page and decodes it. 0 when not requested or decoded.
 // `raw`, when given, receives the page as read.
-int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, Json::Value& info, CommandLog& commands,
-               const Json::Value& settings, const uint8_t* identify, std::vector<uint8_t>* raw = nullptr);
-int DecodeErrorInformationLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
-int DecodeFirmwareSlotLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
-int DecodeSelfTestLog(Json::Value& info, const uint8_t* page, size_t size);
-int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify);
-
-// Renderings of SMART / health values shared with the self-test command.
-std::string KelvinToCelsiusText(uint64_t kelvin);
-std::string DataUnitsToGigabytes(const uint8_t* counter16);
-
-// The highest version detected that log page decoders keep in the document.
-uint32_t DocumentHighestVersion(const Json::Value& info);
-void SetDocumentHighestVersion(Json::Value& info, uint32_t version);
+int GetLogPage(uint8_t logId, uint32_t length, DriveHandle& handle, InfoDocument& info, CommandLog& commands,
+               const SampleSettings& settings, const uint8_t* identify);
+int DecodeErrorInformationLog(InfoDocument& info, const uint8_t* page, size_t size, const uint8_t* identify);
+int DecodeFirmwareSlotLog(InfoDocument& info, const uint8_t* page, size_t size, const uint8_t* identify);
+int DecodeSelfTestLog(InfoDocument& info, const uint8_t* page, size_t size);
+int DecodeSmartHealthLog(InfoDocument& info, const uint8_t* page, size_t size, const uint8_t* identify);
 
 // Get Features with select 000b (current value).
 int GetFeature(DriveHandle& handle, uint8_t featureId, uint32_t cdw11, uint32_t* dw0, uint8_t* data,
                uint32_t dataLength, CommandLog& commands, uint32_t nsid = 0);
-int GetFeature01(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
-int GetFeature02(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
-int GetFeature04(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature01(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings);
+int GetFeature02(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings);
+int GetFeature04(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
 // Error Recovery belongs to a namespace: `nsid` is the one it is read from.
-int GetFeature05(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature05(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  uint32_t nsid);
-int GetFeature06(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature06(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature08(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
-int GetFeature0A(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings);
-int GetFeature0B(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature08(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings);
+int GetFeature0A(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings);
+int GetFeature0B(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature0C(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature0C(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature0D(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature0D(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature0E(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature0E(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature0F(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature0F(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature10(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature10(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
-int GetFeature11(DriveHandle& handle, Json::Value& info, CommandLog& commands, const Json::Value& settings,
+int GetFeature11(DriveHandle& handle, InfoDocument& info, CommandLog& commands, const SampleSettings& settings,
                  const uint8_t* identify);
 
 }  // namespace kavo

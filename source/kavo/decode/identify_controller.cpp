@@ -3,11 +3,11 @@
 #include <sstream>
 
 #include "decode/decode_table.h"
+#include "decode/health_log.h"
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
-#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -20,61 +20,66 @@ uint64_t Field(const uint8_t* d, size_t size, size_t offset, size_t width) { ret
 constexpr char kNotReported[] = "Not Reported";
 constexpr char kNotSupported[] = "Not Supported";
 
-std::string Vendor(const FieldView& f) { return LookupVendorName(Hex16(static_cast<uint16_t>(f.value))); }
-std::string HexWord(const FieldView& f) { return Hex16(static_cast<uint16_t>(f.value)); }
-std::string MultipleSingle(const FieldView& f) { return f.value ? "Multiple" : "Single"; }
-std::string FunctionType(const FieldView& f) { return f.value ? "SR-IOV Virtual" : "PCI"; }
-std::string Oui(const FieldView& f) { return DashedHex3Reversed(f.bytes); }
-std::string Mdts(const FieldView& f) { return f.value == 0 ? "Unrestricted" : PowerOfTwoText(f.value); }
-std::string Version(const FieldView& f) { return VersionText(static_cast<uint32_t>(f.value)); }
-std::string Microseconds(const FieldView& f) { return MicrosecondsText(f.value); }
-std::string Kelvin(const FieldView& f) { return KelvinText(f.value); }
-std::string FourKiB(const FieldView& f) { return FourKiBUnits(f.value); }
-std::string Fguid(const FieldView& f) { return DashedHex16After3(f.bytes); }
-std::string RetryDelay(const FieldView& f) {
-    return GroupedDecimal64(f.value) + " (" + GroupedDecimal64(100 * f.value) + " mS)";
+Rendered Vendor(const FieldView& f) { return LookupVendorName(Hex16(static_cast<uint16_t>(f.value))); }
+Rendered HexWord(const FieldView& f) { return {Hex16(static_cast<uint16_t>(f.value)), Number::Unsigned(f.value)}; }
+Rendered MultipleSingle(const FieldView& f) { return f.value ? "Multiple" : "Single"; }
+Rendered FunctionType(const FieldView& f) { return f.value ? "SR-IOV Virtual" : "PCI"; }
+Rendered Oui(const FieldView& f) { return DashedHex3Reversed(f.bytes); }
+Rendered Mdts(const FieldView& f) { return f.value == 0 ? "Unrestricted" : PowerOfTwoText(f.value); }
+Rendered Version(const FieldView& f) { return VersionText(static_cast<uint32_t>(f.value)); }
+Rendered Microseconds(const FieldView& f) { return MicrosecondsText(f.value); }
+Rendered Kelvin(const FieldView& f) { return KelvinText(f.value); }
+Rendered FourKiB(const FieldView& f) { return FourKiBUnits(f.value); }
+Rendered Fguid(const FieldView& f) { return DashedHex16After3(f.bytes); }
+Rendered RetryDelay(const FieldView& f) {
+    return {GroupedDecimal64(f.value) + " (" + GroupedDecimal64(100 * f.value) + " mS)", Number::Unsigned(100 * f.value)};
 }
-std::string ControllerType(const FieldView& f) {
+Rendered ControllerType(const FieldView& f) {
     static const char* const kTypes[] = {"Not Reported", "I/O Controller", "Discovery Controller", "Admin Controller"};
     return f.value < 4 ? kTypes[f.value] : "Reserved";
 }
-std::string SlotReadStatus(const FieldView& f) { return f.value ? "Read only" : "Read/Write"; }
-std::string VendorSpecificFormat(const FieldView& f) { return f.value ? "Not Vendor Specific" : "Vendor Specific"; }
-std::string Mtfa(const FieldView& f) { return f.value == 0 ? "Undefined" : GroupedDecimal64(100 * f.value) + " mS"; }
-std::string Hmmin(const FieldView& f) {
+Rendered SlotReadStatus(const FieldView& f) { return f.value ? "Read only" : "Read/Write"; }
+Rendered VendorSpecificFormat(const FieldView& f) { return f.value ? "Not Vendor Specific" : "Vendor Specific"; }
+Rendered Mtfa(const FieldView& f) { return f.value == 0 ? Rendered("Undefined") : GroupedWithUnit(100 * f.value, "mS"); }
+Rendered Hmmin(const FieldView& f) {
     if (Field(f.data, f.size, 272, 4) == 0) return kNotSupported;
-    return f.value == 0 ? "Any Amount" : FourKiBUnits(f.value);
+    return f.value == 0 ? Rendered("Any Amount") : FourKiBUnits(f.value);
 }
-std::string Rpmbs(const FieldView& f) { return f.value != 0 ? "Supported" : kNotSupported; }
-std::string RpmbAuthentication(const FieldView& f) { return f.value == 0 ? "HMAC SHA - 256" : "Reserved"; }
-std::string RpmbTotal(const FieldView& f) { return GroupedDecimal64(f.value + 1) + " (128KiB units)"; }
-std::string RpmbAccess(const FieldView& f) { return GroupedDecimal64(f.value + 1) + " (512B units)"; }
-std::string Minutes(const FieldView& f) { return GroupedDecimal64(f.value) + " Min"; }
-std::string SelfTestScope(const FieldView& f) { return f.value ? "Per System" : "Per Controller"; }
-std::string Fwug(const FieldView& f) {
+Rendered Rpmbs(const FieldView& f) { return f.value != 0 ? "Supported" : kNotSupported; }
+Rendered RpmbAuthentication(const FieldView& f) { return f.value == 0 ? "HMAC SHA - 256" : "Reserved"; }
+Rendered RpmbTotal(const FieldView& f) {
+    return {GroupedDecimal64(f.value + 1) + " (128KiB units)", Number::Product(f.value + 1, 128 * 1024)};
+}
+Rendered RpmbAccess(const FieldView& f) {
+    return {GroupedDecimal64(f.value + 1) + " (512B units)", Number::Product(f.value + 1, 512)};
+}
+Rendered Minutes(const FieldView& f) { return GroupedWithUnit(f.value, "Min"); }
+Rendered SelfTestScope(const FieldView& f) { return f.value ? "Per System" : "Per Controller"; }
+Rendered Fwug(const FieldView& f) {
     if (f.value == 255) return "Unrestricted";
-    return f.value == 0 ? kNotReported : GroupedDecimal64(4 * f.value) + " KiB";
+    if (f.value == 0) return kNotReported;
+    return {GroupedDecimal64(4 * f.value) + " KiB", Number::Product(f.value, 4096)};
 }
-std::string Kas(const FieldView& f) { return f.value == 0 ? kNotSupported : GroupedDecimal64(100 * f.value) + " mS"; }
-std::string Nodmmas(const FieldView& f) {
+Rendered Kas(const FieldView& f) { return f.value == 0 ? Rendered(kNotSupported) : GroupedWithUnit(100 * f.value, "mS"); }
+Rendered Nodmmas(const FieldView& f) {
     static const char* const kTexts[] = {"Media modification undefined", "Media not modified", "Media modified", "Reserved"};
     return kTexts[f.value & 3];
 }
-std::string Hmminds(const FieldView& f) { return f.value == 0 ? "No limitations" : FourKiBUnits(f.value); }
-std::string Anatt(const FieldView& f) { return f.value == 0 ? kNotSupported : GroupedDecimal64(f.value) + " sec"; }
-std::string Pels(const FieldView& f) { return GroupedDecimal64(64 * f.value) + " KiB"; }
-std::string Maxcmd(const FieldView& f) { return f.value == 0 ? kNotSupported : std::to_string(f.value); }
-std::string FlushAll(const FieldView& f) {
+Rendered Hmminds(const FieldView& f) { return f.value == 0 ? Rendered("No limitations") : FourKiBUnits(f.value); }
+Rendered Anatt(const FieldView& f) { return f.value == 0 ? Rendered(kNotSupported) : GroupedWithUnit(f.value, "sec"); }
+Rendered Pels(const FieldView& f) { return {GroupedDecimal64(64 * f.value) + " KiB", Number::Product(f.value, 64 * 1024)}; }
+Rendered Maxcmd(const FieldView& f) { return f.value == 0 ? Rendered(kNotSupported) : PlainNumber(f.value); }
+Rendered FlushAll(const FieldView& f) {
     static const char* const kTexts[] = {"Not Reported", "Reserved", "Not Supported", "Supported"};
     return kTexts[f.value & 3];
 }
-std::string Awun(const FieldView& f) { return f.value == 0xFFFF ? "All Commands" : std::to_string(f.value + 1); }
-std::string SglSupport(const FieldView& f) {
+Rendered Awun(const FieldView& f) { return f.value == 0xFFFF ? Rendered("All Commands") : PlainNumber(f.value + 1); }
+Rendered SglSupport(const FieldView& f) {
     if (f.ver < kVersion13) return (f.value & 1) ? "Supported" : kNotSupported;
     static const char* const kTexts[] = {"Not Supported", "Supported", "Supported With Requirement", "Reserved"};
     return kTexts[f.value & 3];
 }
-std::string Subnqn(const FieldView& f) {
+Rendered Subnqn(const FieldView& f) {
     const char* text = reinterpret_cast<const char*>(f.bytes);
     return DriveText(f.bytes, strnlen(text, f.width));
 }
@@ -241,23 +246,23 @@ const Row kControllerRows[] = {
     {"NVM Subsystem NVMe Qualified Name (SUBNQN)", 768, 256, W, 0, G::Always, Subnqn},
 };
 
-// Power state descriptor watt values: default stream form, six significant digits.
-std::string Watts(double value) {
+// Power state descriptor watt values: default stream form, six significant
+// digits; the number is the power divided by the scale's power of ten.
+Rendered Watts(uint64_t power, bool tenThousandths) {
     std::ostringstream text;
-    text << value << " Watts";
-    return text.str();
+    text << power * (tenThousandths ? 0.0001 : 0.01) << " Watts";
+    return {text.str(), Number::Real(static_cast<double>(power) / (tenThousandths ? 10000.0 : 100.0))};
 }
 
-std::string ScaledPower(uint64_t power, uint64_t scale) {
+Rendered ScaledPower(uint64_t power, uint64_t scale) {
     if (power == 0) return kNotReported;
-    if (scale == 1) return Watts(power * 0.0001);
-    if (scale == 2) return Watts(power * 0.01);
+    if (scale == 1 || scale == 2) return Watts(power, scale == 1);
     return "Invalid Power Scale";
 }
 
 }  // namespace
 
-void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parameters) {
+void DecodePowerStates(const uint8_t* identify, size_t size, Parameters& parameters) {
     uint64_t npss = Field(identify, size, 263, 1);
     for (uint64_t j = 0; j <= npss; ++j) {
         size_t at = 2048 + 32 * j;
@@ -269,39 +274,33 @@ void DecodePowerStates(const uint8_t* identify, size_t size, Json::Value& parame
         uint64_t apw = d[22] & 7;
         uint64_t enlat = Le(d, 32, 4, 4), exlat = Le(d, 32, 8, 4);
         AddParameter(parameters, prefix + " Maximum Power (MP)",
-                     mp == 0 ? kNotReported : Watts(mp * ((flags & 1) ? 0.0001 : 0.01)));
+                     mp == 0 ? Rendered(kNotReported) : Watts(mp, (flags & 1) != 0));
         AddParameter(parameters, prefix + " Active Power (ACTP)", ScaledPower(Le(d, 32, 20, 2), d[22] >> 6));
         AddParameter(parameters, prefix + " Active Power Workload (APW)", apw < 3 ? kWorkloads[apw] : "Reserved");
         AddParameter(parameters, prefix + " Idle Power (IDLP)", ScaledPower(Le(d, 32, 16, 2), d[18] >> 6));
         AddParameter(parameters, prefix + " Non-Operational State (NOPS)", (flags & 2) ? "True" : "False");
-        AddParameter(parameters, prefix + " Entry Latency (ENLAT)", enlat == 0 ? kNotReported : MicrosecondsText(enlat));
-        AddParameter(parameters, prefix + " Exit Latency (EXLAT)", exlat == 0 ? kNotReported : MicrosecondsText(exlat));
-        AddParameter(parameters, prefix + " Relative Read Throughput (RRT)", std::to_string(d[12] & 0x1F));
-        AddParameter(parameters, prefix + " Relative Read Latency (RRL)", std::to_string(d[13] & 0x1F));
-        AddParameter(parameters, prefix + " Relative Write Throughput (RWT)", std::to_string(d[14] & 0x1F));
-        AddParameter(parameters, prefix + " Relative Write Latency (RWL)", std::to_string(d[15] & 0x1F));
+        AddParameter(parameters, prefix + " Entry Latency (ENLAT)", enlat == 0 ? Rendered(kNotReported) : MicrosecondsText(enlat));
+        AddParameter(parameters, prefix + " Exit Latency (EXLAT)", exlat == 0 ? Rendered(kNotReported) : MicrosecondsText(exlat));
+        AddParameter(parameters, prefix + " Relative Read Throughput (RRT)", PlainNumber(d[12] & 0x1F));
+        AddParameter(parameters, prefix + " Relative Read Latency (RRL)", PlainNumber(d[13] & 0x1F));
+        AddParameter(parameters, prefix + " Relative Write Throughput (RWT)", PlainNumber(d[14] & 0x1F));
+        AddParameter(parameters, prefix + " Relative Write Latency (RWL)", PlainNumber(d[15] & 0x1F));
     }
 }
 
-int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, Json::Value& info, bool logHexData,
-                          uint32_t& highestVersion, CommandLog& commands) {
+int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, InfoDocument& info, bool logHexData,
+                          CommandLog& commands) {
     try {
         if (IdentifyController(handle, buffer, &commands) != 0) return 1;
         const size_t size = 4096;
         uint32_t ver = static_cast<uint32_t>(Field(buffer, size, 80, 4));
-        if (highestVersion < ver) highestVersion = ver;
+        if (info.highestVersion < ver) info.highestVersion = ver;
         if (ver < kVersion121) throw KavoError("Only NVMe drives with NVMe version 1.2.1 and above supported");
         int64_t start = MonotonicNanoseconds();
-        if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Controller"]);
-        Json::Value& parameters = info["nvme"]["parameters"];
-        RepeatableDecode decode(parameters, ParameterReuse::Decoding::IdentifyController, buffer, size, {},
-                                highestVersion);
-        if (!decode.Repeated()) {
-            Context context{buffer, size, ver, highestVersion, parameters, ""};
-            DecodeRows(context, kControllerRows);
-            DecodePowerStates(buffer, size, parameters);
-            decode.Finish();
-        }
+        if (logHexData) HexDump(buffer, size, info.document["raw hex data"]["Identify Controller"]);
+        Context context{buffer, size, ver, info.highestVersion, info.parameters, ""};
+        DecodeRows(context, kControllerRows);
+        DecodePowerStates(buffer, size, info.parameters);
         KLOG(Verbose) << "Identify controller binary data converted to JSON in " << ElapsedText(start, 3);
         return 0;
     } catch (const std::exception& e) {

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "decode/decode_table.h"
+#include "decode/health_log.h"
 #include "base/kavo_log.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
-#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -24,19 +24,19 @@ constexpr char kSameAsAwupf[] = "Same as AWUPF";
 constexpr char kSameAsAcwu[] = "Same as ACWU";
 constexpr char kNoBoundaries[] = "No boundaries";
 
-std::string ProtectionType(const FieldView& f) {
+Rendered ProtectionType(const FieldView& f) {
     static const char* const kTypes[] = {"Disabled", "Type 1", "Type 2", "Type 3"};
     return f.value < 4 ? kTypes[f.value] : "Reserved";
 }
-std::string ProtectionPosition(const FieldView& f) { return f.value ? "First 8 Bytes" : "Last 8 Bytes"; }
-std::string KeyRevision(const FieldView& f) { return f.value ? "1.3 or later" : "1.2.1 or earlier"; }
-std::string DeallocatedValue(const FieldView& f) {
+Rendered ProtectionPosition(const FieldView& f) { return f.value ? "First 8 Bytes" : "Last 8 Bytes"; }
+Rendered KeyRevision(const FieldView& f) { return f.value ? "1.3 or later" : "1.2.1 or earlier"; }
+Rendered DeallocatedValue(const FieldView& f) {
     static const char* const kValues[] = {"Not Reported", "All 00h", "All FFh"};
     return f.value < 3 ? kValues[f.value] : "Reserved";
 }
-std::string YesNoBit(const FieldView& f) { return YesNo(f.value != 0); }
-std::string Nguid(const FieldView& f) { return DashedHex16(f.bytes); }
-std::string Eui64(const FieldView& f) { return DashedHex8(f.bytes); }
+Rendered YesNoBit(const FieldView& f) { return YesNo(f.value != 0); }
+Rendered Nguid(const FieldView& f) { return DashedHex16(f.bytes); }
+Rendered Eui64(const FieldView& f) { return DashedHex8(f.bytes); }
 bool FormatInProgress(const uint8_t* d, size_t s) { return Bit(Le(d, s, 32, 1), 7); }
 
 // Identify Namespace field table (names follow "Namespace 1").
@@ -101,7 +101,7 @@ const char* const kRelativePerformance[] = {"Best Performance", "Better Performa
 
 // LBA formats 0 to NLBAF; returns the active format's block size, or 0 when
 // the active format is not among them.
-uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Json::Value& parameters) {
+uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Parameters& parameters) {
     uint64_t nlbaf = Le(d, size, 25, 1);
     uint64_t active = Le(d, size, 26, 1) & 0xF;
     uint64_t blockSize = 0;
@@ -111,8 +111,11 @@ uint64_t DecodeLbaFormats(const uint8_t* d, size_t size, Json::Value& parameters
         std::string prefix = "Namespace 1 LBA " + std::to_string(i);
         std::string marker = i == active ? " *" : "";
         uint64_t ms = Le(d, size, at, 2), lbads = d[at + 2], rp = d[at + 3] & 3;
-        if (ms != 0) AddParameter(parameters, prefix + " Metadata Size (MS)", std::to_string(ms));
-        if (lbads != 0) AddParameter(parameters, prefix + " Data Size (LBADS)", PowerOfTwoText(lbads) + marker);
+        if (ms != 0) AddParameter(parameters, prefix + " Metadata Size (MS)", PlainNumber(ms));
+        if (lbads != 0) {
+            Rendered size = PowerOfTwoText(lbads);
+            AddParameter(parameters, prefix + " Data Size (LBADS)", Rendered(size.text + marker, size.number));
+        }
         AddParameter(parameters, prefix + " Relative Performance (RP)", kRelativePerformance[rp] + marker);
         if (i == active) blockSize = lbads < 64 ? uint64_t(1) << lbads : 0;
     }
@@ -161,26 +164,23 @@ NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer) {
     return summary;
 }
 
-int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData, uint32_t ver,
-                            uint32_t& highestVersion) {
+int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, InfoDocument& info, bool logHexData, uint32_t ver) {
     try {
         const size_t size = 4096;
         int64_t start = MonotonicNanoseconds();
-        if (logHexData) HexDump(buffer, size, info["raw hex data"]["Identify Namespace 1"]);
-        Json::Value& parameters = info["nvme"]["parameters"];
-        RepeatableDecode decode(parameters, ParameterReuse::Decoding::IdentifyNamespace, buffer, size, {ver},
-                                highestVersion);
-        if (!decode.Repeated()) {
-            Context context{buffer, size, ver, highestVersion, parameters, "Namespace 1"};
-            DecodeRows(context, kNamespaceRows);
-            uint64_t blockSize = DecodeLbaFormats(buffer, size, parameters);
-            if (blockSize != 0) {
-                uint64_t bytes = blockSize * Le(buffer, size, 0, 8);
-                double value = static_cast<double>(bytes);
-                AddParameter(parameters, "Namespace 1 Size", FixedText(value / 1000 / 1000 / 1000, 0) + " GB");
-                AddParameter(parameters, "Namespace 1 Size in GiB", FixedText(value / 1024 / 1024 / 1024, 1) + " GiB");
-            }
-            decode.Finish();
+        if (logHexData) HexDump(buffer, size, info.document["raw hex data"]["Identify Namespace 1"]);
+        Parameters& parameters = info.parameters;
+        Context context{buffer, size, ver, info.highestVersion, parameters, "Namespace 1"};
+        DecodeRows(context, kNamespaceRows);
+        uint64_t blockSize = DecodeLbaFormats(buffer, size, parameters);
+        if (blockSize != 0) {
+            // The text has always been of the 64-bit product; the number is exact.
+            const uint64_t sizeInBlocks = Le(buffer, size, 0, 8);
+            const double value = static_cast<double>(blockSize * sizeInBlocks);
+            const Number bytes = Number::Product(sizeInBlocks, blockSize);
+            AddParameter(parameters, "Namespace 1 Size", Rendered(FixedText(value / 1000 / 1000 / 1000, 0) + " GB", bytes));
+            AddParameter(parameters, "Namespace 1 Size in GiB",
+                         Rendered(FixedText(value / 1024 / 1024 / 1024, 1) + " GiB", bytes));
         }
         KLOG_AS(Verbose, "kavo::GetIdentifyNamespace") << "Identify namespace " << nsid
                                                        << " binary data converted to JSON in " << ElapsedText(start, 3);
@@ -193,17 +193,17 @@ int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, Json::Value& i
     return 1;
 }
 
-int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, Json::Value& info, bool logHexData,
-                         uint32_t ver, uint32_t& highestVersion, CommandLog& commands) {
+int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, InfoDocument& info, bool logHexData,
+                         uint32_t ver, CommandLog& commands) {
     if (ReadIdentifyNamespace(handle, nsid, buffer, &commands) != 0) return 1;
     // An inactive namespace identifier returns zeros; it must not hide the
     // active namespace already recorded.
     if (Le(buffer, 4096, 0, 8) == 0 && Le(buffer, 4096, 8, 8) == 0 &&
-        HasParameter(info["nvme"]["parameters"], "Namespace 1 Size in LBA (NSZE)")) {
+        HasParameter(info.parameters, "Namespace 1 Size in LBA (NSZE)")) {
         KLOG(Verbose) << "Identify namespace " << nsid << " is inactive";
         return 0;
     }
-    return DecodeIdentifyNamespace(buffer, nsid, info, logHexData, ver, highestVersion);
+    return DecodeIdentifyNamespace(buffer, nsid, info, logHexData, ver);
 }
 
 }  // namespace kavo

@@ -7,9 +7,33 @@
 
 namespace kavo {
 
+// The unit of a parameter's number: what the number of its record counts.
+// A parameter without a unit has no number (flags, names, identifiers shown
+// as text); one with a unit has a number unless the drive reports none for
+// it ("Not Reported").
+enum class Unit : uint8_t {
+    None,
+    Count,         // a plain count or a level
+    Identifier,    // a number that names or addresses something (a namespace, a slot, an LBA)
+    Code,          // a result or status code
+    BitField,      // bits that each mean something (critical warnings, status fields)
+    Celsius,
+    Percent,
+    Bytes,
+    DataUnits,     // thousands of 512-byte units
+    Blocks,        // logical blocks
+    Hours,
+    Minutes,
+    Seconds,
+    Milliseconds,
+    Microseconds,
+    Watts,
+};
+
 struct ParameterRow {
     const char* name;
     const char* description;
+    Unit unit = Unit::None;
 };
 
 struct ParameterGroup {

@@ -1,4 +1,4 @@
-// Parameter records, name expansion, vendor lookup and version gates.
+// Parameter records, the table lookups, vendor lookup and version gates.
 #include "decode/parameters.h"
 
 #include <algorithm>
@@ -6,10 +6,8 @@
 #include <vector>
 
 #include "base/kavo_errors.h"
-#include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
-#include "decode/parameter_reuse.h"
 #include "decode/parameter_table.h"
 
 namespace kavo {
@@ -25,16 +23,11 @@ const std::vector<ParameterDescription>& Rows() {
         size_t groups = 0;
         const ParameterGroup* group = ParameterGroups(groups);
         for (size_t g = 0; g < groups; ++g)
-            for (size_t r = 0; r < group[g].count; ++r) flat.push_back({group[g].source, group[g].rows[r].description});
+            for (size_t r = 0; r < group[g].count; ++r)
+                flat.push_back({group[g].source, group[g].rows[r].description, group[g].rows[r].unit});
         return flat;
     }();
     return rows;
-}
-
-// A parameter record with its four members, in the order the object keeps.
-const Json::Value& ParameterSkeleton() {
-    static const Json::Value skeleton = RecordSkeleton({"description", "name", "source", "value"});
-    return skeleton;
 }
 
 bool VersionGate(uint32_t gateVersion, uint32_t ver, uint32_t& highest, bool fieldNonZero) {
@@ -44,6 +37,28 @@ bool VersionGate(uint32_t gateVersion, uint32_t ver, uint32_t& highest, bool fie
 }
 
 }  // namespace
+
+const char* UnitName(Unit unit) {
+    switch (unit) {
+        case Unit::None: return "";
+        case Unit::Count: return "count";
+        case Unit::Identifier: return "identifier";
+        case Unit::Code: return "code";
+        case Unit::BitField: return "bit field";
+        case Unit::Celsius: return "celsius";
+        case Unit::Percent: return "percent";
+        case Unit::Bytes: return "bytes";
+        case Unit::DataUnits: return "data units";
+        case Unit::Blocks: return "blocks";
+        case Unit::Hours: return "hours";
+        case Unit::Minutes: return "minutes";
+        case Unit::Seconds: return "seconds";
+        case Unit::Milliseconds: return "milliseconds";
+        case Unit::Microseconds: return "microseconds";
+        case Unit::Watts: return "watts";
+    }
+    return "";
+}
 
 size_t ParameterCount() { return kParameterNameCount; }
 std::string_view ParameterName(size_t index) { return kParameterNames[index]; }
@@ -66,59 +81,61 @@ const ParameterDescription* FindParameter(std::string_view name) {
     return FindParameterIndex(name, index) ? &ParameterAt(index) : nullptr;
 }
 
-namespace {
-
-// Writes the record of table index `index` into `parameters`.
-Json::Value& WriteRecord(Json::Value& parameters, size_t index, const std::string& value) {
-    const ParameterDescription& description = ParameterAt(index);
-    // Every sample holds hundreds of records. The record's key, its name,
-    // description and source are the table's own literals (NUL-terminated),
-    // referred to rather than copied, and the member keys are static.
-    const Json::StaticString nameText(kParameterNames[index].data());
-    const Json::StaticString descriptionText(description.description.data());
-    const Json::StaticString sourceText(description.source.data());
-    Json::Value& record = parameters[nameText];
-    if (record.isNull()) {
-        // A new record: a copy of the four-member skeleton, filled in the
-        // members' own order, costs no member lookups.
-        record = ParameterSkeleton();
-        Json::Value::iterator member = record.begin();
-        *member = descriptionText;
-        *++member = nameText;
-        *++member = sourceText;
-        *++member = value;
-    } else {
-        record[Json::StaticString("name")] = nameText;
-        record[Json::StaticString("value")] = value;
-        record[Json::StaticString("description")] = descriptionText;
-        record[Json::StaticString("source")] = sourceText;
-    }
-    return record;
-}
-
-}  // namespace
-
-void AddParameter(Json::Value& parameters, std::string_view name, const std::string& value) {
+Parameter& Parameters::Add(std::string_view name, Rendered rendered) {
     size_t index = 0;
     if (!FindParameterIndex(name, index))
         throw KavoError("Parameter '" + std::string(name) + "' not in parameter descriptions");
-    ParameterReuse* reuse = ParameterReuse::ActiveFor(parameters);
-    if (reuse == nullptr || !reuse->Overwrite(index, value)) {
-        Json::Value& record = WriteRecord(parameters, index, value);
-        if (reuse != nullptr) reuse->Remember(index, record);
+    KLOG(Verbose) << "Adding parameter '" << name << "' = " << rendered.text;
+    if (slots_.empty()) {
+        slots_.assign(ParameterCount(), 0);
+        records_.reserve(512);  // a full sample's records, without moving them as they come
     }
-    KLOG(Verbose) << "Adding parameter '" << name << "' = " << value;
+    if (slots_[index] != 0) {
+        Parameter& record = records_[slots_[index] - 1];
+        record.value = std::move(rendered.text);
+        record.number = rendered.number;
+        return record;
+    }
+    records_.push_back(Parameter{static_cast<uint16_t>(index), std::move(rendered.text), rendered.number});
+    slots_[index] = static_cast<uint16_t>(records_.size());
+    return records_.back();
 }
 
-bool HasParameter(const Json::Value& parameters, std::string_view name) {
-    size_t index = 0;
-    if (const ParameterReuse* reuse = ParameterReuse::ActiveFor(parameters); reuse != nullptr && FindParameterIndex(name, index)) {
-        bool known = false;
-        const bool written = reuse->Written(index, known);
-        if (known) return written;  // a kept record counts once this sample wrote it
-    }
-    return parameters.isObject() && parameters.isMember(name.data(), name.data() + name.size());
+const Parameter* Parameters::AtIndex(size_t index) const {
+    if (index >= slots_.size() || slots_[index] == 0) return nullptr;
+    return &records_[slots_[index] - 1];
 }
+
+const Parameter* Parameters::Find(std::string_view name) const {
+    size_t index = 0;
+    return FindParameterIndex(name, index) ? AtIndex(index) : nullptr;
+}
+
+Parameter* Parameters::Find(std::string_view name) {
+    return const_cast<Parameter*>(static_cast<const Parameters&>(*this).Find(name));
+}
+
+std::vector<const Parameter*> Parameters::Ordered() const {
+    std::vector<const Parameter*> ordered;
+    ordered.reserve(records_.size());
+    for (const Parameter& record : records_) ordered.push_back(&record);
+    // Table indices follow the byte order of the names.
+    std::sort(ordered.begin(), ordered.end(), [](const Parameter* a, const Parameter* b) { return a->index < b->index; });
+    return ordered;
+}
+
+std::vector<Parameter*> Parameters::Ordered() {
+    std::vector<Parameter*> ordered;
+    for (const Parameter* record : static_cast<const Parameters&>(*this).Ordered())
+        ordered.push_back(const_cast<Parameter*>(record));
+    return ordered;
+}
+
+void AddParameter(Parameters& parameters, std::string_view name, Rendered rendered) {
+    parameters.Add(name, std::move(rendered));
+}
+
+bool HasParameter(const Parameters& parameters, std::string_view name) { return parameters.Has(name); }
 
 std::string LookupVendorName(const std::string& identifier) {
     static const std::map<std::string, std::string> kVendors = {

@@ -1,11 +1,14 @@
 #pragma once
 // Parameter records, the closed table of legal parameter names with their
-// sources and descriptions, the PCI vendor table and the version gates.
+// sources, descriptions and units, the PCI vendor table and the version
+// gates.
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include <json/value.h>
+#include "base/number.h"
+#include "decode/parameter_table.h"
 
 namespace kavo {
 
@@ -13,7 +16,12 @@ namespace kavo {
 struct ParameterDescription {
     std::string_view source;
     std::string_view description;
+    Unit unit;
 };
+
+// The name a document gives a unit: "celsius", "data units", ...; "" for
+// Unit::None.
+const char* UnitName(Unit unit);
 
 // The table of every concrete parameter name ("Power State 0 Maximum Power
 // (MP)"), in byte order of the names. The numbered families of the template
@@ -26,12 +34,54 @@ const ParameterDescription* FindParameter(std::string_view name);
 // The table index of a concrete name; false for a name not in the table.
 bool FindParameterIndex(std::string_view name, size_t& index);
 
-// Writes or overwrites the record of `name` in `parameters`; raises KavoError
-// for a name that is not in the table.
-void AddParameter(Json::Value& parameters, std::string_view name, const std::string& value);
-// Whether `parameters` holds the record of `name`: during a sample that reuses
-// the records of the last one, whether this sample wrote it.
-bool HasParameter(const Json::Value& parameters, std::string_view name);
+// A field as a decoder renders it: the display text and, for a field with a
+// unit, its number (absent when the text says the drive reports none).
+struct Rendered {
+    Rendered(std::string text) : text(std::move(text)) {}
+    Rendered(const char* text) : text(text) {}
+    Rendered(std::string text, Number number) : text(std::move(text)), number(number) {}
+    std::string text;
+    Number number;
+};
+
+// One parameter of a sample: the table row it belongs to, its display text,
+// its number, and the compare type a compare gave it.
+struct Parameter {
+    uint16_t index;  // in the table
+    std::string value;
+    Number number;
+    const char* compareType = nullptr;  // "exact", "counter", "ignore", "missing" or none
+
+    std::string_view name() const { return ParameterName(index); }
+    const ParameterDescription& description() const { return ParameterAt(index); }
+    Unit unit() const { return description().unit; }
+};
+
+// The parameters of one sample, found by name in constant time.
+class Parameters {
+public:
+    // Writes or overwrites the record of `name` (its compare type stays);
+    // raises KavoError for a name that is not in the table.
+    Parameter& Add(std::string_view name, Rendered rendered);
+    const Parameter* Find(std::string_view name) const;
+    Parameter* Find(std::string_view name);
+    const Parameter* AtIndex(size_t index) const;
+    bool Has(std::string_view name) const { return Find(name) != nullptr; }
+    size_t size() const { return records_.size(); }
+    bool empty() const { return records_.empty(); }
+    // The records in the order they were added, and in name order.
+    const std::vector<Parameter>& Records() const { return records_; }
+    std::vector<Parameter>& Records() { return records_; }
+    std::vector<const Parameter*> Ordered() const;
+    std::vector<Parameter*> Ordered();
+
+private:
+    std::vector<Parameter> records_;
+    std::vector<uint16_t> slots_;  // by table index: position in records_ + 1; 0 absent
+};
+
+void AddParameter(Parameters& parameters, std::string_view name, Rendered rendered);
+bool HasParameter(const Parameters& parameters, std::string_view name);
 
 // Vendor name of a PCI vendor identifier text such as "0x144D", or "Unknown".
 std::string LookupVendorName(const std::string& identifier);

@@ -1,7 +1,7 @@
-// SMART / Health Information log page.
+// SMART / Health Information log page into parameter records.
+#include "base/kavo_text.h"
 #include "decode/decode_table.h"
 #include "decode/decoders.h"
-#include "base/kavo_text.h"
 #include "decode/parameters.h"
 
 namespace kavo {
@@ -10,85 +10,74 @@ namespace {
 using decode::Le;
 using decode::YesNo;
 
-uint128 Counter(const uint8_t* page, size_t offset) { return U128FromHalves(Le(page, 512, offset, 8), Le(page, 512, offset + 8, 8)); }
-
-// Data units are thousands of 512-byte units and a gigabyte is 10^9 bytes, so
-// a unit is 64/125 of a thousandth of a gigabyte. Rounded to the nearest
-// thousandth in integers, exact for every 128-bit counter (125 is odd: no
-// value lies half-way), split so that nothing overflows.
-std::string Gigabytes(uint128 units) {
-    const uint128 thousandths = units / 125 * 64 + (units % 125 * 64 + 62) / 125;
-    return GroupedThousandths(thousandths) + " GB";
+// "No", or "Yes (0x04)" with the bits that are set.
+Rendered WarningBits(uint8_t bits, uint8_t shown, const char* format) {
+    if (bits == 0) return Rendered("No", Number::Unsigned(0));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, format, shown);
+    return Rendered(hex, Number::Unsigned(bits));
 }
 
 }  // namespace
 
-std::string KelvinToCelsiusText(uint64_t kelvin) { return decode::KelvinText(kelvin); }
-
-std::string DataUnitsToGigabytes(const uint8_t* counter16) {
-    return Gigabytes(U128FromHalves(Le(counter16, 16, 0, 8), Le(counter16, 16, 8, 8)));
-}
-
-int DecodeSmartHealthLog(Json::Value& info, const uint8_t* page, size_t size, const uint8_t* identify) {
+int DecodeSmartHealthLog(InfoDocument& info, const uint8_t* page, size_t size, const uint8_t* identify) {
     if (size < 512) return 0;
-    Json::Value& parameters = info["nvme"]["parameters"];
-    uint32_t highest = DocumentHighestVersion(info);
-    uint32_t ver = static_cast<uint32_t>(Le(identify, 4096, 80, 4));
-    uint8_t warning = page[0];
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "Yes (0x%02X)", warning);
-    AddParameter(parameters, "Critical Warnings", warning == 0 ? "No" : hex);
-    AddParameter(parameters, "Available Space Below Threshold", YesNo(warning & 0x01));
-    AddParameter(parameters, "Temperature Over/Under Threshold", YesNo(warning & 0x02));
-    AddParameter(parameters, "Reliability Degraded", YesNo(warning & 0x04));
-    AddParameter(parameters, "Media in Read Only", YesNo(warning & 0x08));
-    AddParameter(parameters, "Volatile Backup Failed", YesNo(warning & 0x10));
+    const SmartHealth s = ParseSmartHealth(page);
+    info.smartHealth = s;
+    Parameters& p = info.parameters;
+    uint32_t& highest = info.highestVersion;
+    const uint32_t ver = static_cast<uint32_t>(Le(identify, 4096, 80, 4));
+    const uint8_t warning = s.criticalWarning;
+    AddParameter(p, "Critical Warnings", WarningBits(warning, warning, "Yes (0x%02X)"));
+    AddParameter(p, "Available Space Below Threshold", YesNo(warning & 0x01));
+    AddParameter(p, "Temperature Over/Under Threshold", YesNo(warning & 0x02));
+    AddParameter(p, "Reliability Degraded", YesNo(warning & 0x04));
+    AddParameter(p, "Media in Read Only", YesNo(warning & 0x08));
+    AddParameter(p, "Volatile Backup Failed", YesNo(warning & 0x10));
     if (VersionGate14(ver, highest, (warning & 0x20) != 0))
-        AddParameter(parameters, "Persistent Memory Unreliable", YesNo(warning & 0x20));
+        AddParameter(p, "Persistent Memory Unreliable", YesNo(warning & 0x20));
 
-    AddParameter(parameters, "Composite Temperature", KelvinToCelsiusText(Le(page, size, 1, 2)));
-    AddParameter(parameters, "Available Spare", std::to_string(page[3]) + " %");
-    AddParameter(parameters, "Available Spare Threshold", std::to_string(page[4]) + " %");
-    AddParameter(parameters, "Percentage Used", std::to_string(page[5]) + " %");
+    AddParameter(p, "Composite Temperature", CelsiusOfKelvin(s.compositeKelvin));
+    AddParameter(p, "Available Spare", PercentText(s.availableSpare));
+    AddParameter(p, "Available Spare Threshold", PercentText(s.availableSpareThreshold));
+    AddParameter(p, "Percentage Used", PercentText(s.percentageUsed));
 
-    uint8_t group = page[6];
+    const uint8_t group = s.enduranceGroupWarning;
     if (VersionGate14(ver, highest, group != 0)) {
-        std::snprintf(hex, sizeof hex, "Yes (0x%X)", group & 0xF);
-        AddParameter(parameters, "EG Critical Warnings", group == 0 ? "No" : hex);
-        AddParameter(parameters, "EG Available Space Below Threshold", YesNo(group & 0x01));
-        AddParameter(parameters, "EG Reliability Degraded", YesNo(group & 0x04));
-        AddParameter(parameters, "EG in Read Only", YesNo(group & 0x08));
+        AddParameter(p, "EG Critical Warnings", WarningBits(group, group & 0xF, "Yes (0x%X)"));
+        AddParameter(p, "EG Available Space Below Threshold", YesNo(group & 0x01));
+        AddParameter(p, "EG Reliability Degraded", YesNo(group & 0x04));
+        AddParameter(p, "EG in Read Only", YesNo(group & 0x08));
     }
 
-    AddParameter(parameters, "Data Units Read", GroupedDecimal128(Counter(page, 32)));
-    AddParameter(parameters, "Data Read", Gigabytes(Counter(page, 32)));
-    AddParameter(parameters, "Data Units Written", GroupedDecimal128(Counter(page, 48)));
-    AddParameter(parameters, "Data Written", Gigabytes(Counter(page, 48)));
-    AddParameter(parameters, "Host Read Commands", GroupedDecimal128(Counter(page, 64)));
-    AddParameter(parameters, "Host Write Commands", GroupedDecimal128(Counter(page, 80)));
-    AddParameter(parameters, "Controller Busy Time", GroupedDecimal128(Counter(page, 96)) + " Min");
-    AddParameter(parameters, "Power Cycles", GroupedDecimal128(Counter(page, 112)));
-    AddParameter(parameters, "Power On Hours", GroupedDecimal128(Counter(page, 128)));
-    AddParameter(parameters, "Unsafe Shutdowns", GroupedDecimal128(Counter(page, 144)));
-    AddParameter(parameters, "Media and Data Integrity Errors", GroupedDecimal128(Counter(page, 160)));
-    AddParameter(parameters, "Number of Error Information Log Entries", GroupedDecimal128(Counter(page, 176)));
-    AddParameter(parameters, "Warning Composite Temperature Time", GroupedDecimal64(Le(page, size, 192, 4)) + " Min");
-    AddParameter(parameters, "Critical Composite Temperature Time", GroupedDecimal64(Le(page, size, 196, 4)) + " Min");
+    AddParameter(p, "Data Units Read", GroupedNumber(s.dataUnitsRead));
+    AddParameter(p, "Data Read", DataUnitsAsGigabytes(s.dataUnitsRead));
+    AddParameter(p, "Data Units Written", GroupedNumber(s.dataUnitsWritten));
+    AddParameter(p, "Data Written", DataUnitsAsGigabytes(s.dataUnitsWritten));
+    AddParameter(p, "Host Read Commands", GroupedNumber(s.hostReadCommands));
+    AddParameter(p, "Host Write Commands", GroupedNumber(s.hostWriteCommands));
+    AddParameter(p, "Controller Busy Time", GroupedWithUnit(s.controllerBusyMinutes, "Min"));
+    AddParameter(p, "Power Cycles", GroupedNumber(s.powerCycles));
+    AddParameter(p, "Power On Hours", GroupedNumber(s.powerOnHours));
+    AddParameter(p, "Unsafe Shutdowns", GroupedNumber(s.unsafeShutdowns));
+    AddParameter(p, "Media and Data Integrity Errors", GroupedNumber(s.mediaErrors));
+    AddParameter(p, "Number of Error Information Log Entries", GroupedNumber(s.errorLogEntries));
+    AddParameter(p, "Warning Composite Temperature Time", GroupedWithUnit(s.warningTemperatureMinutes, "Min"));
+    AddParameter(p, "Critical Composite Temperature Time", GroupedWithUnit(s.criticalTemperatureMinutes, "Min"));
 
     for (unsigned n = 1; n <= 8; ++n) {
-        uint64_t kelvin = Le(page, size, 200 + 2 * (n - 1), 2);
-        if (kelvin != 0) AddParameter(parameters, "Temperature Sensor " + std::to_string(n), KelvinToCelsiusText(kelvin));
+        const uint16_t kelvin = s.sensorKelvin[n - 1];
+        if (kelvin != 0) AddParameter(p, "Temperature Sensor " + std::to_string(n), CelsiusOfKelvin(kelvin));
     }
 
     if (Le(identify, 4096, 322, 2) & 1) {
         // Host controlled thermal management is a 1.3 feature, whatever VER says.
         if (highest < kVersion13) highest = kVersion13;
-        AddParameter(parameters, "Thermal Management Temperature 1 Count", GroupedDecimal64(Le(page, size, 216, 4)));
-        AddParameter(parameters, "Thermal Management Temperature 2 Count", GroupedDecimal64(Le(page, size, 220, 4)));
-        AddParameter(parameters, "Thermal Management Temperature 1 Time", GroupedDecimal64(Le(page, size, 224, 4)) + " Sec");
-        AddParameter(parameters, "Thermal Management Temperature 2 Time", GroupedDecimal64(Le(page, size, 228, 4)) + " Sec");
+        AddParameter(p, "Thermal Management Temperature 1 Count", GroupedNumber(s.thermalTransitions[0]));
+        AddParameter(p, "Thermal Management Temperature 2 Count", GroupedNumber(s.thermalTransitions[1]));
+        AddParameter(p, "Thermal Management Temperature 1 Time", GroupedWithUnit(s.thermalSeconds[0], "Sec"));
+        AddParameter(p, "Thermal Management Temperature 2 Time", GroupedWithUnit(s.thermalSeconds[1], "Sec"));
     }
-    SetDocumentHighestVersion(info, highest);
     return 0;
 }
 

@@ -25,7 +25,7 @@ std::string PciSpeedText(int generation) {
 }
 
 bool FindDriveInDeviceTree(const Json::Value& nodes, const std::string& target, const Json::Value& parent,
-                           Json::Value& parameters, Json::Value& path) {
+                           Parameters& parameters, Json::Value& path) {
     for (const Json::Value& node : nodes) {
         if (Member(node, "ID") == target) {
             AddParameter(parameters, "PCI Device ID", Member(parent, "PCI Device ID"));

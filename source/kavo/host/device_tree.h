@@ -5,13 +5,15 @@
 
 #include <json/value.h>
 
+#include "decode/parameters.h"
+
 namespace kavo {
 
 // Searches `nodes` depth first for the node whose "ID" is `target`. The
 // parent (the drive's controller) gives the PCI parameters, the node above
 // it the Root PCI parameters. `path` collects the nodes from the drive up.
 bool FindDriveInDeviceTree(const Json::Value& nodes, const std::string& target, const Json::Value& parent,
-                           Json::Value& parameters, Json::Value& path);
+                           Parameters& parameters, Json::Value& path);
 
 // PCI link speed as the tree shows it: "Gen3 8.0GT/s"; "" when unknown.
 std::string PciSpeedText(int generation);

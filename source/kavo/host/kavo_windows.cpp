@@ -439,7 +439,8 @@ std::string DiskVendor(const Json::Value& scsiRows, const std::string& pnp) {
 
 }  // namespace
 
-int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
+int GetSystemInfo(InfoDocument& sample, const std::string& drive, bool extended) {
+    Json::Value& info = sample.document;
     KLOG(Verbose) << "Getting system info";
     int64_t start = MonotonicNanoseconds();
     int result = 0;
@@ -529,7 +530,7 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
         }
         if (!drivePnp.empty()) {
             Json::Value path(Json::arrayValue);
-            FindDriveInDeviceTree(system["Device Tree"], drivePnp, Json::Value(Json::objectValue), info["nvme"]["parameters"], path);
+            FindDriveInDeviceTree(system["Device Tree"], drivePnp, Json::Value(Json::objectValue), sample.parameters, path);
         }
     }
     KLOG(Debug) << "System info read in " << ElapsedText(start, 3);

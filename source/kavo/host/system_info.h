@@ -6,12 +6,15 @@
 
 #include <json/value.h>
 
+#include "decode/info_document.h"
+
 namespace kavo {
 
-// Fills info["_metadata"]["system"] (names, power source, power settings),
-// info["_metadata"]["date"] and, with extended data, the host inventory.
-// Returns the number of host queries that failed.
-int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended);
+// Fills "_metadata" / "system" (names, power source, power settings) and
+// "_metadata" / "date" of the sample and, with extended data, the host
+// inventory and the drive's PCI parameters. Returns the number of host
+// queries that failed.
+int GetSystemInfo(InfoDocument& info, const std::string& drive, bool extended);
 
 // One NVMe controller of the host as the drive list shows it. Fields the
 // system does not tell are empty (capacity 0).

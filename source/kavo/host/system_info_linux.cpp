@@ -101,7 +101,8 @@ std::string UserName(const std::string& root, unsigned uid) {
 
 namespace kavo {
 
-int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
+int GetSystemInfo(InfoDocument& sample, const std::string& drive, bool extended) {
+    Json::Value& info = sample.document;
     KLOG(Verbose) << "Getting system info";
     int64_t start = MonotonicNanoseconds();
     Json::Value& system = info["_metadata"]["system"];
@@ -120,7 +121,7 @@ int GetSystemInfo(Json::Value& info, const std::string& drive, bool extended) {
         // The drive's controller sits under its PCI function in the tree.
         Json::Value path(Json::arrayValue);
         FindDriveInDeviceTree(system["Device Tree"], "nvme" + drive, Json::Value(Json::objectValue),
-                              info["nvme"]["parameters"], path);
+                              sample.parameters, path);
     }
     KLOG(Debug) << "System info read in " << ElapsedText(start, 3);
     return 0;

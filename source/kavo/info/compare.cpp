@@ -1,73 +1,115 @@
-// Compare of a sample with a reference info document: static values must
-// stay equal, wear counters may only grow.
+// Compare of a sample with a reference info document.
+#include "info/compare.h"
+
 #include <algorithm>
-#include <cctype>
-#include <string_view>
+#include <cstdlib>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "base/kavo_errors.h"
-#include "base/kavo_json.h"
 #include "base/kavo_log.h"
-#include "decode/parameters.h"
-#include "info/nvme_info.h"
 #include "base/kavo_text.h"
 
 namespace kavo {
 namespace {
 
-// A whole number of either sign with up to 128 bits of magnitude (see
-// ParseWideInteger); false for an empty text.
-bool ParseWholeNumber(const std::string& text, WideSigned& value) {
-    return !text.empty() && ParseWideInteger(text, value);
+// A value text of a document written before records carried numbers:
+// "1,234 Min" is the figure 1234 in the unit "Min"; "12 (48 KiB)" the
+// figure 12 without a unit. Only such a reference is read this way.
+struct LegacyFigure {
+    std::string number, unit;
+    explicit LegacyFigure(const std::string& text) {
+        std::string clean;
+        for (char c : text)
+            if (c != ',') clean += c;
+        const size_t blank = clean.find(' ');
+        number = clean.substr(0, blank);
+        if (blank == std::string::npos) return;
+        unit = clean.substr(blank + 1);
+        unit = unit.substr(0, unit.find(' '));
+        if (!unit.empty() && unit[0] == '(') unit.clear();
+    }
+    bool Integer(WideSigned& value) const { return !number.empty() && ParseWideInteger(number, value); }
+    bool Real(double& value) const {
+        char* end = nullptr;
+        value = std::strtod(number.c_str(), &end);
+        return !number.empty() && end == number.c_str() + number.size();
+    }
+};
+
+// The difference of two figures in the earlier way: exact integers, else
+// reals with three decimals, else "Mismatch".
+std::string LegacyDelta(const std::string& current, const std::string& reference) {
+    const LegacyFigure now(current), before(reference);
+    if (now.unit != before.unit) return "Mismatch";
+    WideSigned a, b;
+    double x = 0, y = 0;
+    if (now.Integer(a) && before.Integer(b)) {
+        const Number delta = Difference(Number::Integer(a), Number::Integer(b));
+        return delta.present() ? delta.GroupedText() : "Mismatch";
+    }
+    return now.Real(x) && before.Real(y) ? GroupedDouble3(x - y) : "Mismatch";
 }
 
-bool ParseWholeDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    double parsed = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) return false;
-    value = parsed;
-    return true;
+// Whether a counter did not decrease, in the earlier way; false for texts
+// that are not figures of one unit.
+bool LegacyNotDecreased(const std::string& current, const std::string& reference) {
+    const LegacyFigure now(current), before(reference);
+    if (now.unit != before.unit) return false;
+    WideSigned a, b;
+    double x = 0, y = 0;
+    if (now.Integer(a) && before.Integer(b)) return a >= b;
+    return now.Real(x) && before.Real(y) && x >= y;
 }
 
-Json::Value MismatchEntry(const Json::Value& current, const Json::Value& compareValue, const std::string& type,
+std::string Delta(const Parameter& current, const Parameter& reference) {
+    if (!reference.number.present()) return LegacyDelta(current.value, reference.value);
+    const Number delta = Difference(current.number, reference.number);
+    return delta.present() ? delta.GroupedText() : "Mismatch";
+}
+
+bool NotDecreased(const Parameter& current, const Parameter& reference) {
+    if (!reference.number.present()) return LegacyNotDecreased(current.value, reference.value);
+    return current.number.present() && CompareNumbers(current.number, reference.number) >= 0;
+}
+
+Json::Value MismatchEntry(const Parameter& current, const std::string& compareValue, const char* type,
                           const std::string& delta, const std::string& message) {
-    // A long run adds entries every sample: static keys spare each entry its
-    // own key strings, and the skeleton copy spares the member lookups.
-    static const Json::Value kSkeleton =
-        RecordSkeleton({"compare_type", "compare_value", "delta", "message", "name", "value"});
-    Json::Value entry(kSkeleton);
-    Json::Value::iterator member = entry.begin();
-    *member = type;
-    *++member = compareValue;
-    *++member = delta;
-    *++member = message;
-    *++member = current["name"];
-    *++member = current["value"];
+    // A long run lists a few entries every sample: the keys are literals the
+    // entry refers to rather than copies.
+    Json::Value entry(Json::objectValue);
+    entry[Json::StaticString("compare_type")] = Json::StaticString(type);
+    entry[Json::StaticString("compare_value")] = compareValue;
+    entry[Json::StaticString("delta")] = delta;
+    entry[Json::StaticString("message")] = message;
+    entry[Json::StaticString("name")] = Json::StaticString(current.name().data());
+    entry[Json::StaticString("value")] = current.value;
     return entry;
 }
 
-// A value as text: a number a person wrote into a baseline reads as its
-// decimal text; objects and arrays as nothing.
-std::string Text(const Json::Value& value) {
-    if (value.isString()) return value.asString();
-    if (value.isNumeric() || value.isBool()) return Json::Value(value).asString();
-    return "";
+// The compare type of every parameter of the table for a setting and
+// whether the reference is of the same drive: worked out once per
+// combination, as it depends on nothing else.
+const std::vector<const char*>& CompareTypes(const std::string& setting, bool sameDrive) {
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, bool>, std::vector<const char*>> tables;
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::vector<const char*>& types = tables[{setting, sameDrive}];
+    if (types.empty())
+        for (size_t index = 0; index < ParameterCount(); ++index)
+            types.push_back(CompareTypeText(setting, ParameterName(index), ParameterAt(index).source, sameDrive));
+    return types;
 }
 
-// A string value seen in place; other values as Text, kept in `storage`.
-std::string_view TextView(const Json::Value& value, std::string& storage) {
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    if (value.isString() && value.getString(&begin, &end)) return std::string_view(begin, static_cast<size_t>(end - begin));
-    storage = Text(value);
-    return storage;
+bool SameDrive(const InfoDocument& reference, const InfoDocument& current) {
+    const Parameter* now = current.parameters.Find("Serial Number (SN)");
+    const Parameter* before = reference.parameters.Find("Serial Number (SN)");
+    return now == nullptr || before == nullptr || now->value == before->value;
 }
 
 }  // namespace
-
-std::string CompareType(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive) {
-    return CompareTypeText(setting, name, source, sameDrive);
-}
 
 const char* CompareTypeText(std::string_view setting, std::string_view name, std::string_view source, bool sameDrive) {
     static constexpr std::string_view kAlwaysIgnored[] = {"Host Memory Descriptor List Address (HMDLAL)",
@@ -95,200 +137,55 @@ const char* CompareTypeText(std::string_view setting, std::string_view name, std
     return sameDrive ? "counter" : "ignore";
 }
 
-bool CounterNotDecreased(const std::string& current, const std::string& reference) {
-    if (current == reference) return true;
-    auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
-    auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
-    if (currentUnit != referenceUnit) return false;
-    WideSigned currentInt, referenceInt;
-    if (ParseWholeNumber(currentNumber, currentInt) && ParseWholeNumber(referenceNumber, referenceInt))
-        return currentInt >= referenceInt;
-    double currentDouble = 0, referenceDouble = 0;
-    if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))
-        return currentDouble >= referenceDouble;
-    throw std::runtime_error("Counter values are not numbers: '" + current + "' and compare value '" + reference + "'");
-}
-
-std::string ValueDelta(const std::string& current, const std::string& reference) {
-    auto [currentNumber, currentUnit] = SplitValueAndUnit(current);
-    auto [referenceNumber, referenceUnit] = SplitValueAndUnit(reference);
-    if (currentUnit != referenceUnit) return "Mismatch";
-    WideSigned currentInt, referenceInt;
-    if (ParseWholeNumber(currentNumber, currentInt) && ParseWholeNumber(referenceNumber, referenceInt)) {
-        // The difference of two 128-bit values can overflow; such deltas are
-        // not shown as numbers.
-        std::optional<WideSigned> delta = Difference(currentInt, referenceInt);
-        if (!delta) return "Mismatch";
-        return (delta->negative ? "-" : "") + GroupedDecimal128(delta->magnitude);
-    }
-    double currentDouble = 0, referenceDouble = 0;
-    if (ParseWholeDouble(currentNumber, currentDouble) && ParseWholeDouble(referenceNumber, referenceDouble))
-        return GroupedDouble3(currentDouble - referenceDouble);
-    return "Mismatch";
-}
-
-namespace {
-
-// A member of a value that may not be an object (a compare file is written
-// by hand at times): null unless the value is an object.
-const Json::Value& MemberOf(const Json::Value& value, const char* key) {
-    return value.isObject() ? value[key] : Json::Value::nullSingleton();
-}
-
-std::string_view MemberName(const Json::ValueIteratorBase& member) {
-    const char* end = nullptr;
-    const char* begin = member.memberName(&end);
-    return std::string_view(begin, static_cast<size_t>(end - begin));
-}
-
-// The "name", "source" and "value" members of a parameter record (null when
-// absent) and its "compare type" member (nullptr when absent), found in one
-// pass over its few members rather than by a lookup each.
-struct RecordMembers {
-    const Json::Value* name;
-    const Json::Value* source;
-    const Json::Value* value;
-    Json::Value* compareType;
-};
-
-RecordMembers MembersOf(Json::Value& record) {
-    const Json::Value* null = &Json::Value::nullSingleton();
-    RecordMembers found{null, null, null, nullptr};
-    if (!record.isObject()) return found;
-    const Json::Value::iterator end = record.end();
-    for (Json::Value::iterator member = record.begin(); member != end; ++member) {
-        const std::string_view key = MemberName(member);
-        if (key == "name") found.name = &*member;
-        else if (key == "source") found.source = &*member;
-        else if (key == "value") found.value = &*member;
-        else if (key == "compare type") found.compareType = &*member;
-    }
-    return found;
-}
-
-// The "value" member of a parameter record: its last member in the records
-// quellix writes, looked up in any other.
-const Json::Value& ValueOf(const Json::Value& record) {
-    if (record.isObject() && !record.empty()) {
-        Json::Value::const_iterator last = record.end();
-        --last;
-        if (MemberName(last) == "value") return *last;
-    }
-    return MemberOf(record, "value");
-}
-
-// Sets the record's compare type; a record kept from the last sample has
-// the member already.
-void SetCompareType(Json::Value& record, const RecordMembers& members, const char* type) {
-    if (members.compareType != nullptr) *members.compareType = Json::StaticString(type);
-    else record[Json::StaticString("compare type")] = Json::StaticString(type);
-}
-
-}  // namespace
-
-bool CompareNvmeInfo(const Json::Value& reference, Json::Value& current, const std::string& setting,
-                     ParameterReuse* reuse) {
-    try {
-        KLOG(Verbose) << "CompareNvmeInfo started...";
-        int64_t start = MonotonicNanoseconds();
-        current["compare mismatches"] = Json::Value(Json::arrayValue);
-        current["all mismatches"] = Json::Value(Json::arrayValue);
-        current["static mismatches"] = 0;
-        current["counter mismatches"] = 0;
-        const Json::Value& referenceParameters = MemberOf(MemberOf(reference, "nvme"), "parameters");
-        Json::Value& parameters = current["nvme"]["parameters"];
-        // Looked up read-only: a lookup through `parameters` would insert a null record.
-        const Json::Value& currentSerial = static_cast<const Json::Value&>(parameters)["Serial Number (SN)"];
-        const Json::Value& referenceSerial = MemberOf(referenceParameters, "Serial Number (SN)");
-        bool sameDrive = !(currentSerial.isObject() && referenceSerial.isObject() &&
-                           currentSerial["value"] != referenceSerial["value"]);
-        KLOG(Debug) << (sameDrive ? " Comparing against the same drive" : " Comparing against different drives");
-        // A long run's records mostly keep the compare type the last
-        // sample's compare set; then only their values are compared.
-        bool typesKept = false;
-        if (reuse != nullptr && !reuse->BeginCompare(parameters, setting, sameDrive, typesKept)) reuse = nullptr;
-        int failures = 0, staticMismatches = 0, counterMismatches = 0;
-        // Both parameter objects are ordered by name: one walk through the
-        // two finds each reference record without a lookup.
-        Json::Value::const_iterator reference = referenceParameters.isObject() ? referenceParameters.begin()
-                                                                               : Json::Value::const_iterator();
-        const Json::Value::const_iterator referenceEnd = referenceParameters.isObject() ? referenceParameters.end()
-                                                                                        : Json::Value::const_iterator();
-        const Json::Value::iterator parametersEnd = parameters.end();
-        size_t position = 0;
-        for (Json::Value::iterator it = parameters.begin(); it != parametersEnd; ++it, ++position) {
-            const std::string_view nameView = MemberName(it);
-            while (reference != referenceEnd && MemberName(reference) < nameView) ++reference;
-            const Json::Value& other =
-                reference != referenceEnd && MemberName(reference) == nameView ? *reference : Json::Value::nullSingleton();
-            Json::Value& record = *it;
-            size_t index = 0;
-            const bool known = reuse != nullptr && reuse->IndexAt(position, nameView, index);
-            if (known && other.isObject()) {
-                const Json::Value* value = typesKept ? reuse->TypedValue(index, &record) : nullptr;
-                // The type it keeps, or the one worked out below, stays for
-                // the next sample ("missing" does not).
-                reuse->NoteType(index);
-                if (value != nullptr && ValueOf(other) == *value) continue;
-            }
-            const RecordMembers members = MembersOf(record);
-            std::string nameText, sourceText;
-            // A literal: the record refers to it rather than holding a copy.
-            const char* typeText = CompareTypeText(setting, TextView(*members.name, nameText),
-                                                   TextView(*members.source, sourceText), sameDrive);
-            const std::string type = typeText;
-            if (!other.isObject()) {
-                const std::string name(nameView);
-                SetCompareType(record, members, "missing");
-                std::string message = "'" + name + "' parameter missing in compare file";
-                Json::Value entry = MismatchEntry(record, "", type, "Compare value missing", message);
-                current["all mismatches"].append(entry);
-                if (type != "ignore") {
-                    current["compare mismatches"].append(entry);
-                    ++failures;
-                    KLOG(Error) << "Compare fail: " << message;
-                }
-                continue;
-            }
-            // The members found stay valid: a map keeps its elements in place
-            // when another member is added.
-            SetCompareType(record, members, typeText);
-            const Json::Value& compareValue = ValueOf(other);
-            if (compareValue == *members.value) continue;
-            const std::string name(nameView), value = Text(*members.value), compareText = Text(compareValue);
-            std::string delta = ValueDelta(value, compareText);
-            std::string message = "'" + name + "' value '" + value + "' does not match compare value '" + compareText + "'";
-            const Json::Value& entry =
-                current["all mismatches"].append(MismatchEntry(record, compareValue, type, delta, message));
-            if (type == "exact") {
-                ++staticMismatches;
-                ++failures;
-                current["compare mismatches"].append(entry);
-                KLOG(Error) << "Compare fail: " << message;
-            } else if (type == "counter") {
-                bool grew = false;
-                try {
-                    grew = CounterNotDecreased(value, compareText);
-                } catch (const std::exception& e) {
-                    throw std::runtime_error("Compare of '" + name + "' failed: " + e.what());
-                }
-                if (!grew) {
-                    ++counterMismatches;
-                    ++failures;
-                    std::string less = "'" + name + "' value '" + value + "' is less than compare value '" + compareText + "'";
-                    current["compare mismatches"].append(MismatchEntry(record, compareValue, type, delta, less));
-                    KLOG(Error) << "Compare fail: " << less;
-                }
-            }
+bool CompareNvmeInfo(const InfoDocument& reference, InfoDocument& current, const std::string& setting) {
+    int64_t start = MonotonicNanoseconds();
+    const bool sameDrive = SameDrive(reference, current);
+    KLOG(Debug) << (sameDrive ? " Comparing against the same drive" : " Comparing against different drives");
+    Json::Value failed(Json::arrayValue), all(Json::arrayValue);
+    int failures = 0, staticMismatches = 0, counterMismatches = 0;
+    auto fail = [&](const Json::Value& entry) {
+        failed.append(entry);
+        ++failures;
+        KLOG(Error) << "Compare fail: " << entry["message"].asString();
+    };
+    const std::vector<const char*>& types = CompareTypes(setting, sameDrive);
+    for (Parameter* record : current.parameters.Ordered()) {
+        const char* type = types[record->index];
+        const Parameter* other = reference.parameters.AtIndex(record->index);
+        const std::string_view name = record->name();
+        if (other == nullptr) {
+            record->compareType = "missing";
+            const Json::Value entry = MismatchEntry(*record, "", type, "Compare value missing",
+                                                    "'" + std::string(name) + "' parameter missing in compare file");
+            all.append(entry);
+            if (std::string_view(type) != "ignore") fail(entry);
+            continue;
         }
-        current["static mismatches"] = staticMismatches;
-        current["counter mismatches"] = counterMismatches;
-        KLOG(Debug) << "Compare Nvme Information completed in " << ElapsedText(start, 3) << " with " << failures
-                    << " mismatches";
-        return failures == 0;
-    } catch (...) {
-        RethrowWithLocation("kavo::CompareNvmeInfo", "kavo_nvme", __LINE__);
+        record->compareType = type;
+        if (other->value == record->value) continue;
+        const std::string delta = Delta(*record, *other);
+        const Json::Value entry = MismatchEntry(*record, other->value, type, delta,
+                                                "'" + std::string(name) + "' value '" + record->value +
+                                                    "' does not match compare value '" + other->value + "'");
+        all.append(entry);
+        if (std::string_view(type) == "exact") {
+            ++staticMismatches;
+            fail(entry);
+        } else if (std::string_view(type) == "counter" && !NotDecreased(*record, *other)) {
+            ++counterMismatches;
+            fail(MismatchEntry(*record, other->value, type, delta,
+                               "'" + std::string(name) + "' value '" + record->value + "' is less than compare value '" +
+                                   other->value + "'"));
+        }
     }
+    Json::Value& document = current.document;
+    document["compare mismatches"] = std::move(failed);
+    document["all mismatches"] = std::move(all);
+    document["static mismatches"] = staticMismatches;
+    document["counter mismatches"] = counterMismatches;
+    KLOG(Debug) << "Compare Nvme Information completed in " << ElapsedText(start, 3) << " with " << failures
+                << " mismatches";
+    return failures == 0;
 }
 
 }  // namespace kavo

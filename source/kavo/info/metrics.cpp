@@ -8,6 +8,7 @@
 
 #include "base/kavo_text.h"
 #include "decode/decode_table.h"
+#include "decode/health_log.h"
 
 namespace kavo {
 namespace {
@@ -35,17 +36,19 @@ public:
             text_ += (i ? "," : "") + labels[i].first + "=\"" + EscapeLabelValue(labels[i].second) + "\"";
         text_ += "} " + value + "\n";
     }
-    void Sample(uint128 value, const Labels& extra = {}) {
-        Sample(DecimalText(value), extra);
-        if (value > kExactFloatLimit) beyondFloat_.push_back(name_);
+    void Sample(const Number& value, const Labels& extra = {}) {
+        Sample(value.Literal(), extra);
+        if (value.isInteger() && CompareNumbers(value, Number::Unsigned(kExactFloatLimit)) > 0) beyondFloat_.push_back(name_);
     }
+    void Sample(uint128 value, const Labels& extra = {}) { Sample(Number::Unsigned(value), extra); }
     // The shortest text that reads back as the same double ("37", "0.05").
     void Sample(double value, const Labels& extra = {}) { Sample(fmt::format("{}", value), extra); }
     // A counter or gauge of one series.
-    void One(const char* name, const char* type, const char* help, uint128 value) {
+    void One(const char* name, const char* type, const char* help, const Number& value) {
         Family(name, type, help);
         Sample(value);
     }
+    void One(const char* name, const char* type, const char* help, uint128 value) { One(name, type, help, Number::Unsigned(value)); }
     void One(const char* name, const char* type, const char* help, double value) {
         Family(name, type, help);
         Sample(value);
@@ -65,10 +68,6 @@ private:
     std::vector<std::string> beyondFloat_;
 };
 
-uint128 Counter(const std::vector<uint8_t>& page, size_t offset) {
-    return U128FromHalves(Le(page.data(), page.size(), offset, 8), Le(page.data(), page.size(), offset + 8, 8));
-}
-
 double Celsius(uint64_t kelvin) { return static_cast<double>(kelvin) - 273.0; }
 
 void Grades(Exposition& out, const char* name, const char* help, const std::string& current) {
@@ -86,54 +85,57 @@ void Thresholds(Exposition& out, const uint8_t* id) {
     }
 }
 
-void SmartHealth(Exposition& out, const std::vector<uint8_t>& p) {
+void Health(Exposition& out, const SmartHealth& h) {
     out.Family("quellix_temperature_celsius", "gauge", "Composite and sensor temperatures of the SMART / health log");
-    out.Sample(Celsius(Le(p.data(), p.size(), 1, 2)), {{"sensor", "composite"}});
-    for (int n = 1; n <= 8; ++n) {
-        uint64_t kelvin = Le(p.data(), p.size(), 200 + 2 * (n - 1), 2);
-        if (kelvin != 0) out.Sample(Celsius(kelvin), {{"sensor", std::to_string(n)}});
-    }
-    out.One("quellix_available_spare_ratio", "gauge", "Available spare capacity (0 to 1)", p[3] / 100.0);
-    out.One("quellix_available_spare_threshold_ratio", "gauge", "Available spare threshold (0 to 1)", p[4] / 100.0);
-    out.One("quellix_percentage_used_ratio", "gauge", "Estimated life used (1 = 100 %, may exceed 1)", p[5] / 100.0);
+    out.Sample(Celsius(h.compositeKelvin), {{"sensor", "composite"}});
+    for (size_t n = 0; n < h.sensorKelvin.size(); ++n)
+        if (h.sensorKelvin[n] != 0) out.Sample(Celsius(h.sensorKelvin[n]), {{"sensor", std::to_string(n + 1)}});
+    out.One("quellix_available_spare_ratio", "gauge", "Available spare capacity (0 to 1)", h.availableSpare / 100.0);
+    out.One("quellix_available_spare_threshold_ratio", "gauge", "Available spare threshold (0 to 1)",
+            h.availableSpareThreshold / 100.0);
+    out.One("quellix_percentage_used_ratio", "gauge", "Estimated life used (1 = 100 %, may exceed 1)", h.percentageUsed / 100.0);
     out.Family("quellix_critical_warning", "gauge", "Critical warning bits of the SMART / health log (1 = raised)");
     static const char* const kBits[] = {"available_spare", "temperature", "reliability", "read_only",
                                         "volatile_memory_backup", "persistent_memory"};
-    for (int bit = 0; bit < 6; ++bit) out.Sample(uint128((p[0] >> bit) & 1), {{"bit", kBits[bit]}});
-    // Data units are 1000 blocks of 512 bytes.
-    out.One("quellix_data_read_bytes_total", "counter", "Data read by the host", Counter(p, 32) * 512000);
-    out.One("quellix_data_written_bytes_total", "counter", "Data written by the host", Counter(p, 48) * 512000);
-    out.One("quellix_host_read_commands_total", "counter", "Read commands completed", Counter(p, 64));
-    out.One("quellix_host_write_commands_total", "counter", "Write commands completed", Counter(p, 80));
+    for (int bit = 0; bit < 6; ++bit) out.Sample(uint128((h.criticalWarning >> bit) & 1), {{"bit", kBits[bit]}});
+    // Products of a 128-bit counter and its unit need up to 192 bits: exact.
+    out.One("quellix_data_read_bytes_total", "counter", "Data read by the host", Number::Product(h.dataUnitsRead, kDataUnitBytes));
+    out.One("quellix_data_written_bytes_total", "counter", "Data written by the host",
+            Number::Product(h.dataUnitsWritten, kDataUnitBytes));
+    out.One("quellix_host_read_commands_total", "counter", "Read commands completed", h.hostReadCommands);
+    out.One("quellix_host_write_commands_total", "counter", "Write commands completed", h.hostWriteCommands);
     out.One("quellix_controller_busy_seconds_total", "counter", "Time the controller was busy with I/O",
-            Counter(p, 96) * 60);
-    out.One("quellix_power_cycles_total", "counter", "Power cycles", Counter(p, 112));
-    out.One("quellix_power_on_seconds_total", "counter", "Power-on time (counted in hours)", Counter(p, 128) * 3600);
-    out.One("quellix_unsafe_shutdowns_total", "counter", "Unsafe shutdowns", Counter(p, 144));
-    out.One("quellix_media_errors_total", "counter", "Media and data integrity errors", Counter(p, 160));
+            Number::Product(h.controllerBusyMinutes, 60));
+    out.One("quellix_power_cycles_total", "counter", "Power cycles", h.powerCycles);
+    out.One("quellix_power_on_seconds_total", "counter", "Power-on time (counted in hours)", Number::Product(h.powerOnHours, 3600));
+    out.One("quellix_unsafe_shutdowns_total", "counter", "Unsafe shutdowns", h.unsafeShutdowns);
+    out.One("quellix_media_errors_total", "counter", "Media and data integrity errors", h.mediaErrors);
     out.One("quellix_error_log_entries_total", "counter", "Error information log entries over the drive's life",
-            Counter(p, 176));
+            h.errorLogEntries);
     out.One("quellix_warning_temperature_seconds_total", "counter",
-            "Time above the warning composite temperature (counted in minutes)", uint128(Le(p.data(), p.size(), 192, 4)) * 60);
+            "Time above the warning composite temperature (counted in minutes)",
+            Number::Product(h.warningTemperatureMinutes, 60));
     out.One("quellix_critical_temperature_seconds_total", "counter",
-            "Time above the critical composite temperature (counted in minutes)", uint128(Le(p.data(), p.size(), 196, 4)) * 60);
+            "Time above the critical composite temperature (counted in minutes)",
+            Number::Product(h.criticalTemperatureMinutes, 60));
     out.Family("quellix_thermal_management_transitions_total", "counter",
                "Transitions into host controlled thermal management");
-    out.Sample(uint128(Le(p.data(), p.size(), 216, 4)), {{"level", "1"}});
-    out.Sample(uint128(Le(p.data(), p.size(), 220, 4)), {{"level", "2"}});
+    out.Sample(uint128(h.thermalTransitions[0]), {{"level", "1"}});
+    out.Sample(uint128(h.thermalTransitions[1]), {{"level", "2"}});
     out.Family("quellix_thermal_management_seconds_total", "counter", "Time in host controlled thermal management");
-    out.Sample(uint128(Le(p.data(), p.size(), 224, 4)), {{"level", "1"}});
-    out.Sample(uint128(Le(p.data(), p.size(), 228, 4)), {{"level", "2"}});
+    out.Sample(uint128(h.thermalSeconds[0]), {{"level", "1"}});
+    out.Sample(uint128(h.thermalSeconds[1]), {{"level", "2"}});
 }
 
 // The newest entry of the self-test log, when there is one.
-void LastSelfTest(Exposition& out, const std::vector<uint8_t>& log) {
-    if (log.size() < 564 || (log[4] & 0xF) == 0xF) return;
+void LastSelfTest(Exposition& out, const SelfTestLog& log) {
+    const SelfTestResult& newest = log.results[0];
+    if (!newest.used()) return;
     out.One("quellix_self_test_last_result", "gauge",
             "Result code of the newest self-test (0 passed, 1 aborted by command, 2 aborted by reset, ... 7 failed)",
-            uint128(log[4] & 0xF));
+            uint128(newest.result()));
     out.One("quellix_self_test_last_power_on_seconds", "gauge", "Power-on time of the drive when the newest self-test ended",
-            uint128(Le(log.data(), log.size(), 8, 8)) * 3600);
+            Number::Product(newest.powerOnHours, 3600));
 }
 
 }  // namespace
@@ -157,9 +159,9 @@ std::string PrometheusMetrics(const MetricsSample& sample) {
     out.Sample(std::string("1"), {{"model", id != nullptr ? DriveField(id + 24, 40) : ""},
                                   {"firmware", id != nullptr ? DriveField(id + 64, 8) : ""}});
     if (id != nullptr) Thresholds(out, id);
-    const SampleStructures* structures = sample.structures;
-    if (structures != nullptr && structures->smartHealth.size() >= 512) SmartHealth(out, structures->smartHealth);
-    if (structures != nullptr) LastSelfTest(out, structures->selfTestLog);
+    const InfoDocument* info = sample.info;
+    if (info != nullptr && info->smartHealth) Health(out, *info->smartHealth);
+    if (info != nullptr && info->selfTestLog) LastSelfTest(out, *info->selfTestLog);
     Grades(out, "quellix_health_status", "Health grade of the sample (1 for the current grade)", sample.healthStatus);
     Grades(out, "quellix_temperature_status", "Temperature history grade of the sample (1 for the current grade)",
            sample.tempStatus);

@@ -1,18 +1,18 @@
 #pragma once
 // One sample of a drive in the Prometheus text exposition format: numbers in
-// base units from the structures the drive returned, named by Prometheus
+// base units from the decoded logs of the sample, named by Prometheus
 // conventions, for node_exporter's textfile collector and the like.
 #include <cstdint>
 #include <string>
 
-#include "info/nvme_info.h"
+#include "decode/info_document.h"
 
 namespace kavo {
 
 struct MetricsSample {
     std::string device;                           // "/dev/nvme0", "sim"
     const uint8_t* identify = nullptr;            // Identify Controller, 4096 bytes
-    const SampleStructures* structures = nullptr;
+    const InfoDocument* info = nullptr;           // the sample, with its decoded logs
     std::string healthStatus = "Unknown";         // the sample's grades
     std::string tempStatus = "Unknown";
     double durationSeconds = 0;

@@ -1,80 +1,44 @@
 // One sample of a drive: the commands the settings ask for, the calculated
 // parameters, the health and temperature grades, the description and the
 // command result.
+#include "info/nvme_info.h"
+
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <vector>
 
-#include "decode/decode_table.h"
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
-#include "decode/decoders.h"
-#include "info/nvme_info.h"
 #include "base/kavo_text.h"
 #include "base/stop_request.h"
+#include "decode/decode_table.h"
 #include "decode/parameters.h"
+#include "info/grades.h"
 
 namespace kavo {
 namespace {
 
 using decode::Le;
 
-std::string ParameterValue(const Json::Value& parameters, const char* name) {
-    const Json::Value& record = parameters[name];
-    return record.isObject() && record["value"].isString() ? record["value"].asString() : "";
-}
-
-// The leading decimal integer of a value cut at its first blank; absent or
-// unreadable values count as 0.
-int WholeNumber(const Json::Value& parameters, const char* name) {
-    std::string value = ParameterValue(parameters, name);
-    value = value.substr(0, value.find(' '));
-    int64_t number = 0;
-    if (!TryParseInt64(value, number)) return 0;
-    return static_cast<int>(std::clamp<int64_t>(number, INT32_MIN, INT32_MAX));
-}
-
-uint128 MediaErrors(const Json::Value& parameters) {
-    std::string digits;
-    for (char c : Trim(ParameterValue(parameters, "Media and Data Integrity Errors")))
-        if (c != ',') digits += c;
-    WideSigned value;
-    return ParseWideInteger(digits, value) && !value.negative ? value.magnitude : 0;
-}
-
-std::string HealthStatus(const Json::Value& p) {
-    uint128 mediaErrors = MediaErrors(p);
-    if (WholeNumber(p, "Percentage Used") >= 100 || WholeNumber(p, "Available Spare") < 1 || mediaErrors > 10 ||
-        ParameterValue(p, "Critical Warnings") != "No")
-        return "CRITICAL";
-    if (WholeNumber(p, "Percentage Used") >= 90 || WholeNumber(p, "Available Spare") < 10 || mediaErrors > 0)
-        return "SUSPECT";
-    return "GOOD";
-}
-
-std::string TemperatureStatus(const Json::Value& p) {
-    if (WholeNumber(p, "Critical Composite Temperature Time") > 0) return "CRITICAL";
-    if (WholeNumber(p, "Thermal Management Temperature 1 Time") > 0 ||
-        WholeNumber(p, "Thermal Management Temperature 2 Time") > 0 ||
-        WholeNumber(p, "Warning Composite Temperature Time") > 0)
-        return "SUSPECT";
-    return "GOOD";
-}
-
 std::string Description(const uint8_t* identify, const std::string& drive, const std::string& sizeText) {
     std::string vendor = LookupVendorName(Hex16(static_cast<uint16_t>(Le(identify, 4096, 2, 2))));
     return DriveDescription(drive, vendor, DriveText(identify + 24, 40), sizeText);
 }
 
-void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {
+void AddPowerPlan(const Json::Value& plan, Parameters& parameters) {
     auto text = [&](const char* key) {
         const Json::Value& value = plan[key];
         if (value.isString()) return value.asString();
         if (value.isIntegral()) return value.isUInt64() ? std::to_string(value.asUInt64()) : std::to_string(value.asInt64());
         return value.isNull() ? std::string() : value.toStyledString();
+    };
+    // A time the host reports ("30000", or "N/A" without a value) in milliseconds.
+    auto milliseconds = [&](const char* key) {
+        const std::string value = text(key);
+        const bool digits = IsDecimalDigits(value);
+        return Rendered(value + " mS", digits ? Number::FromLiteral(value) : Number());
     };
     auto aspm = [&](const char* key) {
         std::string value = text(key);
@@ -84,14 +48,14 @@ void AddPowerPlan(const Json::Value& plan, Json::Value& parameters) {
         return std::string("Unknown");
     };
     AddParameter(parameters, "Windows Power Plan", text("name"));
-    AddParameter(parameters, "Windows Power NVMe Timeout 1 (DC)", text("dc primary timeout") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Timeout 1 (AC)", text("ac primary timeout") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Latency 1 (DC)", text("dc primary latency") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Latency 1 (AC)", text("ac primary latency") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Timeout 2 (DC)", text("dc secondary timeout") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Timeout 2 (AC)", text("ac secondary timeout") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Latency 2 (DC)", text("dc secondary latency") + " mS");
-    AddParameter(parameters, "Windows Power NVMe Latency 2 (AC)", text("ac secondary latency") + " mS");
+    AddParameter(parameters, "Windows Power NVMe Timeout 1 (DC)", milliseconds("dc primary timeout"));
+    AddParameter(parameters, "Windows Power NVMe Timeout 1 (AC)", milliseconds("ac primary timeout"));
+    AddParameter(parameters, "Windows Power NVMe Latency 1 (DC)", milliseconds("dc primary latency"));
+    AddParameter(parameters, "Windows Power NVMe Latency 1 (AC)", milliseconds("ac primary latency"));
+    AddParameter(parameters, "Windows Power NVMe Timeout 2 (DC)", milliseconds("dc secondary timeout"));
+    AddParameter(parameters, "Windows Power NVMe Timeout 2 (AC)", milliseconds("ac secondary timeout"));
+    AddParameter(parameters, "Windows Power NVMe Latency 2 (DC)", milliseconds("dc secondary latency"));
+    AddParameter(parameters, "Windows Power NVMe Latency 2 (AC)", milliseconds("ac secondary latency"));
     AddParameter(parameters, "Windows Power NOPPME (DC)", text("dc noppme") == "1" ? "Supported" : "Not Supported");
     AddParameter(parameters, "Windows Power NOPPME (AC)", text("ac noppme") == "1" ? "Supported" : "Not Supported");
     AddParameter(parameters, "Windows Power ASPM (DC)", aspm("dc aspm"));
@@ -187,84 +151,97 @@ Json::Value NamespaceRecord(const NamespaceSummary& ns) {
     return record;
 }
 
-}  // namespace
-
-void AddCommandRecords(const CommandLog& commands, Json::Value& info) {
-    info["_metadata"]["commands"] = CommandLogJson(commands);
+// The total size of the namespaces: "Size" and "Size in GiB" (their
+// number the bytes, exact), and the size text of the description ("512GB").
+std::string AddSize(const std::vector<NamespaceSummary>& namespaces, Parameters& parameters) {
+    uint128 total = 0;
+    bool exact = true;
+    for (const NamespaceSummary& ns : namespaces) {
+        if (ns.blockSizeShift >= 64) continue;
+        const uint128 bytes = uint128(ns.sizeInBlocks) << ns.blockSizeShift;
+        exact = exact && total + bytes >= total;
+        total += bytes;
+    }
+    const Number number = exact ? Number::Unsigned(total) : Number();
+    const double value = static_cast<double>(total);
+    const std::string gb = FixedText(value / 1000000000.0, 0);
+    AddParameter(parameters, "Size", Rendered(gb + " GB", number));
+    AddParameter(parameters, "Size in GiB", Rendered(FixedText(value / 1073741824.0, 1) + " GiB", number));
+    return gb + "GB";
 }
 
-bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value& settings, Json::Value& info,
-                 SampleStructures* structures, ParameterReuse* reuse, CommandLog* keptCommands) {
-    CommandLog ownCommands;
-    CommandLog& commands = keptCommands != nullptr ? *keptCommands : ownCommands;
+void AddGrades(const InfoDocument& info, const uint8_t* identify, Json::Value& nvme) {
+    const Grade health = HealthGrade(*info.smartHealth);
+    const Grade temperature = TemperatureGrade(*info.smartHealth, (Le(identify, 4096, 322, 2) & 1) != 0);
+    nvme["health status"] = health.status;
+    nvme["temp status"] = temperature.status;
+    Json::Value& healthReasons = nvme["health reasons"] = Json::Value(Json::arrayValue);
+    for (const std::string& reason : health.reasons) healthReasons.append(reason);
+    Json::Value& temperatureReasons = nvme["temp reasons"] = Json::Value(Json::arrayValue);
+    for (const std::string& reason : temperature.reasons) temperatureReasons.append(reason);
+}
+
+}  // namespace
+
+void AddCommandRecords(const CommandLog& commands, InfoDocument& info) {
+    info.document["_metadata"]["commands"] = CommandLogJson(commands);
+}
+
+bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const SampleSettings& settings, const DriveName& drive,
+                 InfoDocument& info, CommandLog& commands) {
     commands.clear();
     try {
         KLOG(Verbose) << "GetNvmeInfo started...";
         int64_t start = MonotonicNanoseconds();
-        bool logHex = JsonBool(settings, "log hex data");
+        const bool logHex = settings.logHexData;
         bool identifyEmpty = std::all_of(identifyBuffer, identifyBuffer + 4096, [](uint8_t b) { return b == 0; });
-        uint32_t highest = 0;
         int failures = 0;
+        Json::Value& document = info.document;
+        document["_metadata"]["file type"] = "nvme info";
+        Json::Value& nvme = document["nvme"];
+        nvme["health status"] = "Unknown";
+        nvme["temp status"] = "Unknown";
+        Parameters& parameters = info.parameters;
 
-        info["_metadata"]["file type"] = "nvme info";
-        info["nvme"]["health status"] = "Unknown";
-        info["nvme"]["temp status"] = "Unknown";
-        Json::Value& parameters = info["nvme"]["parameters"];
-        if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
-        ParameterReuseScope reuseScope(reuse, parameters);
-
-        bool readController = JsonBool(settings, "read identify controller");
         std::array<uint8_t, 4096> local{};
-        if (readController) failures += GetIdentifyController(handle, local.data(), info, logHex, highest, commands);
+        if (settings.readIdentifyController) failures += GetIdentifyController(handle, local.data(), info, logHex, commands);
         if (identifyEmpty) {
-            if (readController) std::memcpy(identifyBuffer, local.data(), local.size());
+            if (settings.readIdentifyController) std::memcpy(identifyBuffer, local.data(), local.size());
             else failures += IdentifyController(handle, identifyBuffer, &commands);
         }
         const uint8_t* id = identifyBuffer;
-        uint32_t ver = static_cast<uint32_t>(Le(id, 4096, 80, 4));
-        if (highest == 0) highest = ver;
+        const uint32_t ver = static_cast<uint32_t>(Le(id, 4096, 80, 4));
+        if (info.highestVersion == 0) info.highestVersion = ver;
 
-        const bool readNamespaces = JsonBool(settings, "read identify namespace");
+        const bool readNamespaces = settings.readIdentifyNamespace;
         NamespaceScan scan;
-        if (readNamespaces || JsonBool(settings, "read feature 05h"))
-            scan = ScanNamespaces(handle, id, readNamespaces, info, commands);
+        if (readNamespaces || settings.Feature(0x05)) scan = ScanNamespaces(handle, id, readNamespaces, document, commands);
         std::string sizeText;
         if (readNamespaces) {
             failures += scan.failures;
             if (!scan.namespaces.empty())
-                failures += DecodeIdentifyNamespace(scan.first.data(), scan.namespaces.front().nsid, info, logHex, ver,
-                                                    highest);
-            uint64_t total = 0;
-            Json::Value& list = info["nvme"]["namespaces"];
+                failures += DecodeIdentifyNamespace(scan.first.data(), scan.namespaces.front().nsid, info, logHex, ver);
+            Json::Value& list = nvme["namespaces"];
             list = Json::Value(Json::arrayValue);
-            for (const NamespaceSummary& ns : scan.namespaces) {
-                if (ns.blockSizeShift < 64) total += ns.sizeInBlocks << ns.blockSizeShift;
-                list.append(NamespaceRecord(ns));
-            }
-            std::string gb = FixedText(static_cast<double>(total) / 1000000000.0, 0);
-            AddParameter(parameters, "Size", gb + " GB");
-            sizeText = gb + "GB";
-            AddParameter(parameters, "Size in GiB", FixedText(static_cast<double>(total) / 1073741824.0, 1) + " GiB");
+            for (const NamespaceSummary& ns : scan.namespaces) list.append(NamespaceRecord(ns));
+            sizeText = AddSize(scan.namespaces, parameters);
         }
 
         uint32_t oaes = static_cast<uint32_t>(Le(id, 4096, 92, 4));
         uint8_t lpa = id[261];
         uint32_t oacs = static_cast<uint32_t>(Le(id, 4096, 256, 2));
         failures += GetLogPage(0x01, (uint32_t(id[262]) + 1) * 64, handle, info, commands, settings, id);
-        failures += GetLogPage(0x02, 512, handle, info, commands, settings, id,
-                               structures != nullptr ? &structures->smartHealth : nullptr);
+        failures += GetLogPage(0x02, 512, handle, info, commands, settings, id);
         failures += GetLogPage(0x03, 512, handle, info, commands, settings, id);
         if (oaes & 0x100) failures += GetLogPage(0x04, 4096, handle, info, commands, settings, id);
         if (lpa & 0x02) failures += GetLogPage(0x05, 4096, handle, info, commands, settings, id);
-        if (oacs & 0x10)
-            failures += GetLogPage(0x06, 564, handle, info, commands, settings, id,
-                                   structures != nullptr ? &structures->selfTestLog : nullptr);
+        if (oacs & 0x10) failures += GetLogPage(0x06, 564, handle, info, commands, settings, id);
         if (lpa & 0x08) {
             for (uint8_t page : {uint8_t(0x07), uint8_t(0x08)}) {
-                if (!JsonBool(settings, LogPageSetting(page).c_str())) continue;
+                if (!settings.LogPage(page)) continue;
                 std::array<uint8_t, 512> header{};
                 if (ReadLogPage(page, 512, handle, header.data(), &commands) != 0) continue;
-                HexDump(header.data(), header.size(), info["raw hex data"]["log page " + std::to_string(page) + " pre"]);
+                HexDump(header.data(), header.size(), document["raw hex data"]["log page " + std::to_string(page) + " pre"]);
                 // The log runs from block 0 (this header) through Data Area 3
                 // Last Block; 0 there means no data area and no second read.
                 uint32_t lastBlock = static_cast<uint32_t>(Le(header.data(), header.size(), 12, 2));
@@ -277,8 +254,8 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         failures += GetFeature04(handle, info, commands, settings, id);
         if (!scan.namespaces.empty())
             failures += GetFeature05(handle, info, commands, settings, scan.namespaces.front().nsid);
-        else if (JsonBool(settings, "read feature 05h"))
-            info["_metadata"]["namespace features"] =
+        else if (settings.Feature(0x05))
+            document["_metadata"]["namespace features"] =
                 "Get Feature 05h (Error Recovery) not read: the controller has no active namespace";
         failures += GetFeature06(handle, info, commands, settings, id);
         failures += GetFeature08(handle, info, commands, settings);
@@ -291,32 +268,24 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const Json::Value
         failures += GetFeature10(handle, info, commands, settings, id);
         failures += GetFeature11(handle, info, commands, settings, id);
 
-        highest = std::max(highest, DocumentHighestVersion(info));
-        AddParameter(parameters, "Highest Version Detected", VersionText(highest));
-        AddParameter(parameters, "OS Location", JsonText(settings["common"], "nvme path"));
+        AddParameter(parameters, "Highest Version Detected", VersionText(info.highestVersion));
+        AddParameter(parameters, "OS Location", drive.nvmePath);
 
         uint64_t now = WallClockMilliseconds();
-        AddParameter(parameters, "Host Timestamp", GroupedDecimal64(now) + " mS");
+        AddParameter(parameters, "Host Timestamp", GroupedWithUnit(now, "mS"));
         AddParameter(parameters, "Host Timestamp Decoded", TimestampText(now));
-        const Json::Value& system = static_cast<const Json::Value&>(info)["_metadata"]["system"];
+        const Json::Value& system = static_cast<const Json::Value&>(document)["_metadata"]["system"];
         AddParameter(parameters, "Host Power Source", JsonText(system, "power source"));
         if (system.isObject() && system.isMember("powerplan")) AddPowerPlan(system["powerplan"], parameters);
-        // Every record of the sample is written: what follows reads them.
-        reuseScope.Settle();
 
         // Grades need the SMART / health values; without them both stay
         // "Unknown" rather than guessing.
-        if (JsonBool(settings, "read log page 02h") && HasParameter(parameters, "Critical Warnings")) {
-            info["nvme"]["health status"] = HealthStatus(parameters);
-            info["nvme"]["temp status"] = TemperatureStatus(parameters);
-        }
-        info["nvme"]["description"] = Description(id, JsonText(settings["common"], "drive"), sizeText);
-        CommandResult(commands, info);
-        if (keptCommands == nullptr) AddCommandRecords(commands, info);
+        if (settings.LogPage(0x02) && info.smartHealth) AddGrades(info, id, nvme);
+        nvme["description"] = Description(id, drive.drive, sizeText);
+        CommandResult(commands, document);
         KLOG(Debug) << "Get Nvme Information completed in " << ElapsedText(start, 3);
         return failures == 0;
     } catch (...) {
-        if (keptCommands == nullptr) AddCommandRecords(commands, info);
         RethrowWithLocation("kavo::GetNvmeInfo", "kavo_nvme", __LINE__);
     }
 }

@@ -1,24 +1,18 @@
 // Command records into JSON: the document form and the journal's one line.
 #include "transport/command_record.h"
 
-#include "base/kavo_json.h"
 #include "base/kavo_text.h"
 
 namespace kavo {
 
 Json::Value CommandRecordJson(const CommandRecord& record) {
-    // Static keys spare each record its own key strings, and the skeleton
-    // copy spares the member lookups.
-    static const Json::Value kSkeleton =
-        RecordSkeleton({"admin command", "allowed", "bytes returned", "return code", "time in ms", "timestamp"});
-    Json::Value json(kSkeleton);
-    Json::Value::iterator member = json.begin();
-    *member = record.name;
-    *++member = record.allowed;
-    *++member = Json::UInt(record.bytesReturned);
-    *++member = record.returnCode;
-    *++member = record.milliseconds;
-    *++member = TimestampText(record.timeMs);
+    Json::Value json(Json::objectValue);
+    json["admin command"] = record.name;
+    json["allowed"] = record.allowed;
+    json["bytes returned"] = Json::UInt(record.bytesReturned);
+    json["return code"] = record.returnCode;
+    json["time in ms"] = record.milliseconds;
+    json["timestamp"] = TimestampText(record.timeMs);
     return json;
 }
 
@@ -28,23 +22,19 @@ Json::Value CommandLogJson(const CommandLog& log) {
     return list;
 }
 
-std::string CommandRecordText(const CommandRecord& record) {
-    std::string out;
-    out.reserve(160);
-    out += "{\"admin command\":";
-    AppendJsonString(out, record.name);
-    out += record.allowed ? ",\"allowed\":true" : ",\"allowed\":false";
-    out += ",\"bytes returned\":";
-    out += std::to_string(record.bytesReturned);
-    out += ",\"return code\":";
-    out += std::to_string(record.returnCode);
-    out += ",\"time in ms\":";
-    AppendJsonNumber(out, record.milliseconds);
-    // A timestamp text is digits, blanks, "-:." and letters: nothing to escape.
-    out += ",\"timestamp\":\"";
-    AppendTimestampText(out, record.timeMs);
-    out += "\"}";
-    return out;
+void WriteCommandRecord(JsonWriter& out, const CommandRecord& record) {
+    out.BeginObject();
+    out.Member("admin command", record.name);
+    out.Key("allowed");
+    out.Bool(record.allowed);
+    out.Key("bytes returned");
+    out.Unsigned(record.bytesReturned);
+    out.Key("return code");
+    out.Signed(record.returnCode);
+    out.Key("time in ms");
+    out.Real(record.milliseconds);
+    out.Member("timestamp", TimestampText(record.timeMs));
+    out.EndObject();
 }
 
 }  // namespace kavo

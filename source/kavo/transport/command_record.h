@@ -8,6 +8,8 @@
 
 #include <json/value.h>
 
+#include "base/json_writer.h"
+
 namespace kavo {
 
 struct CommandRecord {
@@ -26,8 +28,7 @@ Json::Value CommandRecordJson(const CommandRecord& record);
 // The array of a log's records, as "_metadata"/"commands" and "command
 // times" hold them.
 Json::Value CommandLogJson(const CommandLog& log);
-// The one-line text of a record, as a journal keeps it; it reads back to
-// CommandRecordJson(record).
-std::string CommandRecordText(const CommandRecord& record);
+// Writes a record as documents and journals hold it.
+void WriteCommandRecord(JsonWriter& out, const CommandRecord& record);
 
 }  // namespace kavo

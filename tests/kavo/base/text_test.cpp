@@ -6,9 +6,11 @@
 #include <memory>
 #include <sstream>
 
-#include <json/writer.h>
+#include <json/json.h>
 
-#include "base/json_styled.h"
+#include "base/json_reader.h"
+#include "base/json_writer.h"
+#include "base/number.h"
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_text.h"
@@ -128,68 +130,10 @@ TEST(NumberParsing, CommasSignsHexAndFailures) {
     EXPECT_FALSE(TryParseInt64("99999999999999999999", i));
 }
 
-TEST(NumberParsing, SplitValueAndUnit) {
-    using P = std::pair<std::string, std::string>;
-    EXPECT_EQ(SplitValueAndUnit("1,234 mS"), P("1234", "mS"));
-    EXPECT_EQ(SplitValueAndUnit("35 C"), P("35", "C"));
-    EXPECT_EQ(SplitValueAndUnit("512 GB (476.9 GiB)"), P("512", "GB"));
-    EXPECT_EQ(SplitValueAndUnit("0x1F (31)"), P("0x1F", ""));
-    EXPECT_EQ(SplitValueAndUnit("Supported"), P("Supported", ""));
-    EXPECT_EQ(SplitValueAndUnit(""), P("", ""));
-}
-
-TEST(JsonFiles, StreamedArraysAreLaidOutAsInTheWholeDocument) {
-    std::string streamedPath = "quellix-streamed-test.json", wholePath = "quellix-whole-test.json";
-    Json::Value document;
-    document["_cmd"]["result"] = "PASS";
-    document["command times"] = Json::Value(Json::arrayValue);
-    document["read details"]["begin time"] = "now";
-    document["read details"]["sample"] = Json::Value(Json::arrayValue);
-    document["z last"] = 1;
-    std::vector<Json::Value> commands, samples;
-    for (int i = 0; i < 3; ++i) {
-        Json::Value record;
-        record["admin command"] = "Get Log Page 0x0" + std::to_string(i);
-        record["time in ms"] = 0.1 * i;
-        record["allowed"] = false;
-        record["text"] = "quote \" backslash \\ comma, brace } colon : \xC3\xA9";
-        record["tail"] = "ends in backslashes \\\\";
-        if (i == 2) record["nested"]["list"].append(i);  // laid out by the writer itself
-        commands.push_back(record);
-        Json::Value sample;
-        sample["Composite Temperature"] = i == 1 ? Json::Value() : Json::Value("35 C");
-        sample["return code"] = i;
-        samples.push_back(sample);
-    }
-    samples.push_back(Json::Value(Json::objectValue));
-    Json::Value tiny;  // the most members a text of its length can hold
-    tiny[""] = 0;
-    for (char key = 'a'; key <= 'z'; ++key) tiny[std::string(1, key)] = key % 2 ? Json::Value(true) : Json::Value("");
-    samples.push_back(tiny);
-    auto from = [](const std::vector<Json::Value>& list) {
-        return [&list](const std::function<void(const std::string&)>& emit) {
-            for (const Json::Value& element : list) emit(CompactJson(element));
-        };
-    };
-    for (bool empty : {true, false}) {
-        Json::Value whole = document;
-        if (!empty) {
-            for (const Json::Value& c : commands) whole["command times"].append(c);
-            for (const Json::Value& c : samples) whole["read details"]["sample"].append(c);
-        }
-        std::vector<Json::Value> none;
-        WriteJsonFile(streamedPath, document,
-                      {{{"command times"}, from(empty ? none : commands)},
-                       {{"read details", "sample"}, from(empty ? none : samples)}});
-        WriteJsonFile(wholePath, whole);
-        EXPECT_EQ(test::ReadFile(streamedPath), test::ReadFile(wholePath)) << (empty ? "empty arrays" : "full arrays");
-        EXPECT_EQ(document["command times"].size(), 0u) << "the document is left as it was";
-    }
-    std::remove(streamedPath.c_str());
-    std::remove(wholePath.c_str());
-}
-
-TEST(JsonFiles, StyledAndCompactTextsAreTheLibrarysOwn) {
+// The writer's layout is the one documents have always had: the JSON
+// library's styled and compact texts, for every kind of value it holds
+// alike (the library writes reals and non-ASCII text its own way).
+TEST(JsonWriter, LayoutIsTheLibrarysStyledAndCompactLayout) {
     auto library = [](const Json::Value& value, const char* indentation = "\t") {
         Json::StreamWriterBuilder builder;
         builder["indentation"] = indentation;
@@ -204,118 +148,112 @@ TEST(JsonFiles, StyledAndCompactTextsAreTheLibrarysOwn) {
     document["nested"][0][0] = Json::Value(Json::arrayValue);
     document["nested"][1]["a"] = 1;
     document["nested"][2] = Json::Value(Json::objectValue);
-    document["text"] = "quote \" slash / back \\ tab \t bell \x07 del \x7f e-acute \xc3\xa9 emoji \xf0\x9f\x98\x80 bad \xff";
-    document["numbers"].append(-0.0);
-    document["numbers"].append(0.1);
-    document["numbers"].append(3.0);
-    document["numbers"].append(1e300);
-    document["numbers"].append(std::numeric_limits<double>::quiet_NaN());
-    document["numbers"].append(std::numeric_limits<double>::infinity());
+    document["nested"][3]["b"]["c"] = Json::Value(Json::arrayValue);
+    document["text"] = "quote \" slash / back \\ tab \t newline \n bell \x07 del \x7f";
     document["numbers"].append(Json::Int64(-9223372036854775807LL - 1));
     document["numbers"].append(Json::UInt64(18446744073709551615ULL));
+    document["numbers"].append(0);
     document["flags"].append(true);
     document["flags"].append(Json::Value());
     document[""] = "";
-    // Every byte that needs quoting, at every place of a 17-byte text: in
-    // each of the two eight-byte steps and in the tail.
-    for (const char special : {'"', '\\', '\x01', '\x1f', '\x7f', '\x80', '\xff'})
-        for (size_t at = 0; at < 17; ++at) {
-            std::string text(17, 'a');
-            text[at] = special;
-            document["places"].append(text);
-        }
-    document["places"].append(std::string(17, ' '));  // 0x20, the first plain byte
     for (const Json::Value& value : {document, Json::Value(7), Json::Value("x"), Json::Value(Json::arrayValue)}) {
-        std::string styled, compact;
-        ASSERT_TRUE(AppendStyledJson(value, styled));
-        EXPECT_EQ(styled, library(value));
-        ASSERT_TRUE(AppendCompactJson(value, compact));
-        EXPECT_EQ(compact, library(value, ""));
+        EXPECT_EQ(StyledJson(value), library(value));
+        EXPECT_EQ(CompactJson(value), library(value, ""));
     }
-    // What the library alone writes: comments, and strings with a NUL.
-    Json::Value commented = document;
-    commented["nested"][1]["a"].setComment(std::string("// why"), Json::commentBefore);
-    std::string refused = "kept";
-    EXPECT_FALSE(AppendStyledJson(commented, refused));
-    EXPECT_EQ(refused, "kept");
-    EXPECT_FALSE(AppendStyledJson(Json::Value(std::string("a\0b", 3)), refused));
-    EXPECT_FALSE(AppendCompactJson(commented, refused));
-    EXPECT_EQ(refused, "kept");
 }
 
-TEST(JsonFiles, RecordSkeletonsKeepTheObjectsOrder) {
-    Json::Value record = RecordSkeleton({"admin command", "allowed", "time in ms", "timestamp"});
-    EXPECT_EQ(record.getMemberNames(), (std::vector<std::string>{"admin command", "allowed", "time in ms", "timestamp"}));
-    EXPECT_TRUE(record["timestamp"].isNull());
-    // "timestamp" sorts after "time in ms": listed the other way round the
-    // members would be filled into the wrong keys.
-    EXPECT_THROW(RecordSkeleton({"timestamp", "time in ms"}), std::logic_error);
-    EXPECT_THROW(RecordSkeleton({"name", "name"}), std::logic_error);
+TEST(JsonWriter, TextIsAsciiAndNumbersReadBackExactly) {
+    // Non-ASCII text as \u escapes (surrogate pairs beyond the first plane);
+    // a byte that starts no UTF-8 character stands for itself.
+    EXPECT_EQ(CompactJson(Json::Value("\xc3\xa9 \xf0\x9f\x98\x80 \xff \xc3")), "\"\\u00e9 \\ud83d\\ude00 \\u00ff \\u00c3\"");
+    EXPECT_EQ(CompactJson(Json::Value(std::string("a\0b", 3))), "\"a\\u0000b\"");
+    // Reals in the shortest text that reads back, whole ones with ".0".
+    Json::Value reals(Json::arrayValue);
+    for (double real : {0.1, 3.0, -0.25, 1e300, 1e-300}) reals.append(real);
+    EXPECT_EQ(CompactJson(reals), "[0.1,3.0,-0.25,1e+300,1e-300]");
+    JsonWriter out(JsonWriter::Layout::Compact);
+    out.BeginArray();
+    out.Number(Number::Product(kUint128Max, 512000));
+    out.Number(Number::Signed(-5));
+    out.Number(Number());
+    out.Literal("1.50");
+    out.EndArray();
+    EXPECT_EQ(out.Take(), "[174224571863520493293247799005065324264960000,-5,null,1.50]");
 }
 
-TEST(JsonFiles, RecordTextReadsBackAsTheWritersTextDoes) {
-    // Journal records: what the fast writer makes must read back to the
-    // very value the JSON library's own compact text reads back to.
-    Json::Value record(Json::objectValue);
-    record["admin command"] = "Get Log Page 02h \"SMART\" \\ \t\x01 \xc2\xb0" "C";
-    record["time in ms"] = 0.061234567890123456;
-    record["whole"] = 3.0;
-    record["tiny"] = 1e-300;
-    record["huge"] = 1.5e300;
-    record["negative"] = -0.25;
-    record["return code"] = -1;
-    record["bytes returned"] = Json::UInt(512);
-    record["largest"] = Json::UInt64(18446744073709551615ULL);
-    record["smallest"] = Json::Int64(-9223372036854775807LL - 1);
-    record["allowed"] = false;
-    record["nothing"] = Json::Value();
-    record[""] = "";
-    auto readBack = [](const std::string& text) {
-        Json::Value value;
-        ParseJsonText(text, value);
-        return value;
-    };
-    EXPECT_EQ(readBack(RecordJson(record)), readBack(CompactJson(record))) << RecordJson(record);
-    EXPECT_EQ(readBack(RecordJson(record))["whole"].type(), Json::realValue);
+TEST(JsonWriter, StreamedValuesAreLaidOutAsWholeOnes) {
+    Json::Value whole;
+    whole["a"]["list"].append(1);
+    whole["a"]["list"].append(Json::Value(Json::objectValue));
+    whole["a"]["none"] = Json::Value(Json::arrayValue);
+    whole["b"] = "x";
+    JsonWriter out;
+    out.BeginObject();
+    out.Key("a");
+    out.BeginObject();
+    out.Key("list");
+    out.BeginArray();
+    out.Unsigned(1);
+    out.BeginObject();
+    out.EndObject();
+    out.EndArray();
+    out.Key("none");
+    out.BeginArray();
+    out.EndArray();
+    out.EndObject();
+    out.Member("b", "x");
+    out.EndObject();
+    EXPECT_EQ(out.Take(), StyledJson(whole));
+    JsonWriter misuse;
+    EXPECT_THROW(misuse.EndObject(), std::logic_error);
+    misuse.BeginObject();
+    EXPECT_THROW(misuse.String("no name"), std::logic_error);
+}
 
-    Json::Value nested = record;
-    nested["inner"]["a"] = 1;
-    EXPECT_EQ(RecordJson(nested), CompactJson(nested));
-    EXPECT_EQ(RecordJson(Json::Value("text")), CompactJson(Json::Value("text")));
+TEST(JsonReader, ValuesReadInAnyLayoutAsTheLibraryReadsThem) {
+    for (const std::string text : {"{\"a\":[1,-2,3.5,true,null,\"x\"],\"b\":{}}",
+                                   "\r\n{ \"a\" :\t[ 1 , -2 , 3.5 , true , null , \"x\" ] ,\n \"b\" : { } }\n"}) {
+        Json::Value ours, library;
+        ParseJsonText(text, ours);
+        std::istringstream stream(text);
+        std::string errors;
+        ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), stream, &library, &errors));
+        EXPECT_EQ(ours, library) << text;
+    }
+    Json::Value value;
+    EXPECT_THROW(ParseJsonText("{\"a\":1} x", value), KavoError);
+    EXPECT_THROW(ParseJsonText("{\"a\":1,}", value), KavoError);
+    EXPECT_THROW(ParseJsonText(std::string(1001, '[') + std::string(1001, ']'), value), KavoError);
+    ParseJsonText(std::string(1000, '[') + std::string(1000, ']'), value);
+    // Integers beyond 64 bits are reals in a library value.
+    ParseJsonText("[18446744073709551616]", value);
+    EXPECT_TRUE(value[0].isDouble());
+}
+
+TEST(Numbers, IntegersStayExactAtEveryWidth) {
+    const Number top = Number::Product(kUint128Max, 512000);
+    EXPECT_EQ(Number::FromLiteral(top.Literal()).Literal(), top.Literal());
+    EXPECT_EQ(top.GroupedText().substr(0, 8), "174,224,");
+    EXPECT_EQ(CompareNumbers(top, Number::Unsigned(kUint128Max)), 1);
+    EXPECT_EQ(CompareNumbers(Number::FromLiteral("-3"), Number::Signed(-2)), -1);
+    EXPECT_EQ(CompareNumbers(Number::Unsigned(0), Number::FromLiteral("-0")), 0);
+    // 2^53 + 1 is not 2^53, though both are the same double.
+    const Number above = Number::FromLiteral("9007199254740993"), at = Number::FromLiteral("9007199254740992");
+    EXPECT_EQ(CompareNumbers(above, at), 1);
+    EXPECT_EQ(CompareNumbers(Number::Real(1.5), Number::Unsigned(1)), 1);
+    EXPECT_EQ(Difference(Number::Unsigned(3), Number::Unsigned(5)).Literal(), "-2");
+    EXPECT_EQ(Difference(Number::Signed(-5), Number::Unsigned(kUint128Max)).Literal(),
+              "-340282366920938463463374607431768211460");
+    EXPECT_EQ(Difference(top, Number::Unsigned(1)).GroupedText().back(), '9');
+    EXPECT_FALSE(Difference(Number(), Number::Unsigned(1)).present());
+    // Beyond 192 bits an integer literal is kept as the nearest real; text
+    // that is no number gives none.
+    EXPECT_EQ(Number::FromLiteral(std::string(60, '9')).kind(), Number::Kind::Real);
+    EXPECT_FALSE(Number::FromLiteral("12abc").present());
+    EXPECT_FALSE(Number::FromLiteral("").present());
 }
 
 #ifndef _WIN32
-// The flat-record reader must give exactly what the general parser gives,
-// and leave everything else to it.
-TEST(JsonFiles, FlatRecordsReadAsTheParserReadsThem) {
-    const std::vector<std::string> accepted = {
-        "{}", " {\n} ", "{\"a\":\"\"}", "{\"\":0}",
-        "{\n\t\"Composite Temperature\" : \"37 C\",\n\t\"return code\" : 0,\n\t\"timestamp\" : \"2026-12-09 08:13:15.333\"\n}",
-        "{\"n\":-0,\"m\":-5,\"big\":123456789012345678,\"neg\":-123456789012345678}",
-        "{\"t\":true,\"f\":false,\"z\":null}",
-        "{\"same\":1,\"same\":\"two\"}",
-        "{\"bytes\":\"\xC3\xA9\x01\x7F/*\"}",
-        "\r\n{ \"a\" :\t\"b\" ,\r\n \"c\" : 7 }\n",
-    };
-    for (const std::string& text : accepted) {
-        Json::Value fast, general;
-        ASSERT_TRUE(ParseFlatObject(text, fast)) << text;
-        ParseJsonText(text, general);
-        EXPECT_EQ(fast, general) << text;
-    }
-    const std::vector<std::string> refused = {
-        "", "[]", "{", "{\"a\":1", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{\"a\":\"b\\\"c\"}", "{\"a\\n\":1}",
-        "{\"a\":1.5}", "{\"a\":1e3}", "{\"a\":1234567890123456789}", "{\"a\":01}", "{\"a\":-}", "{\"a\":+1}",
-        "{\"a\":{}}", "{\"a\":[1]}", "{\"a\":1} x", "{\"a\":1}{}", "{\"a\":1 // note\n}", "{\"a\":truex}",
-        "{\"a\":nul}", "\xEF\xBB\xBF{}",
-    };
-    for (const std::string& text : refused) {
-        Json::Value untouched("kept");
-        EXPECT_FALSE(ParseFlatObject(text, untouched)) << text;
-        EXPECT_EQ(untouched, Json::Value("kept")) << text;
-    }
-}
-
 TEST(JsonFiles, WritesReplaceTheFileOrLeaveItAlone) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / "quellix-atomic-test";

@@ -16,14 +16,22 @@ protected:
     void SetUp() override {
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010400, 4);
-        settings = test::ReadSettings(true);
+        settings = test::SampleSettings(true);
     }
-    std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
-    bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
+    std::string Value(const std::string& name) {
+        const Parameter* record = info.parameters.Find(name);
+        return record != nullptr ? record->value : "";
+    }
+    bool Has(const std::string& name) { return info.parameters.Has(name); }
+    std::string NumberOf(const std::string& name) {
+        const Parameter* record = info.parameters.Find(name);
+        return record != nullptr && record->number.present() ? record->number.Literal() : "";
+    }
 
     test::FakeDrive drive;
     std::vector<uint8_t> identify;
-    Json::Value info, settings;
+    InfoDocument info;
+    SampleSettings settings;
     CommandLog run;
 };
 
@@ -61,7 +69,7 @@ TEST_F(FeatureTest, GatesIssueNoCommand) {
     EXPECT_EQ(GetFeature11(drive, info, run, settings, identify.data()), 0);
     EXPECT_EQ(GetFeature0C(drive, info, run, settings, identify.data()), 0);
     EXPECT_TRUE(drive.requests.empty());
-    settings["read feature 01h"] = false;
+    settings.features[0x01] = false;
     EXPECT_EQ(GetFeature01(drive, info, run, settings), 0);
     EXPECT_TRUE(drive.requests.empty());
     EXPECT_EQ(GetFeature02(drive, info, run, settings), 1);  // no answer: the command fails
@@ -71,12 +79,12 @@ TEST_F(FeatureTest, AsynchronousEventNoticesFollowCapabilities) {
     Put(identify, 92, 0x200, 4);  // OAES bit 9 only
     drive.SetFeature(0x0B, 0, 0x0000021F);
     EXPECT_EQ(GetFeature0B(drive, info, run, settings, identify.data()), 0);
-    EXPECT_EQ(info["nvme"]["parameters"].size(), 2u);
+    EXPECT_EQ(info.parameters.size(), 2u);
     EXPECT_EQ(Value("Firmware Activation Notices Enable"), "Enabled");
     EXPECT_EQ(Value("SMART Critical Warning Notices Enable"), "0x1F");
     Put(identify, 92, 0x7300, 4);
     identify[76] = 0x08;
-    info = Json::Value();
+    info = InfoDocument();
     EXPECT_EQ(GetFeature0B(drive, info, run, settings, identify.data()), 0);
     EXPECT_EQ(Value("Endurance Group Aggregate Log Change Notices Enable"), "Disabled");
     EXPECT_EQ(Value("Asymmetric Namespace Access Change Notices Enable"), "Disabled");
@@ -87,7 +95,7 @@ TEST_F(FeatureTest, TemperatureThresholdsPerReportingSensor) {
     drive.SetFeature(0x04, 0x00100000, 273);
     drive.SetFeature(0x04, 0x00020000, 0x0160);
     drive.SetFeature(0x04, 0x00120000, 263);
-    AddParameter(info["nvme"]["parameters"], "Temperature Sensor 2", "30 C");
+    AddParameter(info.parameters, "Temperature Sensor 2", "30 C");
     EXPECT_EQ(GetFeature04(drive, info, run, settings, identify.data()), 0);
     EXPECT_EQ(Value("Composite Temperature Over Threshold"), "70 C");
     EXPECT_EQ(Value("Composite Temperature Under Threshold"), "0 C");

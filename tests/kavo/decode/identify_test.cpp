@@ -2,10 +2,11 @@
 // built byte by byte at the NVMe field offsets.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fake_drive.h"
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
-#include "decode/parameter_reuse.h"
 #include "decode/parameters.h"
 
 using namespace kavo;
@@ -31,25 +32,45 @@ protected:
 
     int Decode(const std::vector<uint8_t>& data) {
         drive.SetIdentifyController(data);
-        info = Json::Value();
+        doc = InfoDocument();
         run.clear();
-        highest = 0;
-        return GetIdentifyController(drive, buffer.data(), info, false, highest, run);
+        const int result = GetIdentifyController(drive, buffer.data(), doc, false, run);
+        highest = doc.highestVersion;
+        return result;
+    }
+    int DecodeNamespace(uint32_t ver) {
+        doc = InfoDocument();
+        doc.highestVersion = highest;
+        const int result = GetIdentifyNamespace(drive, buffer.data(), 1, doc, false, ver, run);
+        highest = doc.highestVersion;
+        return result;
     }
     // A sample of identify data only (and Error Recovery when asked).
     bool NamespaceSample(bool readController = true, bool errorRecovery = false) {
-        Json::Value settings = test::ReadSettings(false);
-        settings["read identify controller"] = readController;
-        settings["read identify namespace"] = true;
-        settings["read feature 05h"] = errorRecovery;
+        SampleSettings settings = test::SampleSettings(false);
+        settings.readIdentifyController = readController;
+        settings.readIdentifyNamespace = true;
+        settings.features[0x05] = errorRecovery;
         std::vector<uint8_t> identify(4096, 0);
-        return GetNvmeInfo(drive, identify.data(), settings, info);
+        doc = InfoDocument();
+        const bool passed = GetNvmeInfo(drive, identify.data(), settings, test::FakeDriveName(), doc, run);
+        AddCommandRecords(run, doc);
+        info = test::DocumentJson(doc);
+        return passed;
     }
-    std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
-    bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
+    std::string Value(const std::string& name) {
+        const Parameter* record = doc.parameters.Find(name);
+        return record != nullptr ? record->value : "";
+    }
+    bool Has(const std::string& name) { return doc.parameters.Has(name); }
+    std::string NumberOf(const std::string& name) {
+        const Parameter* record = doc.parameters.Find(name);
+        return record != nullptr && record->number.present() ? record->number.Literal() : "";
+    }
 
     test::FakeDrive drive;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(4096);
+    InfoDocument doc;
     Json::Value info;
     CommandLog run;
     uint32_t highest = 0;
@@ -60,7 +81,7 @@ protected:
 TEST_F(IdentifyTest, RefusesVersionsBelow121) {
     EXPECT_EQ(Decode(Controller(0x00010200)), 1);
     EXPECT_EQ(highest, 0x00010200u);
-    EXPECT_FALSE(info["nvme"].isMember("parameters"));
+    EXPECT_TRUE(doc.parameters.empty());
     EXPECT_EQ(run.size(), 1u);
 }
 
@@ -89,30 +110,6 @@ TEST_F(IdentifyTest, GatesOn121And13And14Controllers) {
     EXPECT_FALSE(Has("Persistent Event Log Size (PELS)"));
 }
 
-// In a long run an unchanged Identify Controller is not decoded again: its
-// records stay, and so does the version its fields showed (1.4 fields on a
-// 1.3 controller).
-TEST_F(IdentifyTest, UnchangedStructureKeepsItsRecordsAndVersion) {
-    auto c13 = Controller(0x00010300);
-    Put(c13, 96, 0x4, 4);  // CTRATT bit 2: NVM sets
-    drive.SetIdentifyController(c13);
-    ParameterReuse reuse;
-    for (int sample = 0; sample < 3; ++sample) {
-        Json::Value sampleInfo;
-        reuse.Lend(sampleInfo);
-        Json::Value& parameters = sampleInfo["nvme"]["parameters"];
-        if (!parameters.isObject()) parameters = Json::Value(Json::objectValue);
-        ParameterReuseScope scope(&reuse, parameters);
-        uint32_t found = 0;
-        EXPECT_EQ(GetIdentifyController(drive, buffer.data(), sampleInfo, false, found, run), 0);
-        scope.Settle();
-        EXPECT_EQ(found, 0x00010400u) << "sample " << sample;
-        EXPECT_EQ(parameters["NVM Sets"]["value"].asString(), "Supported") << "sample " << sample;
-        reuse.Reclaim(sampleInfo);
-    }
-    EXPECT_EQ(reuse.RepeatedDecodings(), 2u);
-}
-
 TEST_F(IdentifyTest, Renderings) {
     auto c = Controller(0x00010400);
     c[72] = 5;                   // RAB
@@ -134,37 +131,45 @@ TEST_F(IdentifyTest, Renderings) {
     for (int i = 0; i < 16; ++i) c[112 + i] = static_cast<uint8_t>(i);
     PutText(c, 768, "nqn.test", 256, '\0');
     EXPECT_EQ(Decode(c), 0);
-    EXPECT_EQ(Value("Controller Vendor"), "Samsung");
-    EXPECT_EQ(Value("Subsystem Vendor"), "Western Digital");
-    EXPECT_EQ(Value("PCI Vendor ID (VID)"), "0x144D");
-    EXPECT_EQ(Value("Serial Number (SN)"), "S4EWNX0R123456      ");
-    EXPECT_EQ(Value("Recommended Arbitration Burst (RAB)"), "5 (2^5=32)");
-    EXPECT_EQ(Value("IEEE OUI Identifier (IEEE)"), "00-25-38");
-    EXPECT_EQ(Value("Maximum Data Transfer Size (MDTS)"), "Unrestricted");
-    EXPECT_EQ(Value("Version (VER)"), "1.4.0");
-    EXPECT_EQ(Value("RTD3 Resume Latency (RTD3R)"), "1,500,000 uS (1.500 sec)");
-    EXPECT_EQ(Value("RTD3 Entry Latency (RTD3E)"), "Not Reported");
-    EXPECT_EQ(Value("Warning Composite Temperature Threshold (WCTEMP)"), "85 C");
-    EXPECT_EQ(Value("Critical Composite Temperature Threshold (CCTEMP)"), "Not Reported");
-    EXPECT_EQ(Value("Maximum Time for Firmware Activation (MTFA)"), "300 mS");
-    EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "Not Supported");
-    EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Not Supported");
-    EXPECT_EQ(Value("Replay Protected Memory Blocks (RPMBS)"), "Supported");
-    EXPECT_EQ(Value("Number of RPMB Units"), "2");
-    EXPECT_EQ(Value("RPMB Total Size"), "256 (128KiB units)");
-    EXPECT_EQ(Value("Atomic Write Unit Normal (AWUN)"), "All Commands");
-    EXPECT_EQ(Value("Atomic Write Unit Power Fail (AWUPF)"), "8");
-    EXPECT_EQ(Value("Extended Device Self-test Time (EDSTT)"), "30 Min");
-    EXPECT_EQ(Value("Total NVM Capacity (TNVMCAP)"), "18,446,744,073,709,551,617");
-    EXPECT_EQ(Value("Command Retry Delay Time 1 (CRDT1)"), "5 (500 mS)");
-    EXPECT_EQ(Value("FRU Globally Unique Identifier (FGUID)"), "000102-030405060708090a0b0c0d0e0f");
-    EXPECT_EQ(Value("NVM Subsystem NVMe Qualified Name (SUBNQN)"), "nqn.test");
+    // Each field's text and, where it has one, its number ("" for none).
+    const std::tuple<const char*, const char*, const char*> kExpected[] = {
+        {"Controller Vendor", "Samsung", ""},
+        {"Subsystem Vendor", "Western Digital", ""},
+        {"PCI Vendor ID (VID)", "0x144D", "5197"},
+        {"Serial Number (SN)", "S4EWNX0R123456      ", ""},
+        {"Recommended Arbitration Burst (RAB)", "5 (2^5=32)", "32"},
+        {"IEEE OUI Identifier (IEEE)", "00-25-38", ""},
+        {"Maximum Data Transfer Size (MDTS)", "Unrestricted", ""},
+        {"Version (VER)", "1.4.0", ""},
+        {"RTD3 Resume Latency (RTD3R)", "1,500,000 uS (1.500 sec)", "1500000"},
+        {"RTD3 Entry Latency (RTD3E)", "Not Reported", ""},
+        {"Warning Composite Temperature Threshold (WCTEMP)", "85 C", "85"},
+        {"Critical Composite Temperature Threshold (CCTEMP)", "Not Reported", ""},
+        {"Maximum Time for Firmware Activation (MTFA)", "300 mS", "300"},
+        {"Host Memory Buffer Preferred Size (HMPRE)", "Not Supported", ""},
+        {"Host Memory Buffer Minimum Size (HMMIN)", "Not Supported", ""},
+        {"Replay Protected Memory Blocks (RPMBS)", "Supported", ""},
+        {"Number of RPMB Units", "2", "2"},
+        {"RPMB Total Size", "256 (128KiB units)", "33554432"},
+        {"Atomic Write Unit Normal (AWUN)", "All Commands", ""},
+        {"Atomic Write Unit Power Fail (AWUPF)", "8", "8"},
+        {"Extended Device Self-test Time (EDSTT)", "30 Min", "30"},
+        {"Total NVM Capacity (TNVMCAP)", "18,446,744,073,709,551,617", "18446744073709551617"},
+        {"Command Retry Delay Time 1 (CRDT1)", "5 (500 mS)", "500"},
+        {"FRU Globally Unique Identifier (FGUID)", "000102-030405060708090a0b0c0d0e0f", ""},
+        {"NVM Subsystem NVMe Qualified Name (SUBNQN)", "nqn.test", ""},
+    };
+    for (const auto& [name, text, number] : kExpected) {
+        EXPECT_EQ(Value(name), text) << name;
+        EXPECT_EQ(NumberOf(name), number) << name;
+    }
     EXPECT_FALSE(Has("Atomic Compare & Write Unit (ACWU)"));
 
     Put(c, 272, 8192, 4);  // HMPRE
     Put(c, 276, 0, 4);     // HMMIN
     EXPECT_EQ(Decode(c), 0);
     EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "8,192 (32,768 KiB)");
+    EXPECT_EQ(NumberOf("Host Memory Buffer Preferred Size (HMPRE)"), "33554432");
     EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Any Amount");
 }
 
@@ -212,8 +217,8 @@ std::vector<uint8_t> Namespace(uint64_t nsze, uint8_t nlbaf, uint8_t flbas) {
 
 TEST_F(IdentifyTest, NamespaceFormatsSizesAndGates) {
     drive.Set(kDataTypeIdentify, 0, 1, {Namespace(976773168, 0, 0)});
-    uint32_t h = 0x00010201;
-    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010201, h, run), 0);
+    highest = 0x00010201;
+    EXPECT_EQ(DecodeNamespace(0x00010201), 0);
     EXPECT_EQ(Value("Namespace 1 Size"), "500 GB");
     EXPECT_EQ(Value("Namespace 1 Size in GiB"), "465.8 GiB");
     EXPECT_EQ(Value("Namespace 1 LBA 0 Data Size (LBADS)"), "9 (2^9=512) *");
@@ -221,28 +226,26 @@ TEST_F(IdentifyTest, NamespaceFormatsSizesAndGates) {
     EXPECT_FALSE(Has("Namespace 1 LBA 0 Metadata Size (MS)"));
     EXPECT_FALSE(Has("Namespace 1 Deallocate Logical Block Value"));
     EXPECT_EQ(Value("Namespace 1 Atomic Write Unit Normal (NAWUN)"), "Same as AWUN");
-    EXPECT_EQ(h, 0x00010201u);
+    EXPECT_EQ(highest, 0x00010201u);
 
     auto n = Namespace(1000, 1, 3);
     n[33] = 1;
     Put(n, 34, 7, 2);
     for (int i = 0; i < 16; ++i) n[104 + i] = static_cast<uint8_t>(i * 0x11);
     drive.Set(kDataTypeIdentify, 0, 1, {n});
-    info = Json::Value();
-    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010201, h, run), 0);
+    EXPECT_EQ(DecodeNamespace(0x00010201), 0);
     EXPECT_FALSE(Has("Namespace 1 Size"));
     EXPECT_EQ(Value("Namespace 1 LBA 1 Metadata Size (MS)"), "8");
     EXPECT_EQ(Value("Namespace 1 LBA 1 Relative Performance (RP)"), "Good Performance");
     EXPECT_EQ(Value("Namespace 1 Deallocate Logical Block Value"), "All 00h");
     EXPECT_EQ(Value("Namespace 1 Atomic Write Unit Normal (NAWUN)"), "7");
     EXPECT_EQ(Value("Namespace 1 Globally Unique Identifier (NGUID)"), "0011223344556677-8899aa-bbccddeeff");
-    EXPECT_EQ(h, 0x00010300u);
+    EXPECT_EQ(highest, 0x00010300u);
 
     // Sixteen formats are the most the table and the structure describe.
     auto many = Namespace(1000, 200, 0);
     drive.Set(kDataTypeIdentify, 0, 1, {many});
-    info = Json::Value();
-    EXPECT_EQ(GetIdentifyNamespace(drive, buffer.data(), 1, info, false, 0x00010400, h, run), 1);
+    EXPECT_EQ(DecodeNamespace(0x00010400), 1);
 }
 
 // The answer of Identify Active Namespace List naming `nsids`.
@@ -320,8 +323,8 @@ TEST_F(IdentifyTest, NoActiveNamespaceSendsNoNamespaceFeature) {
     drive.Set(kDataTypeIdentify, 2, 0, {ActiveList({})});
     EXPECT_TRUE(NamespaceSample(true, true));
     EXPECT_EQ(CommandNames(info), (std::vector<std::string>{"Identify Controller", "Identify Active Namespace List"}));
-    EXPECT_FALSE(info["nvme"]["parameters"].isMember("Namespace 1 Size in LBA (NSZE)"));
-    EXPECT_FALSE(info["nvme"]["parameters"].isMember("Time Limited Error Recovery (TLER)"));
+    EXPECT_FALSE(Has("Namespace 1 Size in LBA (NSZE)"));
+    EXPECT_FALSE(Has("Time Limited Error Recovery (TLER)"));
     EXPECT_EQ(Value("Size"), "0 GB");
     EXPECT_EQ(info["nvme"]["namespaces"].size(), 0u);
     EXPECT_NE(info["_metadata"]["namespace features"].asString().find("no active namespace"), std::string::npos);

@@ -3,6 +3,8 @@
 
 #include "fake_drive.h"
 #include "decode/decoders.h"
+#include "base/kavo_text.h"
+#include "decode/health_log.h"
 #include "info/nvme_info.h"
 #include "decode/parameters.h"
 
@@ -18,11 +20,18 @@ protected:
         identify.assign(4096, 0);
         Put(identify, 80, 0x00010300, 4);
     }
-    std::string Value(const std::string& name) { return info["nvme"]["parameters"][name]["value"].asString(); }
-    bool Has(const std::string& name) { return info["nvme"]["parameters"].isMember(name); }
+    std::string Value(const std::string& name) {
+        const Parameter* record = info.parameters.Find(name);
+        return record != nullptr ? record->value : "";
+    }
+    bool Has(const std::string& name) { return info.parameters.Has(name); }
+    std::string NumberOf(const std::string& name) {
+        const Parameter* record = info.parameters.Find(name);
+        return record != nullptr && record->number.present() ? record->number.Literal() : "";
+    }
 
     std::vector<uint8_t> identify;
-    Json::Value info;
+    InfoDocument info;
 };
 
 }  // namespace
@@ -56,8 +65,11 @@ TEST_F(LogPageTest, ErrorEntries) {
     EXPECT_EQ(Value("Error 2 Transport Type"), "RDMA");
     EXPECT_FALSE(Has("Error 2 Transport Type Info"));
     EXPECT_EQ(Value("Error 2 Command Specific Info"), "0x0000000000000000");
+    EXPECT_EQ(NumberOf("Error 0 Status Field"), "16389");
+    EXPECT_EQ(NumberOf("Error 0 Error Count"), "1234567");
+    EXPECT_EQ(NumberOf("Error 0 LBA"), "");
     EXPECT_EQ(Value("Current Number Of Errors"), "2");
-    EXPECT_EQ(DocumentHighestVersion(info), 0x00010400u);
+    EXPECT_EQ(info.highestVersion, 0x00010400u);
 }
 
 TEST_F(LogPageTest, TransportTypeIsAlwaysShownOnA14Controller) {
@@ -112,7 +124,7 @@ TEST_F(LogPageTest, SelfTestEntries) {
     page[34] = 0x0F;
     Put(page, 32 + 12, 1, 4), Put(page, 32 + 16, 4096, 8);
     page[32 + 24] = 2, page[32 + 25] = 0x81;
-    info = Json::Value();
+    info = InfoDocument();
     DecodeSelfTestLog(info, page.data(), page.size());
     EXPECT_EQ(Value("Current Self-Test Operation"), "Extended Test In Progress");
     EXPECT_EQ(Value("Current Self-Test Completion"), "40");
@@ -125,6 +137,10 @@ TEST_F(LogPageTest, SelfTestEntries) {
     EXPECT_EQ(Value("Self-Test 2 Result"), "Passed");
     EXPECT_EQ(Value("Self-Test 2 Failing LBA"), "4,096");
     EXPECT_EQ(Value("Self-Test 2 Status Code"), "129");
+    EXPECT_EQ(NumberOf("Self-Test 2 Failing LBA"), "4096");
+    EXPECT_EQ(NumberOf("Self-Test 1 Segment Number"), "3");
+    ASSERT_TRUE(info.selfTestLog);
+    EXPECT_EQ(info.selfTestLog->results[0].result(), 7u);
     EXPECT_EQ(Value("Current Number Of Self-Tests"), "2");
     EXPECT_EQ(Value("Number Of Failed Self-Tests"), "1");
 }
@@ -158,45 +174,54 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
     EXPECT_FALSE(Has("Temperature Sensor 2"));
     EXPECT_EQ(Value("Temperature Sensor 3"), "1,000 C");
     EXPECT_FALSE(Has("Thermal Management Temperature 1 Time"));
-    EXPECT_EQ(DocumentHighestVersion(info), 0x00010400u);
+    const std::pair<const char*, const char*> kNumbers[] = {
+        {"Critical Warnings", "5"},          {"Composite Temperature", "-1"},
+        {"Available Spare", "100"},          {"EG Critical Warnings", "13"},
+        {"Data Units Read", "1"},            {"Data Read", "512000"},
+        {"Data Written", "1000000000000000"}, {"Host Read Commands", "18446744073709551621"},
+        {"Controller Busy Time", "0"},       {"Temperature Sensor 3", "1000"},
+        {"Reliability Degraded", ""},
+    };
+    for (const auto& [name, number] : kNumbers) EXPECT_EQ(NumberOf(name), number) << name;
+    ASSERT_TRUE(info.smartHealth);
+    EXPECT_EQ(info.smartHealth->dataUnitsWritten, 1953125000u);
+    EXPECT_EQ(info.highestVersion, 0x00010400u);
 
     Put(identify, 80, 0x00010201, 4);
     Put(identify, 322, 1, 2);
     page[0] = 0, page[6] = 0;
     Put(page, 224, 60, 4);
-    info = Json::Value();
+    info = InfoDocument();
     DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
     EXPECT_EQ(Value("Critical Warnings"), "No");
     EXPECT_FALSE(Has("EG Critical Warnings"));
     EXPECT_EQ(Value("Thermal Management Temperature 1 Time"), "60 Sec");
-    EXPECT_EQ(DocumentHighestVersion(info), 0x00010300u);
+    EXPECT_EQ(info.highestVersion, 0x00010300u);
 }
 
 // A data unit is 64/125 of a thousandth of a gigabyte: rounded to the
 // nearest thousandth, exactly, up to the largest counter.
 TEST(DataUnits, GigabytesRoundToTheNearestThousandthExactly) {
-    auto gigabytes = [](uint64_t low, uint64_t high) {
-        std::vector<uint8_t> counter(16, 0);
-        Put(counter, 0, low, 8), Put(counter, 8, high, 8);
-        return DataUnitsToGigabytes(counter.data());
-    };
+    auto gigabytes = [](uint64_t low, uint64_t high) { return DataUnitsAsGigabytes(U128FromHalves(low, high)).text; };
     EXPECT_EQ(gigabytes(0, 0), "0.000 GB");
     EXPECT_EQ(gigabytes(83, 0), "0.042 GB");  // 42.496 thousandths
     EXPECT_EQ(gigabytes(42, 0), "0.022 GB");  // 21.504 thousandths
     EXPECT_EQ(gigabytes(UINT64_MAX, UINT64_MAX), "174,224,571,863,520,493,293,247,799,005,065,324.265 GB");
+    // The number is the bytes, exact beyond 128 bits.
+    EXPECT_EQ(DataUnitsAsGigabytes(kUint128Max).number.Literal(), "174224571863520493293247799005065324264960000");
 }
 
 TEST_F(LogPageTest, GetLogPageHonoursSettingsAndFailures) {
     test::FakeDrive drive;
     CommandLog run;
-    Json::Value settings = test::ReadSettings(false);
+    SampleSettings settings = test::SampleSettings(false);
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 0);
     EXPECT_TRUE(drive.requests.empty());
-    settings["read log page 02h"] = true;
+    settings.logPages[0x02] = true;
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 1);
     EXPECT_EQ(run[0].name, "Get Log Page 0x02");
     drive.SetLogPage(0x02, std::vector<uint8_t>(512, 0));
-    settings["log hex data"] = true;
+    settings.logHexData = true;
     EXPECT_EQ(GetLogPage(0x02, 512, drive, info, run, settings, identify.data()), 0);
-    EXPECT_EQ(info["raw hex data"]["log page 0x02"].size(), 32u);
+    EXPECT_EQ(info.document["raw hex data"]["log page 0x02"].size(), 32u);
 }

@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "base/kavo_errors.h"
-#include "decode/parameter_reuse.h"
+#include "base/kavo_json.h"
+#include "decode/info_document.h"
 #include "decode/parameters.h"
 
 using namespace kavo;
@@ -51,28 +52,60 @@ TEST_F(ParameterTable, SourcesAndDescriptionConventions) {
 }
 
 TEST_F(ParameterTable, AddParameterWritesRecordsAndKeepsCompareType) {
-    Json::Value parameters(Json::objectValue);
-    AddParameter(parameters, "Size", "100 GB");
+    Parameters parameters;
+    AddParameter(parameters, "Size", Rendered("100 GB", Number::Unsigned(100000000000)));
     AddParameter(parameters, "Serial Number (SN)", "S4EWNX0R");
-    const Json::Value& serial = parameters["Serial Number (SN)"];
-    EXPECT_EQ(serial.getMemberNames(), (std::vector<std::string>{"description", "name", "source", "value"}));
-    EXPECT_EQ(serial["name"].asString(), "Serial Number (SN)");
-    EXPECT_EQ(serial["value"].asString(), "S4EWNX0R");
-    EXPECT_EQ(serial["source"].asString(), "Identify Controller");
-    EXPECT_EQ(serial["description"].asString(), std::string(FindParameter("Serial Number (SN)")->description));
-    parameters["Size"]["compare type"] = "exact";
-    AddParameter(parameters, "Size", "200 GB");
-    EXPECT_EQ(parameters["Size"]["value"].asString(), "200 GB");
-    EXPECT_EQ(parameters["Size"]["compare type"].asString(), "exact");
-    EXPECT_EQ(parameters["Size"]["source"].asString(), "Calculated");
-    EXPECT_EQ(parameters["Size"]["name"].asString(), "Size");
+    const Parameter* serial = parameters.Find("Serial Number (SN)");
+    ASSERT_NE(serial, nullptr);
+    EXPECT_EQ(serial->name(), "Serial Number (SN)");
+    EXPECT_EQ(serial->value, "S4EWNX0R");
+    EXPECT_FALSE(serial->number.present());
+    EXPECT_EQ(serial->description().source, "Identify Controller");
+    parameters.Find("Size")->compareType = "exact";
+    AddParameter(parameters, "Size", Rendered("200 GB", Number::Unsigned(200000000000)));
+    const Parameter* size = parameters.Find("Size");
+    EXPECT_EQ(size->value, "200 GB");
+    EXPECT_EQ(size->number.Literal(), "200000000000");
+    EXPECT_STREQ(size->compareType, "exact");
+    EXPECT_EQ(parameters.size(), 2u);
+    // The records in name order, whatever order they were added in.
+    EXPECT_EQ(parameters.Ordered().front()->name(), "Serial Number (SN)");
     EXPECT_THROW(AddParameter(parameters, "Power State 32 Idle Power (IDLP)", "x"), KavoError);
     try {
         AddParameter(parameters, "Namespace 2 Size", "x");
     } catch (const KavoError& e) {
         EXPECT_STREQ(e.what(), "Parameter 'Namespace 2 Size' not in parameter descriptions");
     }
-    EXPECT_FALSE(parameters.isMember("Namespace 2 Size"));
+    EXPECT_FALSE(parameters.Has("Namespace 2 Size"));
+}
+
+// A record is written with its number and unit beside the text, and read
+// back to the same record.
+TEST_F(ParameterTable, RecordsCarryNumberAndUnitThroughADocument) {
+    EXPECT_EQ(FindParameter("Composite Temperature")->unit, Unit::Celsius);
+    EXPECT_EQ(FindParameter("Temperature Sensor 8")->unit, Unit::Celsius);
+    EXPECT_EQ(FindParameter("Data Units Read")->unit, Unit::DataUnits);
+    EXPECT_EQ(FindParameter("Serial Number (SN)")->unit, Unit::None);
+    EXPECT_STREQ(UnitName(Unit::DataUnits), "data units");
+    InfoDocument info;
+    info.document["nvme"]["health status"] = "GOOD";
+    info.document["_metadata"]["file type"] = "nvme info";
+    AddParameter(info.parameters, "Composite Temperature", Rendered("-5 C", Number::Signed(-5)));
+    AddParameter(info.parameters, "Data Units Read", Rendered("big", Number::Product(kUint128Max, 3)));
+    AddParameter(info.parameters, "Model Number (MN)", "MODEL \"1\"");
+    const std::string text = InfoDocumentText(info);
+    EXPECT_NE(text.find("\"number\" : 1020847100762815390390123822295304634365,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"unit\" : \"celsius\","), std::string::npos);
+    EXPECT_EQ(text.find("compare type"), std::string::npos);
+    const std::string path = ::testing::TempDir() + "info-roundtrip.json";
+    WriteTextFile(path, text);
+    InfoDocument back;
+    size_t unknown = 0;
+    ASSERT_TRUE(ReadInfoDocument(path, back, &unknown));
+    EXPECT_EQ(unknown, 0u);
+    EXPECT_EQ(InfoDocumentText(back), text);
+    EXPECT_EQ(back.document["nvme"]["health status"].asString(), "GOOD");
+    EXPECT_FALSE(back.document["nvme"].isMember("parameters"));
 }
 
 TEST(VendorLookup, CaseInsensitiveIdentifiers) {
@@ -98,19 +131,4 @@ TEST(VersionGates, ReportAndRaiseTheHighestVersion) {
     highest = 0x00020000;
     EXPECT_TRUE(VersionGate13(0x00020000, highest, true));
     EXPECT_EQ(highest, 0x00020000u);
-}
-
-// The compare's walk remembers the index of each position; a position that
-// now holds another name must be looked up again, not given the old index.
-TEST(ParameterReuseWalk, PositionsAnswerForTheNameTheyHoldNow) {
-    ParameterReuse reuse;
-    size_t expected = 0, index = 0;
-    for (const char* name : {"Serial Number (SN)", "Composite Temperature", "Serial Number (SN)"}) {
-        ASSERT_TRUE(FindParameterIndex(name, expected));
-        ASSERT_TRUE(reuse.IndexAt(3, name, index)) << name;
-        EXPECT_EQ(index, expected) << name;
-    }
-    EXPECT_FALSE(reuse.IndexAt(3, "No Such Parameter", index));
-    ASSERT_TRUE(reuse.IndexAt(3, "Serial Number (SN)", index));
-    EXPECT_EQ(index, expected);
 }

@@ -82,17 +82,20 @@ TEST_F(FakeHost, DeviceTreeAndDriveSearch) {
     EXPECT_EQ(controller["[Children]"][0]["ID"].asString(), "nvme0");
     EXPECT_FALSE(controller["[Children]"][0].isMember("[Children]"));
 
-    Json::Value parameters(Json::objectValue), path(Json::arrayValue);
+    Parameters parameters;
+    Json::Value path(Json::arrayValue);
     ASSERT_TRUE(FindDriveInDeviceTree(tree, "nvme0", Json::Value(Json::objectValue), parameters, path));
-    EXPECT_EQ(parameters["PCI Device ID"]["value"].asString(), "0xA808");
-    EXPECT_EQ(parameters["PCI Speed"]["value"].asString(), "Gen3 8.0GT/s");
-    EXPECT_EQ(parameters["PCI Rated Speed"]["value"].asString(), "");
-    EXPECT_EQ(parameters["PCI Width"]["value"].asString(), "x4");
-    EXPECT_EQ(parameters["Driver"]["value"].asString(), "nvme,  1.0");
-    EXPECT_EQ(parameters["Root PCI Vendor ID"]["value"].asString(), "0x8086");
-    EXPECT_EQ(parameters["Root PCI Location"]["value"].asString(), "Bus 0, device 28, function 0");
+    auto value = [&](const char* name) { return parameters.Find(name) != nullptr ? parameters.Find(name)->value : "?"; };
+    EXPECT_EQ(value("PCI Device ID"), "0xA808");
+    EXPECT_EQ(value("PCI Speed"), "Gen3 8.0GT/s");
+    EXPECT_EQ(value("PCI Rated Speed"), "");
+    EXPECT_EQ(value("PCI Width"), "x4");
+    EXPECT_EQ(value("Driver"), "nvme,  1.0");
+    EXPECT_EQ(value("Root PCI Vendor ID"), "0x8086");
+    EXPECT_EQ(value("Root PCI Location"), "Bus 0, device 28, function 0");
     EXPECT_EQ(path.size(), 4u);
-    Json::Value none(Json::objectValue), nopath(Json::arrayValue);
+    Parameters none;
+    Json::Value nopath(Json::arrayValue);
     EXPECT_FALSE(FindDriveInDeviceTree(tree, "nvme7", Json::Value(Json::objectValue), none, nopath));
     EXPECT_EQ(none.size(), 0u);
 }

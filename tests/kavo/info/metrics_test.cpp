@@ -1,5 +1,5 @@
-// Prometheus metrics of a sample: numbers in base units from the raw
-// structures, label escaping, and exact 128-bit counters.
+// Prometheus metrics of a sample: numbers in base units from the decoded
+// logs, label escaping, and exact products of 128-bit counters.
 #include <gtest/gtest.h>
 
 #include "fake_drive.h"
@@ -23,8 +23,7 @@ protected:
         test::PutText(identify, 64, "FW1", 8);
         test::Put(identify, 266, 357, 2);  // WCTEMP 84 C
         test::Put(identify, 268, 361, 2);  // CCTEMP 88 C
-        std::vector<uint8_t>& s = structures.smartHealth;
-        s.assign(512, 0);
+        std::vector<uint8_t> s(512, 0);
         s[0] = 0x05;                       // spare and reliability
         test::Put(s, 1, 310, 2);           // 37 C
         s[3] = 5, s[4] = 10, s[5] = 101;
@@ -36,12 +35,14 @@ protected:
         test::Put(s, 56, 1, 8);
         test::Put(s, 192, 4, 4);           // 4 minutes above warning
         test::Put(s, 202, 305, 2);         // sensor 2 at 32 C
-        structures.selfTestLog.assign(564, 0);
-        structures.selfTestLog[4] = 0x27;  // extended test, failed in segment 7
-        test::Put(structures.selfTestLog, 8, 1234, 8);
+        info.smartHealth = ParseSmartHealth(s.data());
+        std::vector<uint8_t> log(564, 0);
+        log[4] = 0x27;  // extended test, failed in segment 7
+        test::Put(log, 8, 1234, 8);
+        info.selfTestLog = ParseSelfTestLog(log.data());
         sample.device = "/dev/nvme0";
         sample.identify = identify.data();
-        sample.structures = &structures;
+        sample.info = &info;
         sample.healthStatus = "CRITICAL";
         sample.tempStatus = "SUSPECT";
         sample.durationSeconds = 0.25;
@@ -49,7 +50,7 @@ protected:
         sample.timeMilliseconds = 1700000000500;
     }
     std::vector<uint8_t> identify = std::vector<uint8_t>(4096, 0);
-    SampleStructures structures;
+    InfoDocument info;
     MetricsSample sample;
 };
 
@@ -97,11 +98,17 @@ TEST_F(Metrics, CountersBeyondFloatPrecisionStayExactAndSaySo) {
                         "series=\"quellix_data_written_bytes_total\"} 1\n"),
               std::string::npos) << text;
     EXPECT_EQ(text.find("series=\"quellix_data_read_bytes_total\""), std::string::npos);
+    // A counter of 2^119 data units times its unit needs more than 128 bits.
+    info.smartHealth->dataUnitsRead = uint128(1) << 119;
+    text = PrometheusMetrics(sample);
+    EXPECT_EQ(Line(text, "quellix_data_read_bytes_total{"),
+              "quellix_data_read_bytes_total{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\"} "
+              "340282366920938463463374607431768211456000");
 }
 
 TEST_F(Metrics, ASampleWithoutItsPagesLeavesTheirSeriesOut) {
-    structures.smartHealth.clear();
-    structures.selfTestLog[4] = 0x0F;  // no self-test in the log
+    info.smartHealth.reset();
+    info.selfTestLog->results[0].status = 0x0F;  // no self-test in the log
     std::string text = PrometheusMetrics(sample);
     EXPECT_EQ(text.find("quellix_media_errors_total"), std::string::npos);
     EXPECT_EQ(text.find("quellix_self_test_last_result"), std::string::npos);

@@ -76,15 +76,16 @@ TEST(SimulatedDrive, CountersGrowAndRawStructuresApply) {
     NvmeHandle drive = OpenSimulatedDrive("sim:" + dir + "/e.json");
     std::vector<uint8_t> identify(4096);
     IdentifyController(*drive, identify.data(), &run);
-    Json::Value first, second;
+    InfoDocument first, second;
     DecodeSmartHealthLog(first, (ReadLogPage(2, 512, *drive, page.data(), &run), page.data()), 512, identify.data());
     DecodeSmartHealthLog(second, (ReadLogPage(2, 512, *drive, page.data(), &run), page.data()), 512, identify.data());
-    EXPECT_EQ(first["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,232");
-    EXPECT_EQ(second["nvme"]["parameters"]["Data Units Read"]["value"].asString(), "36,893,488,147,419,103,237");
-    EXPECT_EQ(first["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "10");
-    EXPECT_EQ(second["nvme"]["parameters"]["Power On Hours"]["value"].asString(), "12");
-    EXPECT_EQ(first["nvme"]["parameters"]["Controller Busy Time"]["value"].asString(), "1,234 Min");
-    EXPECT_EQ(second["nvme"]["parameters"]["Controller Busy Time"]["value"].asString(), "1,235 Min");
+    auto value = [](const InfoDocument& info, const char* name) { return info.parameters.Find(name)->value; };
+    EXPECT_EQ(value(first, "Data Units Read"), "36,893,488,147,419,103,232");
+    EXPECT_EQ(value(second, "Data Units Read"), "36,893,488,147,419,103,237");
+    EXPECT_EQ(value(first, "Power On Hours"), "10");
+    EXPECT_EQ(value(second, "Power On Hours"), "12");
+    EXPECT_EQ(value(first, "Controller Busy Time"), "1,234 Min");
+    EXPECT_EQ(value(second, "Controller Busy Time"), "1,235 Min");
 }
 
 TEST(SimulatedDrive, FaultsFailShortenAndCount) {

@@ -3,6 +3,7 @@
 
 #include "fake_drive.h"
 #include "base/kavo_errors.h"
+#include "base/json_writer.h"
 #include "base/kavo_json.h"
 #include "transport/nvme_admin_command.h"
 
@@ -50,10 +51,12 @@ TEST(CommandRecords, JournalLineReadsBackAsTheDocumentRecord) {
     records[1] = {"Get \"odd\" name\\\n\t", 1, 0, 3.0, 0, true};  // quotes, escapes, a whole number
     records[2] = {"Get Log Page 0x02", -5, 512, 1e-7, 4102444799999, false};
     for (const CommandRecord& record : records) {
+        JsonWriter out(JsonWriter::Layout::Compact);
+        WriteCommandRecord(out, record);
         Json::Value line;
-        ParseJsonText(CommandRecordText(record), line);
-        EXPECT_EQ(CompactJson(line), CompactJson(CommandRecordJson(record))) << CommandRecordText(record);
-        EXPECT_EQ(CommandRecordText(record), RecordJson(CommandRecordJson(record)));
+        ParseJsonText(out.Buffer(), line);
+        EXPECT_EQ(CompactJson(line), CompactJson(CommandRecordJson(record))) << out.Buffer();
+        EXPECT_EQ(out.Buffer(), CompactJson(CommandRecordJson(record)));
     }
     EXPECT_EQ(CommandLogJson(records).size(), 3u);
 }
