@@ -8,7 +8,7 @@ build=build-windows
 deps=$PWD/$build/deps
 
 missing=()
-for package in g++-mingw-w64-x86-64-posix wine64 wine dpkg-dev libspdlog-dev libfmt-dev \
+for package in g++-mingw-w64-x86-64-posix wine64 wine dpkg-dev libspdlog-dev libfmt-dev rapidjson-dev \
                libjsoncpp-dev googletest cmake make; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done

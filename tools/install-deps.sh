@@ -4,7 +4,7 @@
 # with --static the static build's linker.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev)
 for option in "$@"; do
   case $option in
     --tests) packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Stages the dependencies of a self-contained build in one folder: symbolic
-# links to the header-only spdlog and fmt (a folder with only these
+# links to the header-only spdlog, fmt and RapidJSON (a folder with only these
 # names, so no glibc header reaches a cross compiler) and jsoncpp's Debian
 # source package, compiled into the program instead of linked as a shared
 # library. Used by the Windows build and the static Linux build.
@@ -9,7 +9,7 @@
 set -euo pipefail
 deps=${1:?usage: tools/stage-deps.sh DIR}
 mkdir -p "$deps/include"
-for name in spdlog fmt; do ln -sfn "/usr/include/$name" "$deps/include/$name"; done
+for name in spdlog fmt rapidjson; do ln -sfn "/usr/include/$name" "$deps/include/$name"; done
 [ -f "$deps/jsoncpp/src/lib_json/json_value.cpp" ] && exit 0
 
 if ! dpkg -s dpkg-dev >/dev/null 2>&1; then  # apt-get source unpacks with dpkg-source
