@@ -51,8 +51,9 @@ public:
         std::vector<uint8_t> output(storage::kQueryOutputHeaderSize + request.dataLength, 0);
         DWORD bytes = 0;
         int64_t start = MonotonicNanoseconds();
-        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, input.data(), static_cast<DWORD>(input.size()),
-                                  output.data(), static_cast<DWORD>(output.size()), &bytes, nullptr);
+        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, input.data(),
+                                         static_cast<DWORD>(input.size()), output.data(),
+                                         static_cast<DWORD>(output.size()), &bytes, nullptr);
         result.milliseconds = ElapsedMilliseconds(start);
         if (!ok) result.systemError = GetLastError();
         result.callSucceeded = ok != 0;
@@ -70,8 +71,9 @@ public:
         auto buffer = storage::PassThroughBuffer(command);
         DWORD bytes = 0;
         int64_t start = MonotonicNanoseconds();
-        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_PROTOCOL_COMMAND, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                  buffer.data(), static_cast<DWORD>(buffer.size()), &bytes, nullptr);
+        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_PROTOCOL_COMMAND, buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), &bytes, nullptr);
         result.milliseconds = ElapsedMilliseconds(start);
         if (!ok) result.systemError = GetLastError();
         result.callSucceeded = ok != 0;
