@@ -14,7 +14,7 @@ for package in g++-mingw-w64-x86-64-posix wine64 wine dpkg-dev libspdlog-dev lib
 done
 if ((${#missing[@]})); then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 bash tools/stage-deps.sh "$deps"
@@ -32,5 +32,7 @@ wineserver -p
 wine net start winmgmt >/dev/null 2>&1 </dev/null || true
 status=0
 ctest --test-dir "$build" --output-on-failure --timeout 120 || status=$?
+# How many commands went through the storage driver double (windows_binding_test).
+grep -h '^\[storage driver double\] [0-9]' "$build/Testing/Temporary/LastTest.log" 2>/dev/null || true
 wineserver -k || true
 exit $status

@@ -539,20 +539,37 @@ int GetSystemInfo(InfoDocument& sample, const std::string& drive, bool extended)
 
 }  // namespace kavo
 
-std::vector<std::string> GetNvmeDriveList() {
-    Json::Value queries;
-    kavo::ParseJsonText(kavo::windows_host::DriveQueryList(), queries);
-    if (!kavo::WmiIsRunning()) throw kavo::KavoError("WMI is not running");
+namespace kavo::windows_host {
+namespace {
+
+Json::Value WmiRows(const Json::Value& queries) {
+    if (!WmiIsRunning()) throw KavoError("WMI is not running");
     std::vector<IEnumWbemClassObject*> enumerators;
     Json::Value results;
     try {
-        kavo::InitializeCom();
-        kavo::StartWmiQueries(queries["Wmi Queries"], enumerators);
-        kavo::ReadWmiInfo(queries["Wmi Queries"], enumerators, results);
+        InitializeCom();
+        StartWmiQueries(queries["Wmi Queries"], enumerators);
+        ReadWmiInfo(queries["Wmi Queries"], enumerators, results);
         CoUninitialize();
     } catch (const std::exception& e) {
-        throw kavo::KavoError(e.what());
+        throw KavoError(e.what());
     }
+    return results;
+}
+
+}  // namespace
+
+WmiRowSource& DriveListRows() {
+    static WmiRowSource source = WmiRows;
+    return source;
+}
+
+}  // namespace kavo::windows_host
+
+std::vector<std::string> GetNvmeDriveList() {
+    Json::Value queries;
+    kavo::ParseJsonText(kavo::windows_host::DriveQueryList(), queries);
+    const Json::Value results = kavo::windows_host::DriveListRows()(queries);
     std::vector<std::string> drives;
     for (const Json::Value& row : results["Wmi Queries"]["Win32_DiskDrive"]) {
         const Json::Value& pnp = row["PNPDeviceID"];

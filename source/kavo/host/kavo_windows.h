@@ -28,4 +28,11 @@ Json::Value PropertyToJson(const PropertyValue& value);
 const char* DefaultQueryList();
 const char* DriveQueryList();
 
+// Runs a query list and returns its results as ReadWmiInfo leaves them
+// ("Wmi Queries" / name / rows); raises KavoError "WMI is not running" when
+// the service is stopped. The drive list asks it for the Win32_DiskDrive rows;
+// it is WMI itself unless a test has put rows of its own in its place.
+using WmiRowSource = Json::Value (*)(const Json::Value& queries);
+WmiRowSource& DriveListRows();
+
 }  // namespace kavo::windows_host

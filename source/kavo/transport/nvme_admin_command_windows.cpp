@@ -1,5 +1,6 @@
 // Windows binding of the admin command interface: CreateFileA on
-// \\.\PHYSICALDRIVEn and the two storage I/O controls.
+// \\.\PHYSICALDRIVEn and the two storage I/O controls, through the
+// replaceable call table of nvme_admin_command_windows.h.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -9,6 +10,7 @@
 
 #include "base/kavo_text.h"
 #include "transport/nvme_admin_command.h"
+#include "transport/nvme_admin_command_windows.h"
 #include "transport/storage_buffers.h"
 #include "transport/windows_storage.h"
 
@@ -34,8 +36,8 @@ std::string Pointer(HANDLE handle) {
 
 class WindowsDriveHandle : public DriveHandle {
 public:
-    explicit WindowsDriveHandle(HANDLE handle) : handle_(handle) {}
-    ~WindowsDriveHandle() override { CloseHandle(handle_); }
+    WindowsDriveHandle(HANDLE handle, const WindowsDeviceCalls& calls) : handle_(handle), calls_(calls) {}
+    ~WindowsDriveHandle() override { calls_.closeHandle(handle_); }
 
     std::string HandleText() const override { return Pointer(handle_); }
     const char* QuerySource() const override { return "WIN_IOCTL_STORAGE_QUERY_PROPERTY"; }
@@ -49,8 +51,9 @@ public:
         std::vector<uint8_t> output(storage::kQueryOutputHeaderSize + request.dataLength, 0);
         DWORD bytes = 0;
         int64_t start = MonotonicNanoseconds();
-        BOOL ok = DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, input.data(), static_cast<DWORD>(input.size()),
-                                  output.data(), static_cast<DWORD>(output.size()), &bytes, nullptr);
+        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, input.data(),
+                                         static_cast<DWORD>(input.size()), output.data(),
+                                         static_cast<DWORD>(output.size()), &bytes, nullptr);
         result.milliseconds = ElapsedMilliseconds(start);
         if (!ok) result.systemError = GetLastError();
         result.callSucceeded = ok != 0;
@@ -68,8 +71,9 @@ public:
         auto buffer = storage::PassThroughBuffer(command);
         DWORD bytes = 0;
         int64_t start = MonotonicNanoseconds();
-        BOOL ok = DeviceIoControl(handle_, IOCTL_STORAGE_PROTOCOL_COMMAND, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                  buffer.data(), static_cast<DWORD>(buffer.size()), &bytes, nullptr);
+        BOOL ok = calls_.deviceIoControl(handle_, IOCTL_STORAGE_PROTOCOL_COMMAND, buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), &bytes, nullptr);
         result.milliseconds = ElapsedMilliseconds(start);
         if (!ok) result.systemError = GetLastError();
         result.callSucceeded = ok != 0;
@@ -118,15 +122,22 @@ public:
 
 private:
     HANDLE handle_;
+    WindowsDeviceCalls calls_;
 };
 
 }  // namespace
 
+WindowsDeviceCalls& DeviceCalls() {
+    static WindowsDeviceCalls calls;
+    return calls;
+}
+
 NvmeHandle OpenPlatformDrive(const std::string& path, bool writeAccess) {
-    HANDLE handle = CreateFileA(path.c_str(), writeAccess ? (GENERIC_READ | GENERIC_WRITE) : 0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const WindowsDeviceCalls calls = DeviceCalls();
+    HANDLE handle = calls.createFile(path.c_str(), writeAccess ? (GENERIC_READ | GENERIC_WRITE) : 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<WindowsDriveHandle>(handle);
+    return std::make_unique<WindowsDriveHandle>(handle, calls);
 }
 
 const char* WriteAccessHint() { return "This command requires administrator privileges for write drive access"; }
