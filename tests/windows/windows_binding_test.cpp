@@ -101,13 +101,14 @@ std::vector<std::string> DocumentRecords(const Json::Value& info) {
     return lines;
 }
 
-// One sample of a drive as the read command takes it.
+// One sample of a drive as the read command takes it, as its document.
 Json::Value Sample(DriveHandle& handle) {
-    Json::Value settings = test::ReadSettings(true);
-    Json::Value info(Json::objectValue);
+    InfoDocument info;
     std::vector<uint8_t> identify(4096, 0);
-    GetNvmeInfo(handle, identify.data(), settings, info);
-    return info;
+    CommandLog commands;
+    GetNvmeInfo(handle, identify.data(), test::SampleSettings(true), test::FakeDriveName(), info, commands);
+    AddCommandRecords(commands, info);
+    return test::DocumentJson(info);
 }
 
 // The records and error messages of what `run` does, the messages as the

@@ -39,8 +39,9 @@ TEST(WindowsDrive, OpenAndIoControlErrors) {
 }
 
 TEST(WindowsHost, SystemInfoWithAndWithoutExtendedData) {
-    Json::Value info;
-    EXPECT_EQ(GetSystemInfo(info, "0", false), 0);
+    InfoDocument sample;
+    EXPECT_EQ(GetSystemInfo(sample, "0", false), 0);
+    const Json::Value& info = sample.document;
     const Json::Value& system = info["_metadata"]["system"];
     EXPECT_FALSE(system["hostname"].asString().empty());
     EXPECT_FALSE(system["username"].asString().empty());

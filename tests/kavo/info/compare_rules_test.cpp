@@ -224,7 +224,9 @@ TEST(Rules, OperatorsAtTheLimitBelowAndAbove) {
                 const Parameter& record = parameters.Add(parameter, Rendered("shown", Number::FromLiteral(number)));
                 std::string message;
                 EXPECT_EQ(CheckRule(rule, record, message), expected) << rule.text << " with " << number;
-                if (!expected) EXPECT_EQ(message, " Failed rule '" + rule.parameter + " " + op + " " + limit + "' with value 'shown'");
+                if (!expected) {
+                    EXPECT_EQ(message, " Failed rule '" + rule.parameter + " " + op + " " + limit + "' with value 'shown'");
+                }
             }
         }
 }
