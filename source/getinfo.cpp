@@ -213,6 +213,7 @@ int RunRead(const Settings& settings) {
     std::string worstHealth = "Unknown", worstTemperature = "Unknown";
     std::string sampleTime = kavo::CurrentTimeText();
     kavo::CommandLog commands;
+    kavo::DecodedIdentify identifyKept;
 
     for (uint32_t i = 1; i <= samples; ++i) {
         kavo::InfoDocument sample;
@@ -222,7 +223,8 @@ int RunRead(const Settings& settings) {
         bool failed = false;
         // The sample's command records go to the journal as they are, and
         // into the sample's document only when that is written.
-        const bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), read.sample, common.drive, sample, commands);
+        const bool readPassed =
+            kavo::GetNvmeInfo(*handle, identify.data(), read.sample, common.drive, sample, commands, &identifyKept);
         journal.Commands(commands);
         if (!readPassed) {
             message = "Sample " + std::to_string(i) + " failed read";

@@ -38,6 +38,8 @@ public:
     void Real(double value) { Number(kavo::Number::Real(value)); }
     // A number literal as it stood in JSON text, written unchanged.
     void Literal(std::string_view literal);
+    // A whole value given as compact JSON text, written unchanged on its line.
+    void Compact(std::string_view json) { Literal(json); }
     void Bool(bool value);
     void Null();
     // A whole library value, objects in their member order.

@@ -24,10 +24,21 @@ struct SampleSettings {
     bool LogPage(uint8_t id) const { return logPages.test(id); }
 };
 
+// The records decoded from an Identify Controller structure and the bytes
+// they came from. A run keeps one from sample to sample: a structure that
+// reads the same as the last sample's is not decoded again (it hardly ever
+// changes, and it is the largest one a sample decodes).
+struct DecodedIdentify {
+    std::vector<uint8_t> bytes;
+    Parameters records;
+    uint32_t highestVersion = 0;
+};
+
 // Identify Controller into `buffer` (4096 bytes) and its parameters, power
-// states included. Returns 0 when every parameter was added, else 1.
+// states included; with `kept`, decoded only when its bytes differ from the
+// ones kept. Returns 0 when every parameter was added, else 1.
 int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, InfoDocument& info, bool logHexData,
-                          CommandLog& commands);
+                          CommandLog& commands, DecodedIdentify* kept = nullptr);
 // Power state descriptors of an Identify Controller structure.
 void DecodePowerStates(const uint8_t* identify, size_t size, Parameters& parameters);
 // Identify Namespace of `nsid` into `buffer` (4096 bytes) and its parameters.

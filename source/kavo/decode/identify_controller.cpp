@@ -1,4 +1,5 @@
 // Identify Controller: every field of the structure as a parameter record.
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -289,26 +290,43 @@ void DecodePowerStates(const uint8_t* identify, size_t size, Parameters& paramet
 }
 
 int GetIdentifyController(DriveHandle& handle, uint8_t* buffer, InfoDocument& info, bool logHexData,
-                          CommandLog& commands) {
+                          CommandLog& commands, DecodedIdentify* kept) {
+    if (IdentifyController(handle, buffer, &commands) != 0) return 1;
+    DecodedIdentify local;
+    DecodedIdentify& decoded = kept != nullptr ? *kept : local;
+    const size_t size = 4096;
+    const uint32_t ver = static_cast<uint32_t>(Field(buffer, size, 80, 4));
+    if (info.highestVersion < ver) info.highestVersion = ver;
+    if (ver < kVersion121) {
+        KLOG(Error) << "Failed identify controller: Only NVMe drives with NVMe version 1.2.1 and above supported";
+        decoded = DecodedIdentify();
+        return 1;
+    }
+    int result = 1;
     try {
-        if (IdentifyController(handle, buffer, &commands) != 0) return 1;
-        const size_t size = 4096;
-        uint32_t ver = static_cast<uint32_t>(Field(buffer, size, 80, 4));
-        if (info.highestVersion < ver) info.highestVersion = ver;
-        if (ver < kVersion121) throw KavoError("Only NVMe drives with NVMe version 1.2.1 and above supported");
         int64_t start = MonotonicNanoseconds();
         if (logHexData) HexDump(buffer, size, info.document["raw hex data"]["Identify Controller"]);
-        Context context{buffer, size, ver, info.highestVersion, info.parameters, ""};
-        DecodeRows(context, kControllerRows);
-        DecodePowerStates(buffer, size, info.parameters);
+        if (!std::equal(buffer, buffer + size, decoded.bytes.begin(), decoded.bytes.end())) {
+            decoded = DecodedIdentify();
+            decoded.highestVersion = info.highestVersion;
+            Context context{buffer, size, ver, decoded.highestVersion, decoded.records, ""};
+            DecodeRows(context, kControllerRows);
+            DecodePowerStates(buffer, size, decoded.records);
+            decoded.bytes.assign(buffer, buffer + size);
+        }
         KLOG(Verbose) << "Identify controller binary data converted to JSON in " << ElapsedText(start, 3);
-        return 0;
+        result = 0;
     } catch (const std::exception& e) {
         KLOG(Error) << "Failed identify controller: " << e.what();
     } catch (...) {
         KLOG(Error) << "Failed identify controller: Unknown exception";
     }
-    return 1;
+    // What was decoded goes into the sample, also when the decoding was cut
+    // short; such a decoding is not kept.
+    for (const Parameter& record : decoded.records.Records()) info.parameters.Add(record);
+    info.highestVersion = std::max(info.highestVersion, decoded.highestVersion);
+    if (result != 0) decoded = DecodedIdentify();
+    return result;
 }
 
 }  // namespace kavo

@@ -85,7 +85,13 @@ Parameter& Parameters::Add(std::string_view name, Rendered rendered) {
     size_t index = 0;
     if (!FindParameterIndex(name, index))
         throw KavoError("Parameter '" + std::string(name) + "' not in parameter descriptions");
-    KLOG(Verbose) << "Adding parameter '" << name << "' = " << rendered.text;
+    return AddAt(index, std::move(rendered));
+}
+
+Parameter& Parameters::Add(const Parameter& record) { return AddAt(record.index, Rendered(record.value, record.number)); }
+
+Parameter& Parameters::AddAt(size_t index, Rendered rendered) {
+    KLOG(Verbose) << "Adding parameter '" << ParameterName(index) << "' = " << rendered.text;
     if (slots_.empty()) {
         slots_.assign(ParameterCount(), 0);
         records_.reserve(512);  // a full sample's records, without moving them as they come

@@ -63,6 +63,8 @@ public:
     // Writes or overwrites the record of `name` (its compare type stays);
     // raises KavoError for a name that is not in the table.
     Parameter& Add(std::string_view name, Rendered rendered);
+    // The same for a record of another sample (its compare type is not taken).
+    Parameter& Add(const Parameter& record);
     const Parameter* Find(std::string_view name) const;
     Parameter* Find(std::string_view name);
     const Parameter* AtIndex(size_t index) const;
@@ -76,6 +78,7 @@ public:
     std::vector<Parameter*> Ordered();
 
 private:
+    Parameter& AddAt(size_t index, Rendered rendered);
     std::vector<Parameter> records_;
     std::vector<uint16_t> slots_;  // by table index: position in records_ + 1; 0 absent
 };

@@ -188,7 +188,7 @@ void AddCommandRecords(const CommandLog& commands, InfoDocument& info) {
 }
 
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const SampleSettings& settings, const DriveName& drive,
-                 InfoDocument& info, CommandLog& commands) {
+                 InfoDocument& info, CommandLog& commands, DecodedIdentify* kept) {
     commands.clear();
     try {
         KLOG(Verbose) << "GetNvmeInfo started...";
@@ -204,7 +204,8 @@ bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const SampleSetti
         Parameters& parameters = info.parameters;
 
         std::array<uint8_t, 4096> local{};
-        if (settings.readIdentifyController) failures += GetIdentifyController(handle, local.data(), info, logHex, commands);
+        if (settings.readIdentifyController)
+            failures += GetIdentifyController(handle, local.data(), info, logHex, commands, kept);
         if (identifyEmpty) {
             if (settings.readIdentifyController) std::memcpy(identifyBuffer, local.data(), local.size());
             else failures += IdentifyController(handle, identifyBuffer, &commands);

@@ -22,9 +22,10 @@ struct DriveName {
 // information under "_metadata" / "system"); true when every command and
 // decoding succeeded. The sample's command records go to `commands`, for the
 // caller to journal and to put into the document when it is written
-// (AddCommandRecords).
+// (AddCommandRecords). A run passes `kept` from sample to sample (see
+// DecodedIdentify).
 bool GetNvmeInfo(DriveHandle& handle, uint8_t* identifyBuffer, const SampleSettings& settings, const DriveName& drive,
-                 InfoDocument& info, CommandLog& commands);
+                 InfoDocument& info, CommandLog& commands, DecodedIdentify* kept = nullptr);
 // Puts a sample's command records into its document.
 void AddCommandRecords(const CommandLog& commands, InfoDocument& info);
 

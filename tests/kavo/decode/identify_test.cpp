@@ -6,6 +6,7 @@
 
 #include "fake_drive.h"
 #include "decode/decoders.h"
+#include "decode/info_document.h"
 #include "info/nvme_info.h"
 #include "decode/parameters.h"
 
@@ -108,6 +109,33 @@ TEST_F(IdentifyTest, GatesOn121And13And14Controllers) {
     EXPECT_EQ(Value("ANA Transition Time (ANATT)"), "Not Supported");
     EXPECT_FALSE(Has("Extended Device Self-test Time (EDSTT)"));  // gate passes, OACS bit 4 clear
     EXPECT_FALSE(Has("Persistent Event Log Size (PELS)"));
+}
+
+// A run keeps the decoding of Identify Controller from sample to sample:
+// the same bytes give the records and version of a fresh decoding, other
+// bytes are decoded again, and a failed decoding is not kept.
+TEST_F(IdentifyTest, AKeptDecodingEqualsAFreshOne) {
+    auto c13 = Controller(0x00010300);
+    Put(c13, 96, 0x4, 4);  // CTRATT bit 2: NVM sets, a 1.4 field
+    drive.SetIdentifyController(c13);
+    DecodedIdentify kept;
+    for (int sample = 0; sample < 2; ++sample) {
+        InfoDocument fresh, reused;
+        ASSERT_EQ(GetIdentifyController(drive, buffer.data(), fresh, false, run), 0);
+        ASSERT_EQ(GetIdentifyController(drive, buffer.data(), reused, false, run, &kept), 0);
+        EXPECT_EQ(InfoDocumentText(reused), InfoDocumentText(fresh)) << "sample " << sample;
+        EXPECT_EQ(reused.highestVersion, 0x00010400u) << "sample " << sample;
+    }
+    PutText(c13, 24, "Another Model", 40);
+    drive.SetIdentifyController(c13);
+    InfoDocument changed;
+    GetIdentifyController(drive, buffer.data(), changed, false, run, &kept);
+    EXPECT_EQ(changed.parameters.Find("Model Number (MN)")->value.substr(0, 13), "Another Model");
+    drive.SetIdentifyController(Controller(0x00010200));  // refused: too old
+    InfoDocument refused;
+    EXPECT_EQ(GetIdentifyController(drive, buffer.data(), refused, false, run, &kept), 1);
+    EXPECT_TRUE(refused.parameters.empty()) << "nothing of the sample before";
+    EXPECT_TRUE(kept.bytes.empty());
 }
 
 TEST_F(IdentifyTest, Renderings) {
