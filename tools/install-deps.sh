@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages quellix needs to build, when missing; with
-# --tests also what its tests use (packaging, man page, Prometheus tools),
-# with --static the static build's linker.
+# Installs the Debian packages quellix needs to build, when missing, and
+# stages jsoncpp's Debian source package in deps/ for the self-contained
+# binary that a Release build links (tools/stage-deps.sh); with --tests also
+# what its tests use (packaging, man page, Prometheus tools, browser).
 set -euo pipefail
-packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev
+cd "$(dirname "$0")/.."
+# lld and valgrind: the Release build lays out the functions a short run
+# uses side by side, in an order it profiles (tools/link-order.sh).
+packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev dpkg-dev lld valgrind
           libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev)
 for option in "$@"; do
   case $option in
-    --tests) packages+=(dpkg-dev groff man-db prometheus prometheus-node-exporter systemd curl
+    --tests) packages+=(groff man-db lintian prometheus prometheus-node-exporter systemd curl
                         chromium chromium-driver python3-selenium python3-pil) ;;
-    --static) packages+=(lld) ;;  # the static build's linker (tools/build-static.sh)
   esac
 done
 missing=()
@@ -21,3 +24,4 @@ if ((${#missing[@]})); then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+bash tools/stage-deps.sh deps

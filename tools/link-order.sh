@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Writes cmake/link-order.txt, the order in which the static build's linker
-# lays out functions: first what every process runs (start-up, -h,
-# --version, -u), then the C library's string functions in all their CPU
-# variants (which one runs depends on the machine), then what a one-sample
-# read and a short long run of the simulated drive add. A short process then
-# runs code that lies on a few neighbouring pages instead of pages spread
-# over the whole binary, and every fresh page costs it a fault.
+# Writes the order in which the self-contained build's linker (lld) lays out
+# functions: first what every process runs (start-up, -h, --version, -u),
+# then the C library's string functions in all their CPU variants (which
+# one runs depends on the machine), then what a one-sample read and a short
+# long run of the simulated drive add. A short process then runs code that
+# lies on a few neighbouring pages instead of pages spread over the whole
+# binary, and every fresh page costs it a fault.
 #
-# Names a later build lacks are skipped by the linker, and functions not in
-# the list follow the listed ones, so a stale list costs speed, never
-# correctness. Run it again after large changes. Needs valgrind.
+# The build runs it on the same program linked without an order (target
+# quellix_unordered) and links quellix with its output; nothing of it is
+# kept in the source tree. Functions not in the list follow the listed
+# ones, so the order costs speed, never correctness. Needs valgrind.
 #
-# usage: tools/link-order.sh
+# usage: tools/link-order.sh UNORDERED-BINARY EXAMPLES-DIR OUTPUT
 set -euo pipefail
-cd "$(dirname "$0")/.."
-quellix=$(realpath "$(bash tools/build-static.sh)")
-examples=$(realpath examples)
+export LC_ALL=C  # one sort order on every machine
+quellix=$(realpath "$1")
+examples=$(realpath "$2")
+output=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -51,5 +53,6 @@ string_variants() {
   { functions_of read "$examples/read" -n sim -d "$work/read"
     functions_of long "$examples/read" -n sim -s 3 -i 0 -d "$work/long"
     printf '%s\n' __getcwd _ZNSt10filesystem12current_pathB5cxx11ERSt10error_code; } | sort
-} | awk '!seen[$0]++' > cmake/link-order.txt
-echo "cmake/link-order.txt: $(wc -l < cmake/link-order.txt) functions"
+} | awk '!seen[$0]++' > "$work/order"
+[ -s "$work/order" ] || { echo "link-order.sh: callgrind saw no function" >&2; exit 1; }
+mv "$work/order" "$output"

@@ -2,8 +2,9 @@
 # Installs what is missing, builds quellix and its tests three times (plain,
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and for Windows with
 # mingw-w64) and runs every test (the Windows tests under wine); runs every
-# fuzz target for a bounded time; builds the self-contained static binary
-# and checks it against the plain build.
+# fuzz target for a bounded time; builds, installs and packages quellix with
+# the README's commands (the self-contained static binary) and checks the
+# installation, the package and the binary against the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh --tests
@@ -26,6 +27,8 @@ bash tools/run-fuzz.sh 15
 echo "== Windows build, tests under wine"
 bash tools/build-windows.sh
 
-echo "== self-contained static build"
-bash tools/build-static.sh >/dev/null
-bash tests/packaging/static_test.sh build-static/quellix build/quellix
+echo "== the installed build: the README's Release build, self-contained"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUELLIX_TESTS=OFF >/dev/null
+cmake --build build-release -j"$jobs"
+bash tests/packaging/install_test.sh build-release
+bash tests/packaging/static_test.sh build-release/quellix build/quellix

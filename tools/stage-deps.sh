@@ -3,7 +3,8 @@
 # links to the header-only spdlog, fmt and RapidJSON (a folder with only these
 # names, so no glibc header reaches a cross compiler) and jsoncpp's Debian
 # source package, compiled into the program instead of linked as a shared
-# library. Used by the Windows build and the static Linux build.
+# library. Used by the Windows build and by the self-contained Linux binary
+# of a Release build (tools/install-deps.sh stages it in deps/).
 #
 # usage: tools/stage-deps.sh DIR
 set -euo pipefail
@@ -28,6 +29,6 @@ if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sou
   apt-get update -qq
 fi
 rm -rf "$deps/source" && mkdir -p "$deps/source"
-(cd "$deps/source" && apt-get source -qq libjsoncpp >/dev/null)
+(cd "$deps/source" && apt-get source -qq -o APT::Sandbox::User=root libjsoncpp >/dev/null)
 rm -rf "$deps/jsoncpp" && mv "$deps/source"/libjsoncpp-*/ "$deps/jsoncpp" 2>/dev/null ||
   mv "$(find "$deps/source" -maxdepth 1 -type d -name 'libjsoncpp*' | head -n1)" "$deps/jsoncpp"
