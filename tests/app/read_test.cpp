@@ -58,6 +58,16 @@ TEST_F(ReadRun, OneSamplePasses) {
     EXPECT_EQ(Parameter(info, "Self-Test 1 Result"), "Passed");
     EXPECT_EQ(Parameter(info, "Self-Test 1 Type"), "Extended Test");
     EXPECT_EQ(Parameter(info, "Current Number Of Self-Tests"), "1");
+    // Numbers beside the texts, as a script reads them.
+    const Json::Value& written = info["nvme"]["parameters"]["Data Units Written"];
+    EXPECT_TRUE(written["number"].isUInt64()) << written.toStyledString();
+    EXPECT_EQ(written["number"].asUInt64(), 23456789u);
+    EXPECT_EQ(written["unit"].asString(), "data units");
+    EXPECT_EQ(info["nvme"]["parameters"]["Composite Temperature"]["number"].asInt(), 37);
+    EXPECT_FALSE(info["nvme"]["parameters"]["Serial Number (SN)"].isMember("number"));
+    // Results appear only where they apply: no compare and no rules here.
+    for (const char* member : {"compare mismatches", "all mismatches", "rule violations", "static mismatches"})
+        EXPECT_FALSE(info.isMember(member)) << member;
     for (const Json::Value& command : info["_metadata"]["commands"]) EXPECT_EQ(command["return code"].asInt(), 0);
     Json::Value summary = ReadJson(dir + "/read.summary.json");
     EXPECT_EQ(summary["_cmd"]["result"].asString(), "PASS");
@@ -293,6 +303,15 @@ TEST_F(ReadRun, CompareAndRulesFileProblemsStopBeforeTheDrive) {
     EXPECT_EQ(bad.exitCode, 16);
     EXPECT_NE(bad.output.find("Did not find quoted parameter name"), std::string::npos);
     EXPECT_NE(bad.output.find("Unknown operator '=<'"), std::string::npos);
+    // A limit without the unit of its parameter, or that is no number,
+    // stops the run before any command reaches the drive.
+    test::WriteFile(dir + "/units.rules.json", R"({"rules": ["'Composite Temperature' < 70", "'Percentage Used' < 90abc"]})");
+    auto units = Read(Json::Value(), "-n sim -r units");
+    EXPECT_EQ(units.exitCode, 16);
+    EXPECT_NE(units.output.find("Limit '70' needs the unit C in rule: 'Composite Temperature' < 70"), std::string::npos)
+        << units.output;
+    EXPECT_NE(units.output.find("Limit '90abc' is not a number"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir + "/quellix.trace.log").find("Identify Controller"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir + "/read.summary.json"));
 }
 
