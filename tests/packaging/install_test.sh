@@ -84,7 +84,7 @@ else
     grep -Eq '^ Depends: .*libc6' "$work/control" || fail "control: dependencies not from the linked libraries"
     for file in ./usr/bin/quellix ./usr/share/man/man1/quellix.1 ./usr/share/bash-completion/completions/quellix \
                 ./usr/share/quellix/examples/read.cmd.json ./usr/share/quellix/examples/rules/health.rules.json \
-                ./usr/share/quellix/examples/drives/two-namespaces.json; do
+                ./usr/share/quellix/examples/drives/two-namespaces.json ./usr/share/quellix/schema/info-document.schema.json; do
       grep -qF " $file" "$work/contents" || fail "the package lacks $file"
     done
     ok "Debian package"
