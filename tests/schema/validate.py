@@ -91,7 +91,9 @@ def errors_of(document, kind, validators, prefix=()):
     for error in validators(kind).iter_errors(document):
         found.append((prefix + tuple(error.absolute_path), error.message))
     if kind in ("read-summary", "selftest-summary"):
-        command_file = document.get("_settings", {}).get("_input", {}).get("cmd file")
+        command_file = document
+        for member in ("_settings", "_input", "cmd file"):
+            command_file = command_file.get(member) if isinstance(command_file, dict) else None
         if isinstance(command_file, dict):
             # Read again as a command file is: its numbers as JSON Schema reads them.
             command_file = json.loads(json.dumps(command_file, default=float))
