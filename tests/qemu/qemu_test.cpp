@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sys/wait.h>
 
 #include "base/kavo_text.h"
@@ -13,11 +14,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Out() { return (fs::temp_directory_path() / "quellix-qemu").string(); }
+// The VM runs' results, one folder per source tree: builds of two worktrees
+// that run the group at once do not read each other's documents.
+std::string Out() {
+    return (fs::temp_directory_path() / ("quellix-qemu-" + std::to_string(std::hash<std::string>{}(QUELLIX_SOURCE))))
+        .string();
+}
 
 class QemuController : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Only this run's results: no folder of an earlier run's VMs stays.
+        std::error_code ignored;
+        fs::remove_all(Out(), ignored);
         std::string command = "bash '" QUELLIX_SOURCE "/tests/qemu/run-vms.sh' '" QUELLIX_BINARY "' '" QUELLIX_EXAMPLES
                               "' '" + Out() + "'";
         int status = std::system(command.c_str());
@@ -255,7 +264,7 @@ TEST_F(QemuController, DocumentsMatchTheSchemas) {
     }
     // Four controllers, each read at least once; one self-test.
     ASSERT_GE(documents, 20u);
-    const std::string report = (fs::temp_directory_path() / "quellix-qemu-schema.txt").string();
+    const std::string report = Out() + "/schema.txt";
     int status = std::system((command + " > '" + report + "' 2>&1").c_str());
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code == 77) {
