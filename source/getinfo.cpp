@@ -41,6 +41,15 @@ const std::pair<const char*, const char*> kOptionalMembers[] = {
     {"Temperature Sensor 5", "Temperature Sensor 5"}, {"Temperature Sensor 6", "Temperature Sensor 6"},
     {"Temperature Sensor 7", "Temperature Sensor 7"}, {"Temperature Sensor 8", "Temperature Sensor 8"}};
 
+// Whether a library value holds the number exactly: reals, and integers of
+// up to 64 bits. A wider one (the size of a nonsense namespace structure)
+// would turn into the nearest real.
+bool HeldExactly(const kavo::Number& number) {
+    if (!number.isInteger()) return number.present();
+    const kavo::uint128 limit = number.negative() ? kavo::uint128(INT64_MAX) + 1 : kavo::uint128(UINT64_MAX);
+    return number.FitsUint128() && number.low() <= limit;
+}
+
 std::string ValueOf(const kavo::InfoDocument& sample, const char* name) {
     const kavo::Parameter* record = sample.parameters.Find(name);
     return record != nullptr ? record->value : "";
@@ -61,7 +70,8 @@ Json::Value DriveRecord(const kavo::InfoDocument& sample) {
         const kavo::Parameter* record = sample.parameters.Find(name);
         if (record == nullptr) continue;
         drive[member] = record->value;
-        if (record->number.present()) drive["numbers"][member] = kavo::JsonNumberValue(record->number.Literal());
+        // "numbers" holds exact numbers only; the text stays for any other.
+        if (HeldExactly(record->number)) drive["numbers"][member] = kavo::JsonNumberValue(record->number.Literal());
     }
     drive["description"] = sample.document["nvme"]["description"];
     const Json::Value& system = sample.document["_metadata"]["system"];

@@ -2,7 +2,8 @@
 # Installs the Debian packages quellix needs to build, when missing, and
 # stages jsoncpp's Debian source package in deps/ for the self-contained
 # binary that a Release build links (tools/stage-deps.sh); with --tests also
-# what its tests use (packaging, man page, Prometheus tools, browser).
+# what its tests use (packaging, man page, Prometheus tools, browser, the schema
+# validator).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # lld and valgrind: the Release build lays out the functions a short run
@@ -12,7 +13,7 @@ packages=(cmake g++ make pkg-config libjsoncpp-dev libspdlog-dev libfmt-dev dpkg
 for option in "$@"; do
   case $option in
     --tests) packages+=(groff man-db lintian prometheus prometheus-node-exporter systemd curl
-                        chromium chromium-driver python3-selenium python3-pil) ;;
+                        chromium chromium-driver python3-selenium python3-pil python3-jsonschema) ;;
   esac
 done
 missing=()

@@ -149,7 +149,7 @@ else
     for file in ./usr/bin/quellix ./usr/share/man/man1/quellix.1.gz ./usr/share/bash-completion/completions/quellix \
                 ./usr/share/quellix/examples/read.cmd.json ./usr/share/quellix/examples/rules/health.rules.json \
                 ./usr/share/quellix/examples/drives/two-namespaces.json ./usr/share/doc/quellix/copyright \
-                ./usr/share/doc/quellix/changelog.gz ./usr/share/doc/quellix/docs/formats.md \
+                ./usr/share/doc/quellix/changelog.gz ./usr/share/doc/quellix/docs/formats.md ./usr/share/quellix/schema/info-document.schema.json \
                 ./usr/lib/systemd/system/quellix-metrics@.service ./usr/lib/systemd/system/quellix-metrics@.timer; do
       grep -qF " $file" "$work/contents" || fail "the package lacks $file"
     done

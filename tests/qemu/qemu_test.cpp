@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sys/wait.h>
 
 #include "base/kavo_text.h"
@@ -13,11 +14,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Out() { return (fs::temp_directory_path() / "quellix-qemu").string(); }
+// The VM runs' results, one folder per source tree: builds of two worktrees
+// that run the group at once do not read each other's documents.
+std::string Out() {
+    return (fs::temp_directory_path() / ("quellix-qemu-" + std::to_string(std::hash<std::string>{}(QUELLIX_SOURCE))))
+        .string();
+}
 
 class QemuController : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Only this run's results: no folder of an earlier run's VMs stays.
+        std::error_code ignored;
+        fs::remove_all(Out(), ignored);
         std::string command = "bash '" QUELLIX_SOURCE "/tests/qemu/run-vms.sh' '" QUELLIX_BINARY "' '" QUELLIX_EXAMPLES
                               "' '" + Out() + "'";
         int status = std::system(command.c_str());
@@ -238,4 +247,30 @@ TEST_F(QemuController, CountersGrowAcrossRunsAndSamples) {
     EXPECT_GT(Number(after, "Data Units Written"), Number(before, "Data Units Written"));
     EXPECT_GT(Number(after, "Host Write Commands"), Number(before, "Host Write Commands"));
     EXPECT_GT(Number(after, "Data Units Read"), Number(before, "Data Units Read"));
+}
+
+TEST_F(QemuController, DocumentsMatchTheSchemas) {
+    // Every info document and summary the runs on real controllers wrote,
+    // through the validator of the schema test (Debian's python3-jsonschema).
+    std::string command = "/usr/bin/python3 '" QUELLIX_SOURCE "/tests/schema/validate.py'";
+    size_t documents = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(Out())) {
+        const std::string name = entry.path().filename().string();
+        const bool written = name.rfind("nvme.info.", 0) == 0 || name.rfind("read.summary", 0) == 0 ||
+                             name.rfind("selftest.summary", 0) == 0;
+        if (!entry.is_regular_file() || !written || entry.path().extension() != ".json") continue;
+        command += " '" + entry.path().string() + "'";
+        ++documents;
+    }
+    // Four controllers, each read at least once; one self-test.
+    ASSERT_GE(documents, 20u);
+    const std::string report = Out() + "/schema.txt";
+    int status = std::system((command + " > '" + report + "' 2>&1").c_str());
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == 77) {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "python3-jsonschema is missing in CI";
+        GTEST_SKIP() << "schema validation skipped: python3-jsonschema is missing";
+    }
+    EXPECT_EQ(code, 0) << test::ReadFile(report);
 }
