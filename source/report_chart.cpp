@@ -248,10 +248,15 @@ std::string RenderChart(const Chart& chart) {
         svg += fmt::format("<text class=\"empty\" x=\"{}\" y=\"{}\" text-anchor=\"middle\">no values in this run</text>\n",
                            left + plotWidth / 2, top + plotHeight / 2);
     for (size_t i = 0; i < chart.lines.size(); ++i) {
-        // Labels of neighbouring lines stand side by side, above their line.
+        // Labels of neighbouring lines stand side by side, above their line,
+        // or below it when another line runs just above.
         const ChartLine& line = chart.lines[i];
         if (!std::isfinite(line.value)) continue;
-        double labelX = left + plotWidth - 4 - 150.0 * static_cast<double>(i), labelY = Y(line.value) - 4;
+        bool crowded = false;
+        for (const ChartLine& other : chart.lines)
+            crowded |= other.value > line.value && Y(line.value) - Y(other.value) < 14;
+        double labelX = left + plotWidth - 4 - 150.0 * static_cast<double>(i);
+        double labelY = crowded ? Y(line.value) + 12 : Y(line.value) - 4;
         svg += fmt::format("<line class=\"threshold\" data-threshold=\"{}\" data-value=\"{:g}\" x1=\"{}\" x2=\"{}\" "
                            "y1=\"{:.2f}\" y2=\"{:.2f}\" stroke=\"{}\"/><text class=\"tick\" x=\"{}\" y=\"{:.2f}\" "
                            "text-anchor=\"end\" fill=\"{}\">{} {:g} {}</text>\n",

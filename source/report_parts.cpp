@@ -23,7 +23,7 @@ h1 { font-size: 22px; margin: 0 0 4px; } h2 { font-size: 17px; margin: 22px 0 6p
 .grade.CRITICAL { color: #c62828; } .grade.Unknown { color: #666; }
 ul.reasons { margin: 2px 0; padding-left: 20px; }
 table { border-collapse: collapse; margin: 6px 0; } td, th { padding: 3px 10px; text-align: left; border-bottom: 1px solid #ddd; vertical-align: top; }
-th { background: #f3f3f3; } td.n { text-align: right; }
+th { background: #f3f3f3; } td.n { text-align: right; } td.t { white-space: nowrap; }
 .columns { display: grid; grid-template-columns: repeat(auto-fit, minmax(480px, 1fr)); gap: 0 32px; align-items: start; }
 .charts { display: grid; grid-template-columns: repeat(auto-fill, minmax(560px, 1fr)); gap: 4px 24px; }
 svg.chart { display: block; width: 100%; height: auto; margin: 6px 0; background: #fff; }

@@ -2,7 +2,9 @@
 // The pieces the report's pages share: values of summary records (numbers,
 // or the figures of texts in summaries written before records had numbers),
 // the run's time axis, tables, the verdict and the page around it.
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include <json/value.h>
 

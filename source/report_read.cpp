@@ -63,8 +63,8 @@ std::string GroupTable(const char* id, const char* title, const Json::Value& cou
     for (const std::string& name : counts.getMemberNames()) {
         const Json::Value& count = counts[name];
         html += "<tr><td>" + Html(name) + "</td><td class=\"n\">" + std::to_string(count["count"].asUInt()) +
-                "</td><td>" + Html(Shown(count["first time"])) + "</td><td>" + Html(Shown(count["last time"])) +
-                "</td><td>" + Html(Shown(count["last message"])) + "</td></tr>\n";
+                "</td><td class=\"t\">" + Html(Shown(count["first time"])) + "</td><td class=\"t\">" +
+                Html(Shown(count["last time"])) + "</td><td>" + Html(Shown(count["last message"])) + "</td></tr>\n";
     }
     return html + "</table>\n";
 }
@@ -162,7 +162,8 @@ void ReadPage::Add(double x, const Json::Value& r) {
         ++failures;
         if (duration.markers.size() < 1000) duration.markers.push_back({x, ms, kavo::JsonText(r, "message")});
         if (failures <= kListedFailures)
-            failed += "<tr><td>" + Html(kavo::JsonText(r, "timestamp")) + "</td><td>" + Html(kavo::JsonText(r, "message")) +
+            failed += "<tr><td class=\"t\">" + Html(kavo::JsonText(r, "timestamp")) + "</td><td>" +
+                      Html(kavo::JsonText(r, "message")) +
                       "</td></tr>\n";
     }
 }
@@ -224,11 +225,11 @@ std::string ReadReport(const SummarySource& source) {
 
     std::string body = "<h1>quellix read report " + Verdict(summary["_cmd"]) + "</h1>\n<p class=\"subtitle\">" +
                        Html(kavo::JsonText(drive, "description")) + "</p>\n";
-    body += VerdictSection(summary, page, clock.records);
-    body += "<div class=\"columns\">\n<section id=\"by-parameter\">\n" +
+    body += "<div class=\"columns\">\n" + VerdictSection(summary, page, clock.records) + ProjectionSection(page) +
+            "</div>\n<section id=\"by-parameter\">\n" +
             GroupTable("violations", "Rule violations by parameter", details["violations by parameter"]) +
             GroupTable("mismatches", "Compare mismatches by parameter", details["mismatches by parameter"]) +
-            "</section>\n" + ProjectionSection(page) + "</div>\n";
+            "</section>\n";
     body += "<div class=\"columns\">\n<section>\n<h2>Drive</h2>\n<table>\n";
     for (const char* member : {"model", "serial", "firmware", "size", "path", "host"}) body += Row(member, drive[member]);
     body += "</table>\n</section>\n<section>\n<h2>Run</h2>\n" + RunTable(summary, details, clock.records, "samples") +

@@ -43,8 +43,9 @@ double Progress(const Json::Value& entry, size_t index, bool& ended) {
     return ended ? 100 : Value(entry, "percent complete");
 }
 
-std::string LogCell(const Json::Value& entry, const char* member) {
-    return "<td>" + Html(Shown(entry[member])) + "</td>";
+std::string LogCell(const Json::Value& entry, const char* member, const char* cellClass = "") {
+    return std::string("<td") + (*cellClass ? " class=\"" + std::string(cellClass) + "\"" : "") + ">" +
+           Html(Shown(entry[member])) + "</td>";
 }
 
 // Every entry of the drive's self-test log as the test left it.
@@ -62,7 +63,7 @@ std::string SelfTestLogTable(const Json::Value& log) {
         std::string status = "-";
         if (entry.isMember("status code type") || entry.isMember("status code"))
             status = Shown(entry["status code type"]) + " / " + Shown(entry["status code"]);
-        html += "<tr><td class=\"n\">" + std::to_string(++number) + "</td>" + LogCell(entry, "test") +
+        html += "<tr><td class=\"n\">" + std::to_string(++number) + "</td>" + LogCell(entry, "test", "t") +
                 LogCell(entry, "result") + "<td>" +
                 Html(code.isIntegral() ? SelfTestMeaning(code.asUInt()) : "-") + "</td>" + LogCell(entry, "segment") +
                 LogCell(entry, "power on hours") + LogCell(entry, "namespace") + LogCell(entry, "failing lba") +

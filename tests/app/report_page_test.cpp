@@ -131,9 +131,9 @@ TEST(ReportTrend, DataPerDay) {
     }
 }
 
-// The answers come first: the verdict with each grade's reasons, violations
-// and mismatches by parameter with their first and last time, the
-// projection; then the drive, the run, the charts and the failing samples.
+// The answers come first: the verdict with each grade's reasons, the
+// projection, violations and mismatches by parameter with their first and
+// last time; then the drive, the run, the charts and the failing samples.
 TEST(ReportPages, ReadPageAnswersFirst) {
     std::vector<std::string> records;
     for (int i = 0; i < 6; ++i) {
@@ -156,17 +156,17 @@ TEST(ReportPages, ReadPageAnswersFirst) {
             "first time": "2026-12-08 21:40:02.000", "last time": "2026-12-08 21:40:04.000"}},
         "mismatches by parameter": {"Serial Number (SN)": {"count": 1, "last message": "differs"}},)J"));
 
-    EXPECT_TRUE(InOrder(page, {"id=\"verdict\"", "id=\"health-grade\"", "id=\"violations\"", "id=\"mismatches\"",
-                               "id=\"wear-projection\"", "<h2>Drive</h2>", "<svg", "id=\"failures\""}))
+    EXPECT_TRUE(InOrder(page, {"id=\"verdict\"", "id=\"health-grade\"", "id=\"wear-projection\"", "id=\"violations\"",
+                               "id=\"mismatches\"", "<h2>Drive</h2>", "<svg", "id=\"failures\""}))
         << "answers before details, failing samples last";
     EXPECT_NE(page.find("<span class=\"grade CRITICAL\">CRITICAL</span><ul class=\"reasons\"><li>Critical Warning "
                         "bit 2: &lt;reliability&gt; degraded</li>"),
               std::string::npos);
-    EXPECT_NE(page.find("<td class=\"n\">2</td><td>2026-12-08 21:40:02.000</td><td>2026-12-08 21:40:04.000</td>"
-                        "<td>too &lt;hot&gt;</td>"),
+    EXPECT_NE(page.find("<td class=\"n\">2</td><td class=\"t\">2026-12-08 21:40:02.000</td><td class=\"t\">2026-12-08 "
+                        "21:40:04.000</td><td>too &lt;hot&gt;</td>"),
               std::string::npos)
         << "count, first and last time per parameter";
-    EXPECT_NE(page.find("<td class=\"n\">1</td><td>-</td><td>-</td><td>differs</td>"), std::string::npos)
+    EXPECT_NE(page.find("<td class=\"n\">1</td><td class=\"t\">-</td><td class=\"t\">-</td><td>differs</td>"), std::string::npos)
         << "a summary without times shows none";
     EXPECT_NE(page.find("2 of 6"), std::string::npos) << "failing samples counted in the verdict";
     EXPECT_NE(page.find("stayed at 3 % for the 5.0 s of the run: too short"), std::string::npos);
@@ -204,6 +204,16 @@ TEST(ReportPages, ReadPageOfAnOlderSummary) {
         << "a grade without reasons";
     EXPECT_TRUE(SeriesPoints(page, "errors", "media errors").empty());
     EXPECT_NE(page.find("no values in this run"), std::string::npos);
+}
+
+// A summary without samples (a run stopped before its first) draws its
+// charts empty and says so.
+TEST(ReportPages, PagesOfRunsWithoutRecordsDraw) {
+    const std::string page = DrawRead("report-page-empty", ReadSummaryText({}));
+    EXPECT_EQ(test::CountLines(page, "no values in this run"), 10u) << "every chart";
+    EXPECT_NE(page.find("The run has no Percentage Used values: no projection."), std::string::npos);
+    EXPECT_NE(page.find("The run is too short to measure data written per day."), std::string::npos);
+    EXPECT_NE(page.find("0 of 0"), std::string::npos);
 }
 
 namespace {
@@ -257,10 +267,10 @@ TEST(ReportPages, SelfTestPageNamesTheDriveTestAndLog) {
     EXPECT_DOUBLE_EQ(progress.back().second, 34) << "100 % at the top once complete";
     for (const char* line : {"data-threshold=\"warning\" data-value=\"84\"", "data-threshold=\"critical\" data-value=\"88\""})
         EXPECT_NE(page.find(line), std::string::npos) << line;
-    EXPECT_NE(page.find("<td>Extended Test</td><td>Failed</td><td>The test completed with one or more failed segments"),
+    EXPECT_NE(page.find("<td class=\"t\">Extended Test</td><td>Failed</td><td>The test completed with one or more failed segments"),
               std::string::npos);
     EXPECT_NE(page.find("<td>3</td><td>2,345</td><td>-</td><td>987,654,321</td>"), std::string::npos);
-    EXPECT_NE(page.find("<td>Short Test</td><td>Passed</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"t\">Short Test</td><td>Passed</td>"), std::string::npos);
 }
 
 TEST(ReportPages, SelfTestPageOfAnOlderSummary) {
@@ -271,6 +281,9 @@ TEST(ReportPages, SelfTestPageOfAnOlderSummary) {
     EXPECT_NE(page.find("<tr><th>path</th><td>/dev/nvme0</td></tr>"), std::string::npos);
     EXPECT_NE(page.find("id=\"selftest-log\">Not in this summary"), std::string::npos);
     EXPECT_EQ(SeriesPoints(page, "temperature", "Composite").size(), 2u);
+    const std::string empty = DrawSelfTest("report-page-selftest-empty", "", {});
+    EXPECT_EQ(test::CountLines(empty, "no values in this run"), 2u);
+    EXPECT_NE(empty.find("<td id=\"test-type\">short device self-test</td>"), std::string::npos);
 }
 
 // The members the pages read, as the program writes them.
