@@ -117,6 +117,7 @@ std::string SelfTestReport(const SummarySource& source) {
     std::string title = test == "extended" ? "Extended device self-test" : "Short device self-test";
     if (drive.isMember("model")) title += " of " + Shown(drive["model"]) + ", serial " + Shown(drive["serial"]) +
                                            ", firmware " + Shown(drive["firmware"]);
+    if (!details.isObject()) title += ": not started";  // the drive could not run it
     std::string body = "<h1>quellix self-test report " + Verdict(summary["_cmd"]) + "</h1>\n<p class=\"subtitle\">" +
                        Html(title) + "</p>\n<div class=\"columns\">\n<section id=\"verdict\">\n<h2>Result</h2>\n" +
                        ResultTable(summary, test) + "</section>\n<section>\n<h2>Run</h2>\n" +

@@ -284,6 +284,12 @@ TEST(ReportPages, SelfTestPageOfAnOlderSummary) {
     const std::string empty = DrawSelfTest("report-page-selftest-empty", "", {});
     EXPECT_EQ(test::CountLines(empty, "no values in this run"), 2u);
     EXPECT_NE(empty.find("<td id=\"test-type\">short device self-test</td>"), std::string::npos);
+    const std::string dir = test::ScratchDirectory("report-page-selftest-unstarted");
+    kavo::WriteTextFile(dir + "/selftest.summary.json", R"({"_cmd": {"result": "FAIL", "return code": 30,
+        "message": "Device does NOT support self-test"}, "_settings": {}, "command times": []})");
+    WriteReport(dir + "/selftest.summary.json", dir + "/selftest.report.html");
+    EXPECT_NE(test::ReadFile(dir + "/selftest.report.html").find("Short device self-test: not started"),
+              std::string::npos);
 }
 
 // The members the pages read, as the program writes them.
