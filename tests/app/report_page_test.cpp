@@ -79,8 +79,11 @@ TEST(ReportTrend, RatesAreMeasuredBetweenSamplesApart) {
         report::Rate rate;
         for (size_t i = 0; i < c.samples.size(); ++i) {
             const double got = rate.Next(c.samples[i].first, c.samples[i].second);
-            if (std::isnan(c.rates[i])) EXPECT_TRUE(std::isnan(got)) << c.name << " sample " << i << ": " << got;
-            else EXPECT_DOUBLE_EQ(got, c.rates[i]) << c.name << " sample " << i;
+            if (std::isnan(c.rates[i])) {
+                EXPECT_TRUE(std::isnan(got)) << c.name << " sample " << i << ": " << got;
+            } else {
+                EXPECT_DOUBLE_EQ(got, c.rates[i]) << c.name << " sample " << i;
+            }
         }
     }
 }
@@ -105,8 +108,11 @@ TEST(ReportTrend, WearIsProjectedOnlyFromTwoRisesAtLeast) {
     for (const auto& c : kCases) {
         report::WearTrend wear;
         for (const auto& [seconds, used] : c.samples) wear.Add(seconds, used);
-        if (std::isnan(c.days)) EXPECT_TRUE(std::isnan(wear.DaysToEnd())) << c.name;
-        else EXPECT_NEAR(wear.DaysToEnd(), c.days, 1e-9) << c.name;
+        if (std::isnan(c.days)) {
+            EXPECT_TRUE(std::isnan(wear.DaysToEnd())) << c.name;
+        } else {
+            EXPECT_NEAR(wear.DaysToEnd(), c.days, 1e-9) << c.name;
+        }
         EXPECT_NE(wear.Text().find(c.says), std::string::npos) << c.name << ": " << wear.Text();
     }
 }
