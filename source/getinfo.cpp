@@ -39,7 +39,10 @@ const std::pair<const char*, const char*> kOptionalMembers[] = {
     {"Temperature Sensor 1", "Temperature Sensor 1"}, {"Temperature Sensor 2", "Temperature Sensor 2"},
     {"Temperature Sensor 3", "Temperature Sensor 3"}, {"Temperature Sensor 4", "Temperature Sensor 4"},
     {"Temperature Sensor 5", "Temperature Sensor 5"}, {"Temperature Sensor 6", "Temperature Sensor 6"},
-    {"Temperature Sensor 7", "Temperature Sensor 7"}, {"Temperature Sensor 8", "Temperature Sensor 8"}};
+    {"Temperature Sensor 7", "Temperature Sensor 7"}, {"Temperature Sensor 8", "Temperature Sensor 8"},
+    {"Critical Warnings", "Critical Warnings"}, {"Media and Data Integrity Errors", "Media and Data Integrity Errors"},
+    {"Number of Error Information Log Entries", "Number of Error Information Log Entries"},
+    {"Unsafe Shutdowns", "Unsafe Shutdowns"}, {"Power On Hours", "Power On Hours"}};
 
 // Whether a library value holds the number exactly: reals, and integers of
 // up to 64 bits. A wider one (the size of a nonsense namespace structure)
@@ -80,15 +83,25 @@ Json::Value DriveRecord(const kavo::InfoDocument& sample) {
 }
 
 // Counts, per parameter, of the entries of a sample's list (compare
-// mismatches, rule violations), with the latest message.
-void CountByParameter(const Json::Value& entries, const char* messageMember, Json::Value& counts) {
+// mismatches, rule violations), with the latest message and the times of the
+// first and the latest sample that had one.
+void CountByParameter(const Json::Value& entries, const char* messageMember, const std::string& time,
+                      Json::Value& counts) {
     for (const Json::Value& entry : entries) {
         std::string name = kavo::JsonText(entry, "name");
         if (name.empty()) continue;
         Json::Value& count = counts[name];
         count["count"] = count["count"].asUInt() + 1;
         count["last message"] = entry[messageMember];
+        if (!count.isMember("first time")) count["first time"] = time;
+        count["last time"] = time;
     }
+}
+
+// The reasons of a grade ("health reasons" of the sample's "nvme"), as a
+// record member only when there are any.
+void SetReasons(kavo::NumberedRecord& record, const char* member, const Json::Value& reasons) {
+    if (reasons.isArray() && !reasons.empty()) record.Set(member, reasons);
 }
 
 // An input file named in the settings: relative to the current directory,
@@ -124,6 +137,8 @@ std::string SampleRecordText(const kavo::InfoDocument& sample, bool failed, cons
     record.Set("timestamp", time);
     record.Set("health status", sample.document["nvme"]["health status"]);
     record.Set("temp status", sample.document["nvme"]["temp status"]);
+    SetReasons(record, "health reasons", sample.document["nvme"]["health reasons"]);
+    SetReasons(record, "temp reasons", sample.document["nvme"]["temp reasons"]);
     record.Set("run time", kavo::DurationText(milliseconds, 2));
     record.SetNumber("run time", kavo::Number::Real(milliseconds));
     return record.Compact();
@@ -221,6 +236,8 @@ int RunRead(const Settings& settings) {
     int64_t nextStart = t0 + step;
     bool temperatureShown = false;
     std::string worstHealth = "Unknown", worstTemperature = "Unknown";
+    // The reasons of the latest sample at the worst grade.
+    Json::Value worstHealthReasons(Json::arrayValue), worstTemperatureReasons(Json::arrayValue);
     std::string sampleTime = kavo::CurrentTimeText();
     kavo::CommandLog commands;
     kavo::DecodedIdentify identifyKept;
@@ -260,8 +277,10 @@ int RunRead(const Settings& settings) {
         }
         const std::string health = nvme["health status"].asString();
         worstHealth = kavo::GradeRank(health) > kavo::GradeRank(worstHealth) ? health : worstHealth;
+        if (health == worstHealth && nvme["health reasons"].isArray()) worstHealthReasons = nvme["health reasons"];
         const std::string temperature = nvme["temp status"].asString();
         worstTemperature = kavo::GradeRank(temperature) > kavo::GradeRank(worstTemperature) ? temperature : worstTemperature;
+        if (temperature == worstTemperature && nvme["temp reasons"].isArray()) worstTemperatureReasons = nvme["temp reasons"];
         if (healthLimit != 0 && kavo::GradeRank(health) >= healthLimit) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed health" : message + " and health";
             failed = true;
@@ -281,8 +300,8 @@ int RunRead(const Settings& settings) {
         if (i == 1) details["drive"] = DriveRecord(sample);
         // Looked up without adding: a sample holds only the results that apply to it.
         const Json::Value& results = sample.document;
-        CountByParameter(results["compare mismatches"], "message", details["mismatches by parameter"]);
-        CountByParameter(results["rule violations"], "msg", details["violations by parameter"]);
+        CountByParameter(results["compare mismatches"], "message", sampleTime, details["mismatches by parameter"]);
+        CountByParameter(results["rule violations"], "msg", sampleTime, details["violations by parameter"]);
         if (!reference) {
             // The first sample becomes the reference of the later ones (a
             // copy only when later ones follow), and its file carries a
@@ -319,6 +338,8 @@ int RunRead(const Settings& settings) {
     details["run time"] = kavo::ElapsedText(t0, 2);
     details["worst health status"] = worstHealth;
     details["worst temp status"] = worstTemperature;
+    details["worst health reasons"] = worstHealthReasons;
+    details["worst temp reasons"] = worstTemperatureReasons;
     KLOG_AS(Info, "Read") << " ";
     KLOG_AS(Info, "Read") << " End Time:           " << details["end time"].asString();
     KLOG_AS(Info, "Read") << " Run Time:           " << details["run time"].asString();

@@ -54,19 +54,34 @@ std::vector<std::pair<double, double>> MinMaxSeries::Points() const {
 }
 
 std::vector<double> Ticks(double low, double high, int count) {
-    if (!(high > low)) high = low + 1;
-    double raw = (high - low) / std::max(count, 1);
-    double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = magnitude;
+    if (!std::isfinite(low) || !std::isfinite(high)) low = 0, high = 1;
+    if (low > high) std::swap(low, high);
+    count = std::clamp(count, 1, 10);
+    // The span must be one a double can step through: a flat series gets at
+    // least 1 (a tenth of its value when that is more, so that its labels
+    // differ), and any span at least a millionth of a millionth of the
+    // values, which near 2^60 are 256 apart.
+    const double magnitude = std::max(std::abs(low), std::abs(high));
+    if (high == low) high = low + std::max(1.0, magnitude / 10);
+    if (high - low < magnitude * 1e-12) high = low + magnitude * 1e-12;
+    const double raw = (high - low) / count;
+    if (!std::isfinite(raw)) return {low, high};  // values near the largest double
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10 * power;
     for (double factor : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (factor * magnitude >= raw) {
-            step = factor * magnitude;
+        if (factor * power >= raw) {
+            step = factor * power;
             break;
         }
+    // Ticks by index, so that no step is lost to rounding however large
+    // the values.
+    const double first = std::floor(low / step) * step;
+    const int steps = static_cast<int>(std::ceil((high - first) / step - 1e-9));
     std::vector<double> ticks;
-    const double last = std::ceil(high / step - 1e-9) * step;
-    for (double tick = std::floor(low / step) * step; tick <= last + step * 1e-9; tick += step)
+    for (int i = 0; i <= std::max(steps, 1); ++i) {
+        const double tick = first + i * step;
         ticks.push_back(std::abs(tick) < step * 1e-9 ? 0.0 : tick);
+    }
     return ticks;
 }
 
@@ -77,7 +92,8 @@ std::string TimeLabel(double seconds, double step) {
     };
     static const Unit kUnits[] = {{86400, "d"}, {3600, "h"}, {60, "min"}, {1, "s"}, {0.001, "ms"}};
     for (const Unit& unit : kUnits)
-        if (step >= unit.seconds || unit.seconds == 0.001)
+        // Seconds from a tenth of one: "2.5 s" reads better than "2500 ms".
+        if (step >= unit.seconds || (unit.seconds == 1 && step >= 0.1) || unit.seconds == 0.001)
             return fmt::format("{:g} {}", std::round(seconds / unit.seconds * 100) / 100, unit.name);
     return "";
 }
@@ -113,34 +129,78 @@ std::vector<double> TimeTicks(double end) {
     return ticks;
 }
 
-// A value axis label: large numbers with k, M, G, T.
-std::string TickText(double value) {
+// The decimals that show a step exactly: 2.5 has 1, 0.25 2, 200 none.
+int StepDecimals(double step) {
+    for (int decimals = 0; decimals < 15; ++decimals) {
+        const double scaled = step * std::pow(10.0, decimals);
+        if (std::abs(scaled - std::round(scaled)) <= 1e-6 * scaled) return decimals;
+    }
+    return 15;
+}
+
+// A value axis label with as many digits as tell neighbouring ticks apart:
+// large numbers with k, M, G, T, and beyond that in powers of ten.
+std::string TickText(double value, double step) {
+    if (std::abs(value) >= 1e15) {
+        const double power = std::floor(std::log10(step));
+        const int digits = static_cast<int>(std::floor(std::log10(std::abs(value))) - power) +
+                           StepDecimals(step / std::pow(10.0, power));
+        return fmt::format("{:.{}e}", value, std::clamp(digits, 0, 16));
+    }
     static const std::pair<double, const char*> kScales[] = {{1e12, " T"}, {1e9, " G"}, {1e6, " M"}, {1e3, " k"}};
-    for (const auto& [scale, suffix] : kScales)
-        if (std::abs(value) >= scale) return fmt::format("{:g}{}", value / scale, suffix);
-    return fmt::format("{:g}", value);
+    double scale = 1;
+    const char* suffix = "";
+    for (const auto& [size, name] : kScales)
+        if (std::abs(value) >= size) {
+            scale = size, suffix = name;
+            break;
+        }
+    return fmt::format("{:.{}f}{}", value / scale, StepDecimals(step / scale), suffix);
+}
+
+}  // namespace
+
+namespace {
+
+// The value range to draw: the values', the thresholds' and the chart's own,
+// widened to round ticks.
+struct ValueAxis {
+    double low, high;
+    std::vector<double> ticks;
+};
+
+ValueAxis AxisOf(const Chart& chart, const std::vector<std::vector<std::pair<double, double>>>& drawn) {
+    double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+    auto take = [&](double y) {
+        if (std::isfinite(y)) low = std::min(low, y), high = std::max(high, y);
+    };
+    for (const auto& points : drawn)
+        for (const auto& point : points) take(point.second);
+    for (const ChartLine& line : chart.lines) take(line.value);
+    take(chart.yFrom), take(chart.yTo);
+    if (low > high) low = 0, high = 1;
+    ValueAxis axis{low, high, Ticks(low, high, 5)};
+    axis.low = std::min(axis.low, axis.ticks.front());
+    axis.high = std::max(axis.high, axis.ticks.back());
+    if (!(axis.high > axis.low)) axis.high = axis.low + std::max(1.0, std::abs(axis.low));
+    return axis;
 }
 
 }  // namespace
 
 std::string RenderChart(const Chart& chart) {
-    const double width = 880, height = 260, left = 64, right = 16, top = 34, bottom = 40;
+    const double width = 640, height = 250, left = 64, right = 18, top = 34, bottom = 40;
     const double plotWidth = width - left - right, plotHeight = height - top - bottom;
-    double yLow = std::numeric_limits<double>::max(), yHigh = std::numeric_limits<double>::lowest(), xEnd = chart.xEnd;
+    double xEnd = std::isfinite(chart.xEnd) ? chart.xEnd : 0;
     std::vector<std::vector<std::pair<double, double>>> drawn;
+    size_t points = 0;
     for (const ChartSeries& series : chart.series) {
         drawn.push_back(series.values.Points());
-        for (const auto& [x, y] : drawn.back()) {
-            yLow = std::min(yLow, y), yHigh = std::max(yHigh, y);
-            xEnd = std::max(xEnd, x);
-        }
+        points += drawn.back().size();
+        for (const auto& point : drawn.back()) xEnd = std::max(xEnd, point.first);
     }
-    for (const ChartLine& line : chart.lines) yLow = std::min(yLow, line.value), yHigh = std::max(yHigh, line.value);
-    if (yLow > yHigh) yLow = 0, yHigh = 1;
-    std::vector<double> yTicks = Ticks(yLow, yHigh, 5);
-    yLow = std::min(yLow, yTicks.front());
-    yHigh = std::max(yHigh, yTicks.back());
-    if (yHigh <= yLow) yHigh = yLow + 1;
+    const ValueAxis axis = AxisOf(chart, drawn);
+    const double yLow = axis.low, yHigh = axis.high;
     if (xEnd <= 0) xEnd = 1;
     std::vector<double> xTicks = TimeTicks(xEnd);
     xEnd = std::max(xEnd, xTicks.back());
@@ -151,34 +211,52 @@ std::string RenderChart(const Chart& chart) {
         "<svg class=\"chart\" id=\"{}\" viewBox=\"0 0 {} {}\" width=\"{}\" height=\"{}\" role=\"img\" "
         "aria-label=\"{}\" data-y-min=\"{}\" data-y-max=\"{}\" data-plot-top=\"{}\" data-plot-height=\"{}\">\n",
         chart.id, width, height, width, height, Html(chart.title), yLow, yHigh, top, plotHeight);
-    svg += fmt::format("<text class=\"title\" x=\"{}\" y=\"18\">{}</text>\n", left, Html(chart.title));
-    double legend = left + 16 + 8.5 * chart.title.size();
+    svg += fmt::format("<text class=\"title\" x=\"{}\" y=\"16\">{}</text>\n", left, Html(chart.title));
+    double legend = left;
     for (const ChartSeries& series : chart.series) {
-        svg += fmt::format("<rect x=\"{:.1f}\" y=\"9\" width=\"12\" height=\"4\" fill=\"{}\"/>"
-                           "<text class=\"legend\" x=\"{:.1f}\" y=\"16\">{}</text>\n",
+        svg += fmt::format("<rect x=\"{:.1f}\" y=\"22\" width=\"12\" height=\"4\" fill=\"{}\"/>"
+                           "<text class=\"legend\" x=\"{:.1f}\" y=\"28\">{}</text>\n",
                            legend, series.colour, legend + 16, Html(series.name));
-        legend += 30 + 6.5 * series.name.size();
+        legend += 30 + 6.2 * series.name.size();
     }
-    for (double tick : yTicks) {
+    if (!chart.note.empty())
+        svg += fmt::format("<text class=\"note\" x=\"{}\" y=\"28\" text-anchor=\"end\">{}</text>\n", left + plotWidth,
+                           Html(chart.note));
+    const double yStep = axis.ticks.size() > 1 ? axis.ticks[1] - axis.ticks[0] : 1;
+    for (double tick : axis.ticks) {
         svg += fmt::format("<line class=\"grid\" x1=\"{}\" x2=\"{}\" y1=\"{:.2f}\" y2=\"{:.2f}\"/>"
                            "<text class=\"tick\" x=\"{}\" y=\"{:.2f}\" text-anchor=\"end\">{}</text>\n",
-                           left, left + plotWidth, Y(tick), Y(tick), left - 6, Y(tick) + 4, TickText(tick));
+                           left, left + plotWidth, Y(tick), Y(tick), left - 6, Y(tick) + 4, TickText(tick, yStep));
     }
-    double xStep = xTicks.size() > 1 ? xTicks[1] - xTicks[0] : 1;
-    for (double tick : xTicks)
-        svg += fmt::format("<text class=\"tick\" x=\"{:.2f}\" y=\"{}\" text-anchor=\"middle\">{}</text>\n", X(tick),
-                           top + plotHeight + 16, TimeLabel(tick, xStep));
+    const double xStep = xTicks.size() > 1 ? xTicks[1] - xTicks[0] : 1;
+    for (double tick : xTicks) {
+        // A label that would stand out of the picture ends at its edge.
+        const std::string label = TimeLabel(tick, xStep);
+        const double at = X(tick), half = 3.3 * static_cast<double>(label.size());
+        const bool last = at + half > width - 2;
+        svg += fmt::format("<text class=\"tick\" x=\"{:.2f}\" y=\"{}\" text-anchor=\"{}\">{}</text>\n",
+                           last ? width - 2 : at, top + plotHeight + 16, last ? "end" : "middle", label);
+    }
     svg += fmt::format("<text class=\"axis\" x=\"{}\" y=\"{}\" text-anchor=\"middle\">time since the run began</text>\n",
-                       left + plotWidth / 2, height - 4);
+                       left + plotWidth / 2, height - 6);
     svg += fmt::format("<text class=\"axis\" x=\"12\" y=\"{}\" transform=\"rotate(-90 12 {})\" "
                        "text-anchor=\"middle\">{}</text>\n",
                        top + plotHeight / 2, top + plotHeight / 2, Html(chart.unit));
     svg += fmt::format("<rect class=\"frame\" x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>\n", left, top, plotWidth,
                        plotHeight);
+    if (points == 0)
+        svg += fmt::format("<text class=\"empty\" x=\"{}\" y=\"{}\" text-anchor=\"middle\">no values in this run</text>\n",
+                           left + plotWidth / 2, top + plotHeight / 2);
     for (size_t i = 0; i < chart.lines.size(); ++i) {
-        // Labels of neighbouring lines stand side by side, above their line.
+        // Labels of neighbouring lines stand side by side, above their line,
+        // or below it when another line runs just above.
         const ChartLine& line = chart.lines[i];
-        double labelX = left + plotWidth - 4 - 160.0 * static_cast<double>(i), labelY = Y(line.value) - 4;
+        if (!std::isfinite(line.value)) continue;
+        bool crowded = false;
+        for (const ChartLine& other : chart.lines)
+            crowded |= other.value > line.value && Y(line.value) - Y(other.value) < 14;
+        double labelX = left + plotWidth - 4 - 150.0 * static_cast<double>(i);
+        double labelY = crowded ? Y(line.value) + 12 : Y(line.value) - 4;
         svg += fmt::format("<line class=\"threshold\" data-threshold=\"{}\" data-value=\"{:g}\" x1=\"{}\" x2=\"{}\" "
                            "y1=\"{:.2f}\" y2=\"{:.2f}\" stroke=\"{}\"/><text class=\"tick\" x=\"{}\" y=\"{:.2f}\" "
                            "text-anchor=\"end\" fill=\"{}\">{} {:g} {}</text>\n",
@@ -187,20 +265,22 @@ std::string RenderChart(const Chart& chart) {
                            Html(chart.unit));
     }
     for (size_t i = 0; i < chart.series.size(); ++i) {
-        std::string points;
-        for (const auto& [x, y] : drawn[i]) points += fmt::format("{:.2f},{:.2f} ", X(x), Y(y));
-        if (!points.empty()) points.pop_back();
+        std::string coordinates;
+        for (const auto& [x, y] : drawn[i]) coordinates += fmt::format("{:.2f},{:.2f} ", X(x), Y(y));
+        if (!coordinates.empty()) coordinates.pop_back();
         svg += fmt::format("<polyline class=\"series\" data-series=\"{}\" data-points=\"{}\" data-samples=\"{}\" "
                            "stroke=\"{}\" points=\"{}\"/>\n",
                            Html(chart.series[i].name), drawn[i].size(), chart.series[i].values.Count(),
-                           chart.series[i].colour, points);
+                           chart.series[i].colour, coordinates);
         if (drawn[i].size() == 1)  // one point draws no line: a dot instead
             svg += fmt::format("<circle cx=\"{:.2f}\" cy=\"{:.2f}\" r=\"3\" fill=\"{}\"/>\n", X(drawn[i][0].first),
                                Y(drawn[i][0].second), chart.series[i].colour);
     }
-    for (const ChartMarker& marker : chart.markers)
+    for (const ChartMarker& marker : chart.markers) {
+        const double y = std::isfinite(marker.y) ? std::clamp(marker.y, yLow, yHigh) : yLow;
         svg += fmt::format("<circle class=\"failure\" cx=\"{:.2f}\" cy=\"{:.2f}\" r=\"4\"><title>{}</title></circle>\n",
-                           X(marker.x), Y(std::clamp(marker.y, yLow, yHigh)), Html(marker.title));
+                           X(marker.x), Y(y), Html(marker.title));
+    }
     svg += "</svg>\n";
     return svg;
 }

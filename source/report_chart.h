@@ -3,6 +3,7 @@
 // series drawn from at most a fixed number of points (every bucket of
 // samples keeps its minimum and maximum, so no peak is lost however long the
 // run), threshold lines and marked samples.
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -50,6 +51,10 @@ struct Chart {
     std::vector<ChartLine> lines;
     std::vector<ChartMarker> markers;
     double xEnd = 0;  // seconds the run lasted, at least
+    // A value range the axis always shows (0 to 100 for a percentage); the
+    // values widen it when they leave it. NAN: the values' range.
+    double yFrom = NAN, yTo = NAN;
+    std::string note;  // a line under the title: what the chart leaves out
 };
 
 // The chart as an <svg> element with data- attributes that say what it

@@ -19,6 +19,7 @@
 #include "quellix.h"
 #include "report.h"
 #include "run_journal.h"
+#include "selftest_records.h"
 
 namespace fs = std::filesystem;
 
@@ -169,6 +170,7 @@ void SelfTestRun::WriteDetails() {
     }
     if (newest.valid & 0x04) numbers["status code type"] = newest.statusCodeType;
     if (newest.valid & 0x08) numbers["status code"] = newest.statusCode;
+    details["self-test log"] = SelfTestLogEntries(kavo::ParseSelfTestLog(log6_.data()));
 }
 
 void SelfTestRun::ResultLines(const char* resultLabel) {
@@ -236,6 +238,10 @@ int SelfTestRun::Run() {
     code_ = extended ? 2 : 1;
     Json::Value& details = summary_["selftest details"];
     details["run time estimate"] = extended ? std::to_string(edstt) + " Minutes" : "< 2 minutes";
+    // The test that runs (-e makes any command file's test an extended one)
+    // and the drive it runs on, for the report.
+    details["test"] = extended ? "extended" : "short";
+    details["drive"] = SelfTestDrive(identify.data(), settings_.common.drive.nvmePath);
 
     details["status"] = Json::Value(Json::arrayValue);
     details["begin time"] = kavo::CurrentTimeText();

@@ -2,8 +2,11 @@
 // report names, the summary read a record at a time, and the pages of runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <regex>
+#include <set>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
@@ -42,11 +45,87 @@ TEST(ReportChart, TicksAndLabels) {
     EXPECT_EQ(TimeLabel(90, 30), "90 s");
     EXPECT_EQ(TimeLabel(900, 300), "15 min");
     EXPECT_EQ(TimeLabel(7200, 3600), "2 h");
+    EXPECT_EQ(TimeLabel(3, 0.5), "3 s") << "a test of a few seconds in seconds, not \"3000 ms\"";
+    EXPECT_EQ(TimeLabel(0.35, 0.05), "350 ms");
     EXPECT_EQ(Html("<a href=\"x\">&</a>"), "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;");
     EXPECT_EQ(ReportPathFor("/d/read.summary.json"), "/d/read.report.html");
     EXPECT_EQ(ReportPathFor("/d/selftest.summary.json"), "/d/selftest.report.html");
     EXPECT_EQ(ReportPathFor("/d/read.summary.interrupted-20261208-214000.json"),
               "/d/read.report.interrupted-20261208-214000.html");
+}
+
+// Charts whose values are all equal, huge (beyond a double's exact integers),
+// or missing still draw a value axis: a constant series of 2^60 host commands
+// or an all-FFh SMART page ended the run without a report, and values a few
+// apart near 2^60 never finished their ticks.
+TEST(ReportChart, ConstantHugeOrMissingValuesDraw) {
+    const double huge = std::ldexp(1.0, 60), widest = std::ldexp(1.0, 128) * 512000;
+    const struct {
+        const char* name;
+        std::vector<double> values;
+    } kCases[] = {
+        {"constant 2^60", {huge, huge, huge}},
+        {"constant all-FFh data units in bytes", {widest, widest}},
+        {"2^60 and 300 more", {huge, huge + 300, huge}},
+        {"constant 1e300", {1e300, 1e300}},
+        {"constant zero", {0, 0, 0}},
+        {"constant negative", {-40, -40}},
+        {"one value", {7}},
+        {"no values", {}},
+    };
+    for (const auto& c : kCases) {
+        Chart chart;
+        chart.id = "c", chart.title = c.name, chart.unit = "commands";
+        chart.series.push_back({"read", "#000", MinMaxSeries()});
+        for (size_t i = 0; i < c.values.size(); ++i) chart.series[0].values.Add(static_cast<double>(i), c.values[i]);
+        std::string svg;
+        ASSERT_NO_THROW(svg = RenderChart(chart)) << c.name;
+        EXPECT_GE(test::CountLines(svg, "class=\"grid\""), 2u) << c.name << ": a value axis with ticks";
+        for (const char* bad : {"nan", "inf"}) EXPECT_EQ(svg.find(bad), std::string::npos) << c.name << ": " << bad;
+        std::set<std::string> labels;
+        const std::regex valueLabel("text-anchor=\"end\">([^<]*)</text>");
+        size_t count = 0;
+        for (std::sregex_iterator it(svg.begin(), svg.end(), valueLabel), end; it != end; ++it, ++count)
+            labels.insert((*it)[1]);
+        EXPECT_EQ(labels.size(), count) << c.name << ": every value label differs from its neighbours";
+        if (c.values.empty()) continue;
+        const double low = *std::min_element(c.values.begin(), c.values.end());
+        const double high = *std::max_element(c.values.begin(), c.values.end());
+        const std::vector<double> ticks = Ticks(low, high, 5);
+        ASSERT_GE(ticks.size(), 2u) << c.name;
+        EXPECT_LE(ticks.size(), 12u) << c.name;
+        EXPECT_LE(ticks.front(), low) << c.name;
+        EXPECT_GE(ticks.back(), high) << c.name;
+        EXPECT_TRUE(std::is_sorted(ticks.begin(), ticks.end()) &&
+                    std::adjacent_find(ticks.begin(), ticks.end()) == ticks.end())
+            << c.name << ": distinct ascending ticks";
+    }
+    EXPECT_GE(Ticks(NAN, INFINITY, 5).size(), 2u) << "values that are not numbers draw an axis of their own";
+}
+
+// The same through the program: a drive whose host read and write commands
+// stay at 2^60, and one whose SMART page is all FFh, draw their reports, at
+// the end of the run and again with --report.
+TEST(ReportRuns, ConstantHugeCountersDrawTheirReports) {
+    const std::string dir = test::ScratchDirectory("report-huge");
+    test::WriteJson(dir + "/read.cmd.json", test::ReadCommand());
+    const std::string still = R"("growth per read": {"DUR": 0, "DUW": 0, "HRC": 0, "HWC": 0, "CBT": 0, "POH": 0})";
+    test::WriteFile(dir + "/equal.json", R"({"smart": {"HRC": "1152921504606846976", "HWC": "1152921504606846976"}, )" +
+                                             still + "}");
+    std::string ff;
+    for (int i = 0; i < 512; ++i) ff += "FF ";
+    test::WriteFile(dir + "/ff.json", R"({"smart": {"raw": ")" + ff + "\"}, " + still + "}");
+    for (const char* drive : {"equal", "ff"}) {
+        const std::string run = std::string(drive) + "-run";
+        auto result = test::RunQuellix(dir, std::string("-n sim:") + drive + ".json -s 3 -i 0 -d " + run);
+        EXPECT_EQ(result.exitCode, 0) << drive << "\n" << result.output;
+        EXPECT_NE(result.output.find("[PASS]"), std::string::npos) << drive;
+        const std::string report = dir + "/" + run + "/read.report.html";
+        ASSERT_TRUE(fs::exists(report)) << drive;
+        fs::remove(report);
+        EXPECT_EQ(test::RunQuellix(dir, "--report " + run).exitCode, 0) << drive;
+        EXPECT_TRUE(fs::exists(report)) << drive;
+    }
 }
 
 TEST(ReportRuns, SummariesAreReadARecordAtATimeAndDrawn) {

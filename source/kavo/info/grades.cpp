@@ -65,6 +65,8 @@ Grade TemperatureGrade(const SmartHealth& h, bool thermalManagement) {
     return judge.Done();
 }
 
+const char* CriticalWarningMeaning(unsigned bit) { return bit < 8 ? kWarningBits[bit] : "no such bit"; }
+
 int GradeRank(const std::string& status) {
     if (status == "GOOD") return 1;
     if (status == "SUSPECT") return 2;

@@ -24,5 +24,8 @@ Grade TemperatureGrade(const SmartHealth& health, bool thermalManagement);
 
 // Grades from best to worst, 0 for Unknown: GOOD 1, SUSPECT 2, CRITICAL 3.
 int GradeRank(const std::string& status);
+// What a critical warning bit (0 to 7) of the SMART / health log says:
+// "available spare below threshold", ...
+const char* CriticalWarningMeaning(unsigned bit);
 
 }  // namespace kavo
