@@ -85,11 +85,12 @@ std::vector<std::string> ListedNumbers(HostView& host) {
 }
 
 // A drive number checked against the host's list; the named drive is used
-// unchecked when the host cannot list its drives. False when it is not there.
+// unchecked when the host cannot list its drives or lists none. False when
+// it is not there.
 bool NumberListed(HostView& host, const std::string& number) {
     try {
         const std::vector<std::string>& numbers = host.Numbers();
-        return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+        return numbers.empty() || std::find(numbers.begin(), numbers.end(), number) != numbers.end();
     } catch (const kavo::KavoError&) {
         return true;
     }
@@ -109,10 +110,10 @@ std::string NumberOfSerial(HostView& host, const std::string& serial) {
 }
 
 std::string InvalidDriveText(const std::string& named) {
-    return "Invalid NVMe drive '" + named + "': use * for the first NVMe drive, all for every one, a drive number such as 0 (or " +
+    return "Invalid NVMe drive '" + named + "': use * for the first NVMe drive, a drive number such as 0 (or " +
            kavo::PlatformDriveNameForms() +
-           "), serial:SERIAL, sim for the built-in simulated drive or sim:FILE for a simulated drive description; "
-           "separate several with commas";
+           "), sim for the built-in simulated drive or sim:FILE for a simulated drive description; "
+           "all for every NVMe drive, serial:SERIAL for the drive with that serial number, commas between several";
 }
 
 }  // namespace

@@ -205,7 +205,13 @@ void Fleet::MergeMetrics(bool final) {
     std::vector<std::string> texts;
     std::vector<kavo::FleetDriveMetrics> drives;
     for (const Member& member : members_) {
-        texts.push_back(ReadText((fs::path(member.folder) / kMetricsFile).string()));
+        std::string text = ReadText((fs::path(member.folder) / kMetricsFile).string());
+        // A drive that does not answer Identify has no serial of its own in
+        // its run's series; the fleet knows it from the host's list.
+        const std::string unknown = "serial=\"\"", known = "serial=\"" + kavo::EscapeLabelValue(member.drive.serial) + "\"";
+        for (size_t at = text.find(unknown); !member.drive.serial.empty() && at != std::string::npos; at = text.find(unknown, at))
+            text.replace(at, unknown.size(), known);
+        texts.push_back(std::move(text));
         kavo::FleetDriveMetrics drive;
         drive.device = member.drive.path;
         drive.serial = member.drive.serial;
