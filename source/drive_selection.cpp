@@ -157,7 +157,8 @@ DriveSelection SelectDrives(const std::vector<std::string>& values, const HostDr
         } else if (token == "all") {
             for (const std::string& number : ListedNumbers(host)) add(HostDrive(number));
         } else if (token.compare(0, 7, "serial:") == 0 && token.size() > 7) {
-            std::string number = NumberOfSerial(host, token.substr(7));
+            // Blanks around it are no part of it: sysfs pads serial numbers.
+            std::string number = NumberOfSerial(host, kavo::Trim(token.substr(7)));
             if (number.empty()) missing += "NVMe drive " + token + " was not found\n";
             else add(HostDrive(number));
         } else {

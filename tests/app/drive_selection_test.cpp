@@ -58,6 +58,7 @@ TEST(DriveSelection, NamesListsAndForms) {
         {{"nvme1n1"}, {"/dev/nvme1"}, false},
         {{"/dev/nvme1n2"}, {"/dev/nvme1"}, false},
         {{"serial:S2"}, {"/dev/nvme2"}, false},
+        {{"serial:S2   "}, {"/dev/nvme2"}, false},
         {{"all"}, {"/dev/nvme0", "/dev/nvme1", "/dev/nvme2"}, true},
         {{"2,0"}, {"/dev/nvme2", "/dev/nvme0"}, true},
         // A repeated -n adds to the list; a drive named twice is read once.

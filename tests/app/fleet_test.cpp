@@ -180,6 +180,11 @@ TEST_F(FleetRun, BaselinesPickedBySerialWhateverTheirNames) {
     Json::Value summary = Summary("second");
     EXPECT_EQ((*Member(summary, "sim:a.json"))["compare file"].asString(), dir + "/baselines/zz-was-drive-0.json");
     EXPECT_EQ((*Member(summary, "sim:b.json"))["compare file"].asString(), dir + "/baselines/aa-was-drive-1.json");
+    // A drive under another name (the host numbered it anew) is still the
+    // same drive: its path is no mismatch.
+    fs::copy_file(dir + "/a.json", dir + "/renumbered.json");
+    auto renumbered = test::RunQuellix(dir, "read -n sim:renumbered.json -d renumbered -c baselines");
+    EXPECT_EQ(renumbered.exitCode, 0) << renumbered.output;
     // One drive alone picks its own too.
     auto single = test::RunQuellix(dir, "read -n sim:b.json -d third -c baselines");
     EXPECT_EQ(single.exitCode, 0) << single.output;
