@@ -155,7 +155,14 @@ DriveSelection SelectDrives(const std::vector<std::string>& values, const HostDr
         } else if (token == "*") {
             add(HostDrive(ListedNumbers(host).front()));
         } else if (token == "all") {
-            for (const std::string& number : ListedNumbers(host)) add(HostDrive(number));
+            std::vector<std::string> numbers;
+            try {
+                numbers = host.Numbers();
+            } catch (const kavo::KavoError& e) {
+                NoDriveList(e);
+            }
+            if (numbers.empty()) missing += "NVMe drives of -n all were not found: the host lists none\n";
+            for (const std::string& number : numbers) add(HostDrive(number));
         } else if (token.compare(0, 7, "serial:") == 0 && token.size() > 7) {
             // Blanks around it are no part of it: sysfs pads serial numbers.
             std::string number = NumberOfSerial(host, kavo::Trim(token.substr(7)));

@@ -30,7 +30,9 @@ namespace {
 // How long a drive's run may take to end after a stop request before it is
 // taken for hung and ended: a sample in progress finishes well within it.
 constexpr int64_t kStopGraceNanoseconds = 10'000'000'000;
-constexpr int kPollMilliseconds = 50;
+// The runs are looked at often while they are young (a one-sample read ends
+// within tens of milliseconds) and seldom once they run long.
+constexpr int kFirstPollMilliseconds = 2, kLastPollMilliseconds = 100;
 const char* const kConsoleFile = "quellix.console.log";
 const char* const kMetricsFile = "metrics.prom";
 
@@ -102,7 +104,8 @@ public:
 private:
     void Plan();
     void Start(Member& member);
-    void Poll();
+    // True when a run ended.
+    bool Poll();
     bool Stopping();
     void MergeMetrics(bool final);
     Json::Value Result(const Member& member) const;
@@ -171,8 +174,9 @@ bool Fleet::Stopping() {
     return stopping_;
 }
 
-void Fleet::Poll() {
+bool Fleet::Poll() {
     const bool hung = stopping_ && kavo::MonotonicNanoseconds() - stopAt_ > kStopGraceNanoseconds;
+    bool ended = false;
     for (Member& member : members_) {
         if (member.state != State::Running) continue;
         int exitCode = 0;
@@ -196,7 +200,9 @@ void Fleet::Poll() {
         member.endTime = kavo::CurrentTimeText();
         member.milliseconds = kavo::ElapsedMilliseconds(member.start);
         member.process.reset();
+        ended = true;
     }
+    return ended;
 }
 
 void Fleet::MergeMetrics(bool final) {
@@ -329,8 +335,9 @@ int Fleet::Run() {
     KLOG_AS(Info, "Fleet") << " Log Directory:      " << common.logDirectory;
 
     int64_t lastMerge = t0;
+    int pollMilliseconds = kFirstPollMilliseconds;
     while (true) {
-        Poll();
+        if (Poll()) pollMilliseconds = kFirstPollMilliseconds;
         size_t running = 0;
         for (const Member& member : members_) running += member.state == State::Running ? 1 : 0;
         if (!Stopping()) {
@@ -348,7 +355,8 @@ int Fleet::Run() {
             MergeMetrics(false);
             lastMerge = kavo::MonotonicNanoseconds();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMilliseconds));
+        pollMilliseconds = std::min(pollMilliseconds * 2, kLastPollMilliseconds);
     }
     for (Member& member : members_) {
         if (member.state == State::Waiting) {

@@ -104,6 +104,15 @@ TEST(DriveSelection, HostThatCannotListItsDrives) {
             EXPECT_NE(std::string(e.what()).find("Failed to get list of NVMe drives from OS"), std::string::npos);
         }
     }
+    // A host that lists no drive has none for "all".
+    HostDrives empty = ThreeDrives();
+    empty.numbers = [] { return std::vector<std::string>{}; };
+    try {
+        SelectDrives({"all"}, empty);
+        ADD_FAILURE() << "no error";
+    } catch (const kavo::Error& e) {
+        EXPECT_EQ(e.exitCode(), kavo::kExitDriveNotFound);
+    }
     // A serial is then asked of each drive itself.
     HostDrives host = ThreeDrives(true);
     host.numbers = [] { return std::vector<std::string>{"0", "1"}; };

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# A fleet read of three QEMU NVMe controllers (one namespace, none, two)
+# against the three single-drive reads it stands for, in one VM: the median
+# wall time of `quellix read -n all` divided by the median time of three
+# `quellix read -n N` processes one after the other. Target: <= 1.2.
+# Needs root (tests/qemu/vm.sh). Kept apart from bench/qemu-ratios.sh, which
+# compares one drive's read with nvme-cli.
+#
+# usage: bench/qemu-fleet.sh [QUELLIX_BINARY] [CALLS]   (default: build/quellix, 15 calls in each of 3 rounds)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quellix=${1:-build/quellix}
+calls=${2:-15}
+bash tests/qemu/vm.sh setup >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/payload"
+cp "$quellix" "$work/payload/quellix"
+gcc -O2 -static bench/qemu_timer.c -o "$work/payload/qemu_timer"
+sed -e 's/"read system data": true/"read system data": false/' examples/read.cmd.json > "$work/payload/read.cmd.json"
+cat > "$work/payload/singles.sh" <<'SINGLES'
+#!/bin/sh
+for n in 0 1 2; do ./quellix read -n $n -d /tmp/single$n >/dev/null 2>&1 || exit 1; done
+SINGLES
+cat > "$work/payload/run.sh" <<RUN
+#!/bin/sh
+cd /payload
+chmod +x singles.sh
+for round in 1 2 3; do
+  echo "three single reads \$(./qemu_timer run $calls ./singles.sh)" >> /out/times
+  echo "fleet read \$(./qemu_timer run $calls ./quellix read -n all -d /tmp/fleet)" >> /out/times
+done
+RUN
+chmod +x "$work/payload/run.sh"
+accel=$(bash tests/qemu/vm.sh accelerator)
+bash tests/qemu/vm.sh run --accel "$accel" --limit 900 --controller QNVME0002:none --controller QNVME0003:64M,128M \
+  "$work/payload" "$work/out"
+awk -v accel="$accel" -v calls="$calls" '
+  function median(list,    n, v, i, j, x) {
+    n = split(list, v, " ")
+    for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] + 0 < v[i] + 0) { x = v[i]; v[i] = v[j]; v[j] = x }
+    return v[int((n + 1) / 2)]
+  }
+  { name = $0; sub(/ +[0-9.]+$/, "", name); ms[name] = ms[name] " " $NF }
+  END {
+    single = median(ms["three single reads"]); fleet = median(ms["fleet read"])
+    printf "QEMU, three NVMe controllers, %s, one VM, %d calls each, median of 3 rounds (ms per call)\n", accel, calls
+    printf "  three single-drive read processes  %9.1f\n", single
+    printf "  quellix read -n all                %9.1f\n", fleet
+    printf "ratio (target): %.3f  (<= 1.2)\n", fleet / single
+  }' "$work/out/times"
