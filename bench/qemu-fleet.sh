@@ -6,11 +6,15 @@
 # Needs root (tests/qemu/vm.sh). Kept apart from bench/qemu-ratios.sh, which
 # compares one drive's read with nvme-cli.
 #
-# usage: bench/qemu-fleet.sh [QUELLIX_BINARY] [CALLS]   (default: build/quellix, 15 calls in each of 3 rounds)
+# usage: bench/qemu-fleet.sh [QUELLIX_BINARY] [CALLS]
+#   default: the self-contained binary (tools/build-static.sh), whose
+#   start-up under emulation is not the dynamic loader's; 5 calls in each of
+#   3 rounds
 set -euo pipefail
 cd "$(dirname "$0")/.."
-quellix=${1:-build/quellix}
-calls=${2:-15}
+quellix=${1:-}
+calls=${2:-5}
+[ -n "$quellix" ] || quellix=$(bash tools/build-static.sh)
 bash tests/qemu/vm.sh setup >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

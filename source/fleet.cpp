@@ -182,8 +182,11 @@ bool Fleet::Poll() {
         int exitCode = 0;
         if (member.process->Ended(exitCode)) {
             member.state = State::Ended;
-            if (exitCode > 128) {
-                member.problem = "ended by signal " + std::to_string(exitCode - 128);
+            // quellix's own codes are small; a larger one is a crash (a
+            // signal on Linux, an exception code on Windows).
+            if (exitCode > 128 || exitCode < 0) {
+                member.problem = exitCode > 128 && exitCode < 256 ? "ended by signal " + std::to_string(exitCode - 128)
+                                                                   : "ended with code " + std::to_string(exitCode);
                 exitCode = kavo::kExitFailure;
             }
         } else if (hung) {
