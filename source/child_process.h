@@ -14,6 +14,9 @@ public:
     // True once the process has ended, with its exit status in `exitCode`;
     // a process ended by a signal reports 128 + the signal's number.
     virtual bool Ended(int& exitCode) = 0;
+    // Waits for the end of the process and returns its exit status as
+    // Ended tells it. Called from one thread, which alone then uses Ended.
+    virtual int Wait() = 0;
     // Closes the process's standard input: a run started with --stop-on-eof
     // then ends after its current sample, as after Ctrl-C.
     virtual void CloseInput() = 0;

@@ -1,6 +1,7 @@
 // Child processes on Linux: posix_spawn with a pipe as standard input.
 #include "child_process.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -40,6 +41,18 @@ public:
         exitCode = exitCode_;
         return true;
     }
+    int Wait() override {
+        int status = 0;
+        while (!reaped_) {
+            if (waitpid(pid_, &status, 0) == pid_) {
+                reaped_ = true;
+                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+            } else if (errno != EINTR) {
+                reaped_ = true;  // not our child any more: nothing to wait for
+            }
+        }
+        return exitCode_;
+    }
     void CloseInput() override {
         if (input_ >= 0) close(input_);
         input_ = -1;
@@ -51,7 +64,7 @@ public:
 private:
     pid_t pid_;
     int input_;
-    bool reaped_ = false;
+    std::atomic<bool> reaped_{false};  // Wait runs on a thread of its own
     int exitCode_ = -1;
 };
 

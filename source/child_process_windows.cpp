@@ -48,6 +48,12 @@ public:
         exitCode = static_cast<int>(code);
         return true;
     }
+    int Wait() override {
+        WaitForSingleObject(process_, INFINITE);
+        int exitCode = 0;
+        Ended(exitCode);
+        return exitCode;
+    }
     void CloseInput() override {
         if (input_ != nullptr) CloseHandle(input_);
         input_ = nullptr;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "base/json_writer.h"
@@ -30,9 +32,9 @@ namespace {
 // How long a drive's run may take to end after a stop request before it is
 // taken for hung and ended: a sample in progress finishes well within it.
 constexpr int64_t kStopGraceNanoseconds = 10'000'000'000;
-// The runs are looked at often while they are young (a one-sample read ends
-// within tens of milliseconds) and seldom once they run long.
-constexpr int kFirstPollMilliseconds = 2, kLastPollMilliseconds = 100;
+// How often the fleet looks for a stop request and changed metrics while it
+// waits; the end of a run wakes it at once.
+constexpr int kWakeMilliseconds = 100;
 const char* const kConsoleFile = "quellix.console.log";
 const char* const kMetricsFile = "metrics.prom";
 
@@ -43,6 +45,8 @@ struct Member {
     std::string folder;    // absolute
     std::string baseline;  // picked from the baseline folder, or ""
     std::unique_ptr<ChildProcess> process;
+    std::thread waiter;    // waits for the process's end and tells the fleet
+    bool killed = false;
     State state = State::Waiting;
     int exitCode = -1;
     std::string problem;   // why the run did not start or did not end by itself
@@ -99,20 +103,31 @@ std::string LastMessage(const std::string& consolePath) {
 class Fleet {
 public:
     explicit Fleet(const Settings& settings) : settings_(settings) {}
+    // Runs still going when an error ends the fleet are ended with it.
+    ~Fleet() {
+        for (Member& member : members_) {
+            if (!member.waiter.joinable()) continue;
+            member.process->Kill();
+            member.waiter.join();
+        }
+    }
     int Run();
 
 private:
     void Plan();
     void Start(Member& member);
-    // True when a run ended.
-    bool Poll();
+    // Takes in the runs that ended; ends the runs that outlived a stop request.
+    void Reap();
     bool Stopping();
     void MergeMetrics(bool final);
     Json::Value Result(const Member& member) const;
     std::string ConsoleLine(const Member& member, const Json::Value& result) const;
 
     const Settings& settings_;
-    std::vector<Member> members_;
+    std::vector<Member> members_;  // filled before any run starts; never moved after
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::pair<size_t, int>> ended_;  // member index, exit code
     std::string program_;
     bool stopping_ = false;
     int64_t stopAt_ = 0;
@@ -155,6 +170,13 @@ void Fleet::Start(Member& member) {
             DriveRunArguments(settings_.common.arguments, member.drive.drive, member.folder, member.baseline, metrics),
             (fs::path(member.folder) / kConsoleFile).string());
         member.state = State::Running;
+        const size_t index = static_cast<size_t>(&member - members_.data());
+        member.waiter = std::thread([this, index] {
+            const int exitCode = members_[index].process->Wait();
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_.emplace_back(index, exitCode);
+            wake_.notify_one();
+        });
         KLOG_AS(Debug, "Fleet") << " Started the run of " << member.drive.path << " in " << member.folder;
     } catch (const kavo::Error& e) {
         member.state = State::NotStarted;
@@ -174,13 +196,27 @@ bool Fleet::Stopping() {
     return stopping_;
 }
 
-bool Fleet::Poll() {
-    const bool hung = stopping_ && kavo::MonotonicNanoseconds() - stopAt_ > kStopGraceNanoseconds;
-    bool ended = false;
-    for (Member& member : members_) {
-        if (member.state != State::Running) continue;
-        int exitCode = 0;
-        if (member.process->Ended(exitCode)) {
+void Fleet::Reap() {
+    if (stopping_ && kavo::MonotonicNanoseconds() - stopAt_ > kStopGraceNanoseconds) {
+        for (Member& member : members_) {
+            if (member.state != State::Running || member.killed) continue;
+            member.process->Kill();
+            member.killed = true;
+        }
+    }
+    std::vector<std::pair<size_t, int>> ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended.swap(ended_);
+    }
+    for (auto [index, exitCode] : ended) {
+        Member& member = members_[index];
+        member.waiter.join();
+        if (member.killed) {
+            member.state = State::Killed;
+            member.problem = "ended by force: it did not stop within 10 s of the stop request";
+            exitCode = kavo::kExitFailure;
+        } else {
             member.state = State::Ended;
             // quellix's own codes are small; a larger one is a crash (a
             // signal on Linux, an exception code on Windows).
@@ -189,23 +225,12 @@ bool Fleet::Poll() {
                                                                    : "ended with code " + std::to_string(exitCode);
                 exitCode = kavo::kExitFailure;
             }
-        } else if (hung) {
-            member.process->Kill();
-            // The kill takes effect at once; wait for it so no process is left behind.
-            while (!member.process->Ended(exitCode)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            member.state = State::Killed;
-            member.problem = "ended by force: it did not stop within 10 s of the stop request";
-            exitCode = kavo::kExitFailure;
-        } else {
-            continue;
         }
         member.exitCode = exitCode;
         member.endTime = kavo::CurrentTimeText();
         member.milliseconds = kavo::ElapsedMilliseconds(member.start);
         member.process.reset();
-        ended = true;
     }
-    return ended;
 }
 
 void Fleet::MergeMetrics(bool final) {
@@ -338,9 +363,8 @@ int Fleet::Run() {
     KLOG_AS(Info, "Fleet") << " Log Directory:      " << common.logDirectory;
 
     int64_t lastMerge = t0;
-    int pollMilliseconds = kFirstPollMilliseconds;
     while (true) {
-        if (Poll()) pollMilliseconds = kFirstPollMilliseconds;
+        Reap();
         size_t running = 0;
         for (const Member& member : members_) running += member.state == State::Running ? 1 : 0;
         if (!Stopping()) {
@@ -358,8 +382,8 @@ int Fleet::Run() {
             MergeMetrics(false);
             lastMerge = kavo::MonotonicNanoseconds();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMilliseconds));
-        pollMilliseconds = std::min(pollMilliseconds * 2, kLastPollMilliseconds);
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(kWakeMilliseconds), [this] { return !ended_.empty(); });
     }
     for (Member& member : members_) {
         if (member.state == State::Waiting) {
