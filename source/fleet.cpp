@@ -120,6 +120,12 @@ private:
     void Reap();
     bool Stopping();
     void MergeMetrics(bool final);
+    void LogHeader(unsigned jobs, const std::string& beginTime) const;
+    // Starts the runs, at most `jobs` at a time, until every one has ended.
+    void RunAll(unsigned jobs);
+    void RecoverSummary(const Member& member) const;
+    // fleet.summary.json and the console lines; returns the exit code.
+    int Summarise(unsigned jobs, const std::string& beginTime, int64_t t0) const;
     Json::Value Result(const Member& member) const;
     std::string ConsoleLine(const Member& member, const Json::Value& result) const;
 
@@ -267,6 +273,18 @@ void Fleet::MergeMetrics(bool final) {
 
 Json::Value TextArray(const Json::Value& value) { return value.isArray() ? value : Json::Value(Json::arrayValue); }
 
+// Every file a drive's run left in its folder, by name.
+Json::Value FilesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file(error)) names.push_back(it->path().string());
+    std::sort(names.begin(), names.end());
+    Json::Value files(Json::arrayValue);
+    for (const std::string& name : names) files.append(name);
+    return files;
+}
+
 Json::Value Fleet::Result(const Member& member) const {
     Json::Value result(Json::objectValue);
     result["drive"] = member.drive.drive;
@@ -309,13 +327,7 @@ Json::Value Fleet::Result(const Member& member) const {
     result["health reasons"] = TextArray(details["worst health reasons"]);
     result["temp status"] = details["worst temp status"].isString() ? details["worst temp status"] : "Unknown";
     result["temp reasons"] = TextArray(details["worst temp reasons"]);
-    Json::Value files(Json::arrayValue);
-    std::vector<std::string> names;
-    for (fs::directory_iterator it(member.folder, error), end; !error && it != end; it.increment(error))
-        if (it->is_regular_file(error)) names.push_back(it->path().string());
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) files.append(name);
-    result["files"] = files;
+    result["files"] = FilesOf(member.folder);
     return result;
 }
 
@@ -339,20 +351,9 @@ std::string Fleet::ConsoleLine(const Member& member, const Json::Value& result) 
     return line;
 }
 
-int Fleet::Run() {
-    const CommonSettings& common = settings_.common;
-    InstallConsoleHandlers();
-    program_ = CurrentProgramPath();
-    Plan();
-    size_t runnable = 0;
-    for (const Member& member : members_) runnable += member.state == State::Waiting ? 1 : 0;
-    unsigned jobs = settings_.fleet.jobs != 0 ? settings_.fleet.jobs : std::max(1u, std::thread::hardware_concurrency());
-    jobs = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(jobs, runnable)));
-    const std::string beginTime = kavo::CurrentTimeText();
-    const int64_t t0 = kavo::MonotonicNanoseconds();
-
+void Fleet::LogHeader(unsigned jobs, const std::string& beginTime) const {
     KLOG_AS(Info, "Fleet") << " ";
-    KLOG_AS(Info, "Fleet") << " ---- " << common.description << " ----";
+    KLOG_AS(Info, "Fleet") << " ---- " << settings_.common.description << " ----";
     KLOG_AS(Info, "Fleet") << "";
     KLOG_AS(Info, "Fleet") << " Begin Time:         " << beginTime;
     KLOG_AS(Info, "Fleet") << " Drives:             " << members_.size();
@@ -360,9 +361,11 @@ int Fleet::Run() {
     if (!settings_.fleet.baselineFolder.empty())
         KLOG_AS(Info, "Fleet") << " Baseline Folder:    " << settings_.fleet.baselineFolder;
     if (!settings_.read.metricsFile.empty()) KLOG_AS(Info, "Fleet") << " Metrics File:       " << settings_.read.metricsFile;
-    KLOG_AS(Info, "Fleet") << " Log Directory:      " << common.logDirectory;
+    KLOG_AS(Info, "Fleet") << " Log Directory:      " << settings_.common.logDirectory;
+}
 
-    int64_t lastMerge = t0;
+void Fleet::RunAll(unsigned jobs) {
+    int64_t lastMerge = kavo::MonotonicNanoseconds();
     while (true) {
         Reap();
         size_t running = 0;
@@ -390,22 +393,27 @@ int Fleet::Run() {
             member.state = State::NotStarted;
             member.problem = "not started: the run was stopped before its turn";
         }
-        // A run ended by force leaves its journal: its samples become its summary.
-        if (member.state == State::Killed) {
-            const JournalKind& kind = settings_.commandType == "read" ? ReadJournal() : SelfTestJournal();
-            const fs::path journal = fs::path(member.folder) / kind.journalFile;
-            std::error_code error;
-            std::string message;
-            try {
-                if (fs::exists(journal, error))
-                    RecoverJournal(kind, journal.string(), (fs::path(member.folder) / kind.summaryFile).string(), message);
-            } catch (const kavo::Error& e) {
-                KLOG_AS(Error, "Fleet") << e.what();
-            }
-        }
+        if (member.state == State::Killed) RecoverSummary(member);
     }
     MergeMetrics(true);
+}
 
+void Fleet::RecoverSummary(const Member& member) const {
+    // A run ended by force leaves its journal: its samples become its summary.
+    const JournalKind& kind = settings_.commandType == "read" ? ReadJournal() : SelfTestJournal();
+    const fs::path journal = fs::path(member.folder) / kind.journalFile;
+    std::error_code error;
+    std::string message;
+    try {
+        if (fs::exists(journal, error))
+            RecoverJournal(kind, journal.string(), (fs::path(member.folder) / kind.summaryFile).string(), message);
+    } catch (const kavo::Error& e) {
+        KLOG_AS(Error, "Fleet") << e.what();
+    }
+}
+
+int Fleet::Summarise(unsigned jobs, const std::string& beginTime, int64_t t0) const {
+    const CommonSettings& common = settings_.common;
     Json::Value fleet(Json::objectValue);
     fleet["_metadata"]["file type"] = "fleet summary";
     fleet["command type"] = settings_.commandType;
@@ -438,6 +446,21 @@ int Fleet::Run() {
     fleet["_cmd"]["return code"] = returnCode;
     kavo::WriteJsonFile(summaryPath, fleet);
     return returnCode;
+}
+
+int Fleet::Run() {
+    InstallConsoleHandlers();
+    program_ = CurrentProgramPath();
+    Plan();
+    size_t runnable = 0;
+    for (const Member& member : members_) runnable += member.state == State::Waiting ? 1 : 0;
+    unsigned jobs = settings_.fleet.jobs != 0 ? settings_.fleet.jobs : std::max(1u, std::thread::hardware_concurrency());
+    jobs = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(jobs, runnable)));
+    const std::string beginTime = kavo::CurrentTimeText();
+    const int64_t t0 = kavo::MonotonicNanoseconds();
+    LogHeader(jobs, beginTime);
+    RunAll(jobs);
+    return Summarise(jobs, beginTime, t0);
 }
 
 int Rank(int code) {
