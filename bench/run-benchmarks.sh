@@ -49,3 +49,6 @@ if [ "${QUELLIX_BENCH_LONG:-}" = 1 ]; then
   echo "peak memory: 100,000 samples ${h} KB ($(awk -v h="$h" -v k="$k" 'BEGIN { printf "%.3f", h / k }') x 1,000 samples)"
   echo "memory growth per sample: $(( (h - k) * 1000 / 99000 )) bytes (between 1,000 and 100,000 samples)"
 fi
+
+echo "== every drive of a host: 16 simulated drives in one fleet run"
+bash bench/fleet-bench.sh "$quellix"

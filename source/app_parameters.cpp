@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "base/kavo_errors.h"
+#include "baselines.h"
+#include "drive_selection.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
@@ -41,33 +43,42 @@ bool NonEmptyText(const Json::Value& value) {
     return !value.isString() || !value.asString().empty();
 }
 
-std::string ChooseDrive(std::string drive) {
-    // Only these forms are accepted, so no command line composes an
-    // arbitrary device path.
-    if (kavo::IsSimulatedDrive(drive)) {
-        kavo::CheckSimulatedDrive(drive);
-        return drive;
+// Picks the drives of the -n values; a single drive becomes the run's drive.
+void ChooseDrives(const std::vector<std::string>& values, Settings& run) {
+    Json::Value& settings = run.json;
+    DriveSelection selection = SelectDrives(values);
+    if (selection.fleet) {
+        LearnSerials(selection);
+        for (const SelectedDrive& drive : selection.drives)
+            KLOG(Info) << " NVMe:           " << drive.path << (drive.serial.empty() ? "" : " (" + drive.serial + ")");
+        run.fleet.selection = std::move(selection);
+        return;
     }
-    const std::string named = drive;
-    drive = kavo::DriveNumberOfPlatformName(drive);  // nvme0, /dev/nvme0: drive 0
-    if (drive != "*" && !kavo::IsDecimalDigits(drive))
-        throw kavo::UsageError("Invalid NVMe drive '" + named +
-                               "': use * for the first NVMe drive, a drive number such as 0 (or " +
-                               kavo::PlatformDriveNameForms() +
-                               "), sim for the built-in simulated drive or sim:FILE for a simulated drive description");
-    try {
-        std::vector<std::string> drives = GetNvmeDriveList();
-        if (drives.empty()) throw kavo::KavoError("No NVMe drives found");
-        if (drive == "*") drive = drives.front();
-        if (std::find(drives.begin(), drives.end(), drive) == drives.end())
-            throw kavo::DriveNotFound("NVMe drive " + drive + " was not found");
-    } catch (const kavo::KavoError& e) {
-        if (drive == "*")
-            throw kavo::KavoError(
-                "Failed to get list of NVMe drives from OS and NVMe drive not specified (eg: --nvme 0)\n Error Message: " +
-                std::string(e.what()));
+    const SelectedDrive& drive = selection.drives.front();
+    settings["common"]["drive"] = drive.drive;
+    settings["common"]["nvme path"] = drive.path;
+    run.common.drive = kavo::DriveName{drive.drive, drive.path};
+    KLOG(Info) << " NVMe:           " << run.common.drive.nvmePath;
+    run.fleet.selection = std::move(selection);
+}
+
+// A compare "file" that is a folder of baselines: a fleet picks each
+// drive's own when it starts the drive's run; a single drive's is picked now.
+void ChooseBaseline(Settings& run) {
+    if (run.commandType != "read" || run.read.compareFile.empty()) return;
+    const std::string path = InputFilePath(run.read.compareFile, run.common.commandFile);
+    std::error_code error;
+    if (!fs::is_directory(path, error)) return;
+    if (run.isFleet()) {
+        run.fleet.baselineFolder = path;
+        return;
     }
-    return drive;
+    LearnSerials(run.fleet.selection);
+    const SelectedDrive& drive = run.fleet.selection.drives.front();
+    const std::string baseline = PickBaseline(IndexBaselines(path), drive.serial, drive.path);
+    KLOG(Info) << " Baseline:       " << baseline;
+    run.read.compareFile = baseline;
+    run.json["compare file"] = baseline;
 }
 
 // "--help", "--usage" and "--export": settings that hold only the request.
@@ -99,9 +110,10 @@ void ExportParameterList() {
 
 void GetAppParameters(int argc, char** argv, Settings& run) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    std::string commandFile = "read", compareFile, rulesFile, metricsFile, logDirectory = ".", drive = "*", invalid;
-    int samples = -1, interval = -1;
-    bool extended = false;
+    std::string commandFile = "read", compareFile, rulesFile, metricsFile, logDirectory = ".", invalid;
+    std::vector<std::string> drives;
+    int samples = -1, interval = -1, jobs = 0;
+    bool extended = false, stopOnEndOfInput = false;
     std::string commandLine = argc > 0 ? argv[0] : kProgramName;
     for (const std::string& arg : args) commandLine += " " + arg;
 
@@ -120,7 +132,10 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
         };
         if (i == 0 && (arg.empty() || arg[0] != '-')) commandFile = arg;
         else if (arg == "--dir" || arg == "-d") logDirectory = value();
-        else if (arg == "--nvme" || arg == "-n") drive = value();
+        // A repeated -n adds its drives to the list.
+        else if (arg == "--nvme" || arg == "-n") drives.push_back(value());
+        else if (arg == "--jobs") jobs = OptionInteger(arg, value());
+        else if (arg == "--stop-on-eof") stopOnEndOfInput = true;
         else if (arg == "--samples" || arg == "-s") samples = OptionInteger(arg, value());
         else if (arg == "--interval" || arg == "-i") interval = OptionInteger(arg, value());
         // The last one wins; an empty one leaves the command file's value.
@@ -157,6 +172,11 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     KLOG(Info) << separator;
 
     if (!invalid.empty()) throw kavo::UsageError(invalid);
+    if (jobs < 0 || (jobs == 0 && std::find(args.begin(), args.end(), "--jobs") != args.end()))
+        throw kavo::UsageError("Option --jobs needs a number of runs at a time of at least 1");
+    if (drives.empty()) drives.push_back("*");
+    std::string drive = drives.front();
+    for (size_t i = 1; i < drives.size(); ++i) drive += "," + drives[i];
     if (!directoryMade) throw kavo::UsageError("Failed to make log directory: " + directory.string());
 
     if (commandFile.find(".cmd.json") == std::string::npos) commandFile += ".cmd.json";
@@ -207,10 +227,10 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     if (!missing.empty()) throw kavo::UsageError(missing);
     run.commandType = commandType;
     TypeSettings(run);
+    run.common.arguments = args;
+    run.common.stopOnEndOfInput = stopOnEndOfInput;
+    run.fleet.jobs = static_cast<unsigned>(jobs);
 
-    drive = ChooseDrive(drive);
-    settings["common"]["drive"] = drive;
-    settings["common"]["nvme path"] = kavo::IsSimulatedDrive(drive) ? drive : kavo::PlatformDrivePath(drive);
-    run.common.drive = kavo::DriveName{drive, settings["common"]["nvme path"].asString()};
-    KLOG(Info) << " NVMe:           " << run.common.drive.nvmePath;
+    ChooseDrives(drives, run);
+    ChooseBaseline(run);
 }

@@ -98,12 +98,6 @@ void CountByParameter(const Json::Value& entries, const char* messageMember, con
     }
 }
 
-// The reasons of a grade ("health reasons" of the sample's "nvme"), as a
-// record member only when there are any.
-void SetReasons(kavo::NumberedRecord& record, const char* member, const Json::Value& reasons) {
-    if (reasons.isArray() && !reasons.empty()) record.Set(member, reasons);
-}
-
 // An input file named in the settings: relative to the current directory,
 // or, when it is not found there, relative to the command file's folder, so
 // a command file can name the rules that lie beside it from anywhere.
@@ -137,11 +131,18 @@ std::string SampleRecordText(const kavo::InfoDocument& sample, bool failed, cons
     record.Set("timestamp", time);
     record.Set("health status", sample.document["nvme"]["health status"]);
     record.Set("temp status", sample.document["nvme"]["temp status"]);
-    SetReasons(record, "health reasons", sample.document["nvme"]["health reasons"]);
-    SetReasons(record, "temp reasons", sample.document["nvme"]["temp reasons"]);
+    for (const char* reasons : {"health reasons", "temp reasons"})
+        if (sample.document["nvme"].isMember(reasons)) record.Set(reasons, sample.document["nvme"][reasons]);
     record.Set("run time", kavo::DurationText(milliseconds, 2));
     record.SetNumber("run time", kavo::Number::Real(milliseconds));
     return record.Compact();
+}
+
+// A grade with the reasons that set it: "SUSPECT (Available Spare 5 % is below 10 %)".
+std::string GradeText(const Json::Value& nvme, const char* status, const char* reasons) {
+    std::string text = nvme[status].asString(), joined;
+    for (const Json::Value& reason : nvme[reasons]) joined += (joined.empty() ? "" : "; ") + reason.asString();
+    return joined.empty() ? text : text + " (" + joined + ")";
 }
 
 std::string RightAligned(uint32_t number, size_t width) {
@@ -236,7 +237,6 @@ int RunRead(const Settings& settings) {
     int64_t nextStart = t0 + step;
     bool temperatureShown = false;
     std::string worstHealth = "Unknown", worstTemperature = "Unknown";
-    // The reasons of the latest sample at the worst grade.
     Json::Value worstHealthReasons(Json::arrayValue), worstTemperatureReasons(Json::arrayValue);
     std::string sampleTime = kavo::CurrentTimeText();
     kavo::CommandLog commands;
@@ -261,8 +261,8 @@ int RunRead(const Settings& settings) {
         if (i == 1) {
             temperatureShown = sample.parameters.Has("Composite Temperature");
             if (temperatureShown) KLOG_AS(Info, "Read") << " Device Temp:        " << ValueOf(sample, "Composite Temperature");
-            KLOG_AS(Info, "Read") << " Health Status:      " << nvme["health status"].asString();
-            KLOG_AS(Info, "Read") << " Temp Status:        " << nvme["temp status"].asString();
+            KLOG_AS(Info, "Read") << " Health Status:      " << GradeText(nvme, "health status", "health reasons");
+            KLOG_AS(Info, "Read") << " Temp Status:        " << GradeText(nvme, "temp status", "temp reasons");
             KLOG_AS(Info, "Read") << "";
         }
         if (hasRules && !kavo::VerifyNvmeInfo(sample, rules)) {
@@ -275,12 +275,17 @@ int RunRead(const Settings& settings) {
             details["counter mismatches"] = details["counter mismatches"].asInt() + sample.document["counter mismatches"].asInt();
             failed = true;
         }
+        // The worst grades keep the reasons of the latest sample that had them.
         const std::string health = nvme["health status"].asString();
-        worstHealth = kavo::GradeRank(health) > kavo::GradeRank(worstHealth) ? health : worstHealth;
-        if (health == worstHealth && nvme["health reasons"].isArray()) worstHealthReasons = nvme["health reasons"];
+        if (kavo::GradeRank(health) >= kavo::GradeRank(worstHealth)) {
+            worstHealth = health;
+            worstHealthReasons = nvme["health reasons"].isArray() ? nvme["health reasons"] : Json::Value(Json::arrayValue);
+        }
         const std::string temperature = nvme["temp status"].asString();
-        worstTemperature = kavo::GradeRank(temperature) > kavo::GradeRank(worstTemperature) ? temperature : worstTemperature;
-        if (temperature == worstTemperature && nvme["temp reasons"].isArray()) worstTemperatureReasons = nvme["temp reasons"];
+        if (kavo::GradeRank(temperature) >= kavo::GradeRank(worstTemperature)) {
+            worstTemperature = temperature;
+            worstTemperatureReasons = nvme["temp reasons"].isArray() ? nvme["temp reasons"] : Json::Value(Json::arrayValue);
+        }
         if (healthLimit != 0 && kavo::GradeRank(health) >= healthLimit) {
             message = message.empty() ? "Sample " + std::to_string(i) + " failed health" : message + " and health";
             failed = true;
@@ -344,8 +349,8 @@ int RunRead(const Settings& settings) {
     KLOG_AS(Info, "Read") << " End Time:           " << details["end time"].asString();
     KLOG_AS(Info, "Read") << " Run Time:           " << details["run time"].asString();
     if (samples != 1) {
-        KLOG_AS(Info, "Read") << " Worst Health:       " << worstHealth;
-        KLOG_AS(Info, "Read") << " Worst Temp Status:  " << worstTemperature;
+        KLOG_AS(Info, "Read") << " Worst Health:       " << GradeText(details, "worst health status", "worst health reasons");
+        KLOG_AS(Info, "Read") << " Worst Temp Status:  " << GradeText(details, "worst temp status", "worst temp reasons");
     }
     KLOG_AS(Info, "Read") << " Summary File        " << summaryPath;
 

@@ -10,7 +10,9 @@
 #include "base/kavo_errors.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "base/json_writer.h"
 #include "decode/decoders.h"
+#include "drive_selection.h"
 #include "host/system_info.h"
 #include "quellix.h"
 #include "report.h"
@@ -31,7 +33,8 @@ namespace {
 // taken for a request ("-d --list" names a directory).
 bool TakesValue(const std::string& option) {
     static const char* const kOptions[] = {"--dir", "-d", "--nvme", "-n", "--samples", "-s", "--interval", "-i",
-                                           "--compare", "-c", "--rules", "-r", "--recover", "--metrics", "--report"};
+                                           "--compare", "-c", "--rules", "-r", "--recover", "--metrics", "--report",
+                                           "--jobs"};
     return std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
 }
 
@@ -86,17 +89,45 @@ void PrintVersion() {
     std::printf("%s %s\nbuild date: %s\ncommit: %s\n", kProgramName, kProgramVersion, QUELLIX_BUILD_DATE, QUELLIX_COMMIT);
 }
 
-int ListDrives(const std::string& driveText) {
+// The list as a JSON array, for scripts.
+void PrintJsonList(const std::vector<kavo::NvmeControllerSummary>& list) {
+    Json::Value drives(Json::arrayValue);
+    for (const kavo::NvmeControllerSummary& c : list) {
+        Json::Value drive(Json::objectValue);
+        drive["number"] = c.number;
+        drive["path"] = c.path;
+        drive["model"] = c.model;
+        drive["serial"] = c.serial;
+        drive["firmware"] = c.firmware;
+        drive["capacity"] = c.capacityBytes == 0 ? "" : CapacityText(c.capacityBytes);
+        drive["capacity bytes"] = Json::Value::UInt64(c.capacityBytes);
+        drive["pci address"] = c.pciAddress;
+        drives.append(drive);
+    }
+    std::printf("%s\n", kavo::StyledJson(drives).c_str());
+}
+
+int ListDrives(const std::vector<std::string>& driveValues, bool json) {
     // Drive commands may log failures; they reach the console only.
     kavo::StartConsoleLogging(kavo::Severity::Error);
-    std::string drive = kavo::DriveNumberOfPlatformName(driveText);
     std::vector<kavo::NvmeControllerSummary> list;
     try {
-        if (kavo::IsSimulatedDrive(drive)) {
-            list.push_back(SimulatedSummary(drive));
-        } else {
-            for (const kavo::NvmeControllerSummary& controller : kavo::ListNvmeControllers())
-                if (drive == "*" || controller.number == drive) list.push_back(controller);
+        // Without -n the list shows every drive of the host.
+        DriveSelection selection;
+        if (driveValues.empty()) list = kavo::ListNvmeControllers();
+        else selection = SelectDrives(driveValues);
+        std::vector<kavo::NvmeControllerSummary> controllers;
+        bool listed = false;
+        for (const SelectedDrive& drive : selection.drives) {
+            if (kavo::IsSimulatedDrive(drive.drive)) {
+                list.push_back(SimulatedSummary(drive.drive));
+                continue;
+            }
+            if (!listed) controllers = kavo::ListNvmeControllers();
+            listed = true;
+            auto found = std::find_if(controllers.begin(), controllers.end(),
+                                      [&](const kavo::NvmeControllerSummary& c) { return c.number == drive.drive; });
+            if (found != controllers.end()) list.push_back(*found);
         }
     } catch (const kavo::Error& e) {
         std::fprintf(stderr, "%s\n", e.what());
@@ -106,8 +137,12 @@ int ListDrives(const std::string& driveText) {
         return kavo::kExitFailure;
     }
     if (list.empty()) {
-        std::fprintf(stderr, drive == "*" ? "No NVMe drives found\n" : "NVMe drive %s was not found\n", drive.c_str());
-        return 19;
+        std::fprintf(stderr, "No NVMe drives found\n");
+        return kavo::kExitDriveNotFound;
+    }
+    if (json) {
+        PrintJsonList(list);
+        return 0;
     }
     PrintRow("Number", "Path", "Model", "Serial", "Firmware", "Capacity", "PCI address");
     for (const kavo::NvmeControllerSummary& controller : list) PrintLine(controller);
@@ -115,13 +150,14 @@ int ListDrives(const std::string& driveText) {
 }
 
 bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
-    bool version = false, list = false, recover = false, report = false;
-    std::string drive = "*", recoverDirectory, reportDirectory;
+    bool version = false, list = false, recover = false, report = false, json = false;
+    std::vector<std::string> drives;
+    std::string recoverDirectory, reportDirectory;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (i == 1 && (arg.empty() || arg[0] != '-')) continue;  // the command file
         if (TakesValue(arg)) {
-            if (i + 1 < argc && (arg == "--nvme" || arg == "-n")) drive = argv[i + 1];
+            if (i + 1 < argc && (arg == "--nvme" || arg == "-n")) drives.push_back(argv[i + 1]);
             if (arg == "--recover") {
                 recover = true;
                 if (i + 1 < argc) recoverDirectory = argv[i + 1];
@@ -135,6 +171,8 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
             version = true;
         } else if (arg == "--list") {
             list = true;
+        } else if (arg == "--json") {
+            json = true;
         }
     }
     if (version) {
@@ -143,7 +181,7 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
         return true;
     }
     if (list) {
-        exitStatus = ListDrives(drive);
+        exitStatus = ListDrives(drives, json);
         return true;
     }
     if (report && !recover) {

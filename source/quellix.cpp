@@ -7,6 +7,7 @@
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "base/stop_request.h"
+#include "fleet.h"
 #include "quellix.h"
 #include "run_journal.h"
 
@@ -68,7 +69,9 @@ int QuellixMain(int argc, char** argv) {
         }
         if (settings.common.highPriority) RaiseProcessPriority();
         if (settings.common.highResolutionTimer) RaiseTimerResolution();
-        returnCode = settings.commandType == "read" ? Read(settings) : SelfTest(settings);
+        if (settings.common.stopOnEndOfInput) StopWhenInputEnds();
+        if (settings.isFleet()) returnCode = RunFleet(settings);
+        else returnCode = settings.commandType == "read" ? Read(settings) : SelfTest(settings);
     } catch (const kavo::Error& e) {
         returnCode = e.exitCode();
         // Wrong use and a drive that is not there come with the usage text.

@@ -31,9 +31,10 @@ int QuellixMain(int argc, char** argv);
 bool AnswerInformationRequest(int argc, char** argv, int& exitStatus);
 // Program name, version, build date and commit on standard output.
 void PrintVersion();
-// Every NVMe drive of the host, or the one named (a number, nvmeN, sim or
-// sim:FILE), a line each; 0 with the list, 19 when there is none.
-int ListDrives(const std::string& drive);
+// Every NVMe drive of the host, or those named as -n names them, a line
+// each or (`json`) as a JSON array; 0 with the list, 19 when there is none
+// or a named one is not there.
+int ListDrives(const std::vector<std::string>& drives, bool json);
 class RunJournal;
 
 // Records the result in the summary document and writes it; returns

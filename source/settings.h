@@ -9,6 +9,7 @@
 #include <json/value.h>
 
 #include "decode/decoders.h"
+#include "drive_selection.h"
 #include "info/nvme_info.h"
 #include "info/rules.h"
 
@@ -20,6 +21,15 @@ struct CommonSettings {
     bool highPriority = false;
     bool highResolutionTimer = false;
     bool report = true;        // "report": absent or true
+    std::vector<std::string> arguments;  // the command line, without the program
+    bool stopOnEndOfInput = false;       // --stop-on-eof
+};
+
+// A run over several drives: each one read by a run of its own.
+struct FleetSettings {
+    DriveSelection selection;
+    unsigned jobs = 0;             // runs at a time (--jobs); 0: the number of CPUs
+    std::string baselineFolder;    // a compare "file" that is a folder: absolute
 };
 
 struct ReadSettings {
@@ -57,6 +67,8 @@ struct Settings {
     CommonSettings common;
     ReadSettings read;
     SelfTestSettings selfTest;
+    FleetSettings fleet;
+    bool isFleet() const { return fleet.selection.fleet; }
 };
 
 // The keys a command type requires in its command file, in the order they

@@ -36,6 +36,9 @@ const char* const kShortUsage[] = {
     "   --recover <directory>           Turn the journal of an interrupted run into its summary",
     "   --metrics <file>                Write Prometheus metrics after every read sample",
     "   --report <directory>            Draw the HTML report of the run in <directory> again",
+    "   -n all, -n 0,2, -n serial:<sn>  Every NVMe drive, a list, or the drive with that serial: a fleet",
+    "   --jobs <runs>                   Drive runs of a fleet at a time (default: the number of CPUs)",
+    "   --list --json                   The drive list as a JSON array",
     " ",
 };
 
@@ -94,6 +97,17 @@ const char* const kVerboseHelp[] = {
     "                                   textfile collector); overrides the cmd file's metrics file",
     "   --report <directory>            Draw read.report.html / selftest.report.html again from the",
     "                                   summaries in <directory> (also after --recover)",
+    "   -n all                          Read every NVMe drive of the host (Windows: every NVMe physical drive)",
+    "   -n 0,2  (or -n 0 -n 2)          Read these drives; nvme0n1 and /dev/nvme0n1 name their controller",
+    "   -n serial:<serial number>       Read the drive with this serial number, whatever its number",
+    "                                   With more than one drive, or all, each drive is read by a run of its own",
+    "                                   into <log directory>/<controller>-<serial>/, the results are gathered in",
+    "                                   <log directory>/fleet.summary.json and the exit code is the worst drive's",
+    "   --jobs <runs>                   Drive runs of a fleet at a time (default: the number of CPUs)",
+    "   -c, --compare <folder>          A folder of baselines: each drive is compared with the file in it",
+    "                                   whose serial number is the drive's, whatever the file is called",
+    "   --list --json                   The drive list as a JSON array for scripts",
+    "   --stop-on-eof                   End the run as after Ctrl-C when standard input closes",
     " ",
 };
 

@@ -29,7 +29,7 @@ TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     auto help = RunQuellix(dir, "--help");
     EXPECT_EQ(help.exitCode, 0);
     // The 45 lines of the help, then the lines of the later options.
-    EXPECT_EQ(CountLines(help.output, ""), 58u) << help.output;
+    EXPECT_EQ(CountLines(help.output, ""), 69u) << help.output;
     size_t exportLine =
         help.output.find("   --export                        Export parameter list to parameter_list.json and ALL.filter.json\n \n");
     EXPECT_NE(exportLine, std::string::npos);
@@ -37,7 +37,7 @@ TEST_F(Cli, HelpAndUsageExitZeroWithoutFinalLine) {
     EXPECT_EQ(help.output.find("[PASS]"), std::string::npos);
     auto usage = RunQuellix(dir, "-u");
     EXPECT_EQ(usage.exitCode, 0);
-    EXPECT_EQ(CountLines(usage.output, ""), 25u);
+    EXPECT_EQ(CountLines(usage.output, ""), 28u);
     EXPECT_LT(usage.output.find("   -v                              Verbose logging\n \n"), usage.output.find("   --list"));
     // The trace file of a help request stays in the current directory.
     std::string trace = ReadFile(dir + "/quellix.trace.log");
@@ -166,8 +166,12 @@ TEST_F(Cli, DriveChoice) {
         EXPECT_EQ(named.exitCode, unknown.exitCode) << name << named.output;
         EXPECT_NE(named.output.find(" NVMe:           /dev/nvme97\n"), std::string::npos) << name << named.output;
     }
-    for (const char* wrong : {"nvme", "nvme1x", "/dev/nvme0n1", "/dev/sda0"})
+    for (const char* wrong : {"nvme", "nvme1x", "/dev/nvme0n1p1", "/dev/sda0"})
         EXPECT_EQ(RunQuellix(dir, std::string("-n ") + wrong).exitCode, 16) << wrong;
+    // A namespace's name stands for its controller, which must be there.
+    auto namespaceName = RunQuellix(dir, "-n /dev/nvme97n1");
+    EXPECT_EQ(namespaceName.exitCode, 19) << namespaceName.output;
+    EXPECT_NE(namespaceName.output.find("NVMe drive /dev/nvme97n1 was not found"), std::string::npos);
     auto description = RunQuellix(dir, "-n sim:missing.json");
     EXPECT_EQ(description.exitCode, 16);
     EXPECT_NE(description.output.find("Simulated drive description 'missing.json': file not found"), std::string::npos);

@@ -37,16 +37,23 @@ TEST_F(Monitoring, GradesOnTheConsoleAndInTheSummary) {
     auto run = Read(changes, kCritical);
     EXPECT_EQ(run.exitCode, 0) << "without a health limit the grade alone does not fail";
     size_t temperature = run.output.find(" Device Temp:        ");
-    size_t health = run.output.find(" Health Status:      CRITICAL\n Temp Status:        CRITICAL\n");
+    // Each grade with the reasons that set it.
+    size_t health = run.output.find(
+        " Health Status:      CRITICAL (Media and Data Integrity Errors 57 is above 10; Critical Warning bit 2: "
+        "reliability degraded; Critical Warning bit 3: media in read only mode)\n"
+        " Temp Status:        CRITICAL (Critical Composite Temperature Time 3 Min is above 0 Min)\n");
     EXPECT_NE(health, std::string::npos) << run.output;
     EXPECT_LT(temperature, health);
-    EXPECT_NE(run.output.find(" Worst Health:       CRITICAL\n"), std::string::npos);
+    EXPECT_NE(run.output.find(" Worst Health:       CRITICAL (Media and Data Integrity Errors 57"), std::string::npos);
     Json::Value summary = test::ReadJson(dir + "/read.summary.json");
     for (const Json::Value& record : summary["read details"]["sample"]) {
         EXPECT_EQ(record["health status"].asString(), "CRITICAL");
         EXPECT_EQ(record["temp status"].asString(), "CRITICAL");
+        EXPECT_EQ(record["health reasons"].size(), 3u);
+        EXPECT_EQ(record["temp reasons"][0].asString(), "Critical Composite Temperature Time 3 Min is above 0 Min");
     }
     EXPECT_EQ(summary["read details"]["worst health status"].asString(), "CRITICAL");
+    EXPECT_EQ(summary["read details"]["worst health reasons"][1].asString(), "Critical Warning bit 2: reliability degraded");
     EXPECT_EQ(summary["read details"]["worst temp status"].asString(), "CRITICAL");
 
     Read(Json::Value(), "-n sim:" QUELLIX_EXAMPLES "/drives/worn-end-of-life.json");

@@ -2,7 +2,9 @@
 # quellix's metrics with the real Prometheus tools: promtool checks the
 # metrics files, the alert rules and their unit tests; systemd-analyze checks
 # the example units; a real node_exporter serves quellix's series through its
-# textfile collector, and shows new values after the next sample.
+# textfile collector, and shows new values after the next sample; a real
+# Prometheus holding two hours of a fleet's metrics answers every expression
+# of the alert rules and of the Grafana dashboard.
 #
 # usage: prometheus_test.sh QUELLIX_BINARY REPOSITORY
 # exit 77 (skipped) when the tools are missing outside CI.
@@ -11,7 +13,7 @@ quellix=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 repo=$(cd "$2" && pwd)
 examples=$repo/examples
 missing=()
-for tool in promtool prometheus-node-exporter systemd-analyze curl; do
+for tool in promtool prometheus prometheus-node-exporter systemd-analyze curl python3; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if ((${#missing[@]})); then
@@ -20,8 +22,8 @@ if ((${#missing[@]})); then
   exit 77
 fi
 work=$(mktemp -d)
-exporter=
-trap '[ -n "$exporter" ] && kill "$exporter" 2>/dev/null; rm -rf "$work"' EXIT
+exporter= server=
+trap '[ -n "$exporter" ] && kill "$exporter" 2>/dev/null; [ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 ok() { [ $status -eq 0 ] && echo "ok: $*"; }
@@ -33,9 +35,10 @@ promtool check rules "$examples/prometheus/quellix.rules.yml" || fail "promtool 
 # The example units, with the binary where this build has it.
 mkdir "$work/units"
 sed "s#/usr/bin/quellix#$quellix#" "$examples/systemd/quellix-metrics@.service" > "$work/units/quellix-metrics@.service"
-cp "$examples/systemd/quellix-metrics@.timer" "$work/units/"
-(cd "$work/units" && systemd-analyze verify --man=no quellix-metrics@nvme0.service quellix-metrics@nvme0.timer) ||
-  fail "systemd-analyze verify"
+sed "s#/usr/bin/quellix#$quellix#" "$examples/systemd/quellix-metrics-all.service" > "$work/units/quellix-metrics-all.service"
+cp "$examples/systemd/quellix-metrics@.timer" "$examples/systemd/quellix-metrics-all.timer" "$work/units/"
+(cd "$work/units" && systemd-analyze verify --man=no quellix-metrics@nvme0.service quellix-metrics@nvme0.timer \
+  quellix-metrics-all.service quellix-metrics-all.timer) || fail "systemd-analyze verify"
 
 # Metrics files of every example drive pass promtool's checks and lint.
 textfiles=$work/textfile
@@ -101,7 +104,98 @@ JSON
 [ "$(value $media)" = 5 ] || fail "after the change: media errors $(value $media), not 5"
 [ "$(value quellix_critical_warning $drive 'bit="reliability"')" = 1 ] ||
   fail "after the change: the reliability warning bit is not raised"
-[ "$(value quellix_health_status $drive 'status="CRITICAL"')" = 1 ] ||
+[ "$(value quellix_health_status $drive)" = 2 ] || fail "after the change: the health status is not 2 (CRITICAL)"
+[ "$(value quellix_health_grade $drive 'status="CRITICAL"')" = 1 ] ||
   fail "after the change: the health grade is not CRITICAL"
 ok "node_exporter shows the new values after the next sample"
+
+# A fleet's metrics over two hours in a real Prometheus. Each drive is in a
+# state that one alert rule is about; "gone" leaves the host's list after the
+# first hour, "stale" stops being read ten minutes before the end and the
+# media errors of "growing" grow.
+mkdir "$work/fleet" && cd "$work/fleet" || exit 1
+drive() { echo "{ \"identify controller\": { \"SN\": \"$1\" }, \"temperature swing\": 0 $2 }" > "$1.json"; }
+drive SPARE ', "smart": { "AVSPARE": 5, "SPARETHRESH": 10 }'
+drive HOT ', "smart": { "CTEMP": 360 }'
+drive SELFTEST ', "self-test": { "history": [ { "result": 7, "code": 2, "segment": 3, "power on hours": 100 } ] }'
+drive STALE ''
+drive GONE ''
+drive GROWING ', "smart": { "MEDIA": 1 }'
+cp "$examples/drives/critical-warnings.json" CRITICAL.json
+cp "$examples/drives/worn-end-of-life.json" WORN.json
+drives=sim:CRITICAL.json,sim:WORN.json,sim:SPARE.json,sim:HOT.json,sim:SELFTEST.json,sim:STALE.json,sim:GROWING.json
+"$quellix" "$examples/metrics" -n "$drives,sim:GONE.json" -d first --metrics first.prom >first.out 2>&1
+[ -s first.prom ] || fail "first fleet run wrote no metrics: $(tail -n 3 first.out)"
+promtool check metrics <first.prom || fail "promtool check metrics: the fleet's metrics file"
+drive GROWING ', "smart": { "MEDIA": 4 }'
+"$quellix" "$examples/metrics" -n "$drives" -d second --metrics second.prom >second.out 2>&1
+python3 - first.prom second.prom history.om <<'PY'
+import sys, time
+first, second = (open(name).read().splitlines() for name in sys.argv[1:3])
+end = int(time.time()) // 60 * 60 - 60
+with open(sys.argv[3], "w") as out:
+    for point in range(120):
+        t = end - (119 - point) * 60
+        for line in first if point < 60 else second:
+            if not line or line.startswith("#"):
+                continue
+            series, value = line.rsplit(" ", 1)
+            if series.startswith(("quellix_last_run_timestamp_seconds", "quellix_last_sample_timestamp_seconds")):
+                value = str(min(t, end - 600) if 'serial="STALE"' in series else t)
+            out.write(f"{series} {value} {t}\n")
+    out.write("# EOF\n")
+open("end", "w").write(str(end))
+PY
+end=$(cat end)
+promtool tsdb create-blocks-from openmetrics history.om data >blocks.out 2>&1 || fail "backfill: $(tail -n 3 blocks.out)"
+printf 'global:\n  evaluation_interval: 1m\nrule_files:\n  - %s\n' "$examples/prometheus/quellix.rules.yml" > prometheus.yml
+port=
+for candidate in $(seq 19190 19270); do
+  prometheus --config.file=prometheus.yml --storage.tsdb.path=data --storage.tsdb.retention.time=30d \
+    --web.listen-address="127.0.0.1:$candidate" >prometheus.log 2>&1 &
+  server=$!
+  for _ in $(seq 100); do
+    curl -sf "http://127.0.0.1:$candidate/-/ready" -o /dev/null && { port=$candidate; break; }
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$port" ] && break
+  kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; server=
+done
+[ -n "$port" ] || { tail -n 20 prometheus.log; fail "Prometheus did not start"; exit 1; }
+# Every rule as Prometheus loaded it, and every query of the dashboard with
+# the drive variable matching every drive.
+python3 - "http://127.0.0.1:$port" "$end" "$repo/examples/grafana/quellix-dashboard.json" <<'PY' || fail "PromQL of the rules and the dashboard"
+import json, sys, urllib.parse, urllib.request
+base, end, dashboard = sys.argv[1], sys.argv[2], sys.argv[3]
+def get(path, **query):
+    with urllib.request.urlopen(base + path + "?" + urllib.parse.urlencode(query), timeout=30) as answer:
+        return json.load(answer)
+expressions = []
+for group in get("/api/v1/rules")["data"]["groups"]:
+    expressions += [("rule " + rule["name"], rule["query"]) for rule in group["rules"]]
+def targets(panels):
+    for panel in panels:
+        for target in panel.get("targets", []):
+            yield panel["title"], target["expr"]
+        yield from targets(panel.get("panels", []))
+expressions += [("panel " + title, expr.replace("$device", ".+")) for title, expr in
+                targets(json.load(open(dashboard))["panels"])]
+if len(expressions) < 20:
+    sys.exit(f"only {len(expressions)} expressions found")
+failed = 0
+for name, expr in expressions:
+    try:
+        answer = get("/api/v1/query", query=expr, time=end)
+        result = answer["data"]["result"] if answer.get("status") == "success" else None
+    except Exception as error:
+        result, answer = None, str(error)
+    if not result:
+        failed += 1
+        print(f"FAIL: {name}: {' '.join(expr.split())} -> {answer}")
+    else:
+        print(f"ok: {name}: {len(result)} series")
+sys.exit(1 if failed else 0)
+PY
+ok "Prometheus answers every expression of the rules and the dashboard"
 exit $status

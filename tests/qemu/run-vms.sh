@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs quellix and nvme-cli against QEMU's emulated NVMe controller in four
+# Runs quellix and nvme-cli against QEMU's emulated NVMe controller in
 # throw-away VMs (the default controller; one with three namespaces of other
 # block sizes and a critical warning raised from power-on; one without any
-# namespace; one with namespaces 2 and 5 only) and leaves what they wrote in
-# OUT_DIR/default, OUT_DIR/namespaces, OUT_DIR/no-namespace and OUT_DIR/ns-2-5.
+# namespace; one with namespaces 2 and 5 only; one with three controllers,
+# booted twice with the controllers in another order) and leaves what they
+# wrote in OUT_DIR/default, OUT_DIR/namespaces, OUT_DIR/no-namespace,
+# OUT_DIR/ns-2-5, OUT_DIR/fleet-first and OUT_DIR/fleet-second.
 #
 # usage: run-vms.sh QUELLIX_BINARY EXAMPLES_DIR OUT_DIR
 # exit 77 when the VM tooling is not available here (not root, no package
@@ -22,7 +24,8 @@ echo "QEMU accelerator: $accel"
 
 payload=$(mktemp -d)
 sparse=$(mktemp -d)  # the payload for controllers without NSID 1
-trap 'rm -rf "$payload" "$sparse"' EXIT
+fleet=$(mktemp -d)   # the payload for three controllers
+trap 'rm -rf "$payload" "$sparse" "$fleet"' EXIT
 cp "$binary" "$payload/quellix"
 cp "$here/payload.sh" "$payload/run.sh"
 chmod +x "$payload/run.sh"
@@ -50,6 +53,10 @@ PY
 }
 
 cp "$payload"/*.cmd.json "$sparse/"
+cp "$binary" "$fleet/quellix"
+cp "$here/payload-fleet.sh" "$fleet/run.sh"
+chmod +x "$fleet/run.sh"
+cp "$examples/read.cmd.json" "$fleet/fleet.cmd.json"
 
 run_vm() {  # name, payload, VM options...
   local name=$1 from=$2; shift 2
@@ -67,4 +74,9 @@ run_vm namespaces "$payload" --nvme-opts smart_critical_warning=4 \
   --ns '64M' --ns '256M,logical_block_size=4096,physical_block_size=4096' --ns '128M'
 run_vm no-namespace "$sparse" --ns none
 run_vm ns-2-5 "$sparse" --ns '64M,nsid=2,logical_block_size=4096,physical_block_size=4096' --ns '128M,nsid=5'
+# Three controllers: one namespace, none, two; then the same controllers
+# again, the third first, with the first boot's baselines.
+run_vm fleet-first "$fleet" --controller QNVME0002:none --controller QNVME0003:64M,128M
+cp -r "$out/fleet-first/baselines" "$fleet/baselines"
+run_vm fleet-second "$fleet" --serial QNVME0003 --ns 64M --ns 128M --controller QNVME0001:1G --controller QNVME0002:none
 echo "QEMU VMs done: $out"

@@ -9,8 +9,11 @@
 #
 # run options: --ns SPEC (a namespace instead of the default 1 GiB one;
 # SPEC = SIZE[,nvme-ns properties]; "none" for no namespace; repeatable),
-# --nvme-opts 'k=v,...' (more properties of the controller), --accel kvm|tcg,
-# --limit SECONDS (the whole run; default 200).
+# --nvme-opts 'k=v,...' (more properties of the controller), --serial S
+# (the controller's serial number; default QNVME0001), --controller
+# SERIAL:SIZE,SIZE... (another controller on a root port of its own, after
+# the first, with namespaces of these sizes; SERIAL:none for none;
+# repeatable), --accel kvm|tcg, --limit SECONDS (the whole run; default 200).
 # Exit status of run: run.sh's own; 124 when the time limit was hit; 125
 # when the VM could not be built or booted.
 set -euo pipefail
@@ -101,10 +104,12 @@ accelerator() {
 }
 
 run() {
-  local specs=() options="" accel="" limit=200
+  local specs=() options="" accel="" limit=200 serial=QNVME0001 controllers=()
   while (($#)); do
     case $1 in
       --ns) specs+=("$2"); shift 2 ;;
+      --serial) serial=$2; shift 2 ;;
+      --controller) controllers+=("$2"); shift 2 ;;
       --nvme-opts) options=",$2"; shift 2 ;;
       --accel) accel=$2; shift 2 ;;
       --limit) limit=$2; shift 2 ;;
@@ -121,10 +126,10 @@ run() {
   if ((${#specs[@]} == 0)); then
     truncate -s 1G "$work/ns0.img"
     devices+=(-drive "file=$work/ns0.img,if=none,id=ns0,format=raw,cache=unsafe"
-              -device "nvme,id=nvme0,bus=rp0,serial=QNVME0001,drive=ns0$options")
+              -device "nvme,id=nvme0,bus=rp0,serial=$serial,drive=ns0$options")
     namespaces=1
   else
-    devices+=(-device "nvme,id=nvme0,bus=rp0,serial=QNVME0001$options")
+    devices+=(-device "nvme,id=nvme0,bus=rp0,serial=$serial$options")
     for spec in "${specs[@]}"; do
       [ "$spec" = none ] && continue
       i=$((i + 1))
@@ -137,12 +142,27 @@ run() {
       namespaces=$((namespaces + 1))
     done
   fi
+  local c=0 controller sizes
+  for controller in "${controllers[@]}"; do
+    c=$((c + 1))
+    sizes=${controller#*:}
+    devices+=(-device "pcie-root-port,id=rp$c,bus=pcie.0,chassis=$((c + 1))"
+              -device "nvme,id=nvme$c,bus=rp$c,serial=${controller%%:*}")
+    [ "$sizes" = none ] && continue
+    for size in ${sizes//,/ }; do
+      i=$((i + 1))
+      truncate -s "$size" "$work/ns$i.img"
+      devices+=(-drive "file=$work/ns$i.img,if=none,id=ns$i,format=raw,cache=unsafe"
+                -device "nvme-ns,drive=ns$i,bus=nvme$c")
+      namespaces=$((namespaces + 1))
+    done
+  done
   truncate -s 256M "$work/transfer.img"
   mkdir -p "$out"
   local status=0
   timeout -k 5 "$limit" qemu-system-x86_64 -nodefaults -no-user-config -no-reboot -machine q35 -accel "$accel" \
     -smp 1 -m 512 -display none -serial "file:$work/console" -kernel "$(kernel_image)" -initrd "$work/initrd" \
-    -append "console=ttyS0 panic=-1 quiet quellix.limit=$((limit - 20)) quellix.namespaces=$namespaces" \
+    -append "console=ttyS0 panic=-1 quiet quellix.limit=$((limit - 20)) quellix.namespaces=$namespaces quellix.controllers=$((c + 1))" \
     "${devices[@]}" -drive "file=$work/transfer.img,if=none,id=transfer,format=raw" \
     -device virtio-blk-pci,drive=transfer,bus=pcie.0 </dev/null >"$work/qemu.log" 2>&1 || status=$?
   mkdir -p "$out/_vm"

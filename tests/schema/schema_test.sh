@@ -106,6 +106,12 @@ run test-no-time 32 "$examples/self-test-extended" -n sim:no-test-time.json
 run test-no-start 31 "$examples/self-test-short" -n sim:no-start.json
 run test-no-log 33 "$examples/self-test-short" -n sim:no-self-test-log.json
 run test-no-smart 33 "$examples/self-test-short" -n sim:no-smart-while-testing.json
+# Fleets: drives that pass and one whose every command fails, with their
+# metrics; and a self-test of two drives.
+echo '{ "faults": [ { "command": "", "status": "0x4006" } ] }' >dead.json
+run fleet 22 "$examples/read" -n "sim,sim:dead.json,sim:$examples/drives/worn-end-of-life.json" -s 2 -i 0 \
+  --metrics fleet.prom
+run fleet-test 0 "$examples/self-test-short" -n "sim,sim:$examples/drives/healthy-1.4.json"
 # Killed runs: recovered by --recover, or by the next run in the same folder
 # into a summary of their own.
 killed recovered 3 "$examples/read" -n sim -s 100000 -i 5 -r "$examples/rules/health"
@@ -120,11 +126,11 @@ for pattern in recovered/read.summary.json 'leftover/read.summary.interrupted-*.
 done
 
 # Every document of the runs, and the example command files.
-mapfile -t documents < <(find . -name 'nvme.info*.json' -o -name '*.summary*.json' | sort)
+mapfile -t documents < <(find . -name 'nvme.info*.json' -o -name '*summary*.json' | sort)
 ((${#documents[@]} >= 50)) || fail "only ${#documents[@]} documents were written"
 "$python" "$validate" "${documents[@]}" "$examples"/*.cmd.json everything.cmd.json parsed-rules.cmd.json \
   >valid.out 2>&1 || { grep -v ': valid ' valid.out; fail "the documents quellix writes do not match the schemas"; }
-for kind in info read-summary selftest-summary read-command selftest-command; do
+for kind in info read-summary selftest-summary read-command selftest-command fleet-summary; do
   grep -q ": valid $kind\$" valid.out || fail "no $kind was validated"
 done
 [ $status -eq 0 ] && echo "ok: ${#documents[@]} documents and $(ls "$examples"/*.cmd.json | wc -l) example command files match the schemas"

@@ -4,10 +4,11 @@
 usage: validate.py [--schemas DIR] [--kind KIND] FILE...
 
 The schema is picked by what a document is: an info document (its
-"_metadata" / "file type" is "nvme info"), a read or self-test summary (by
+"_metadata" / "file type" is "nvme info"), a fleet summary (its "file
+type" is "fleet summary"), a read or self-test summary (by
 the "command type" of its "_settings"), or a read or self-test command file
 (by its own "command type"); --kind names it instead (info, read-summary,
-selftest-summary, read-command, selftest-command). A summary's copy of its
+selftest-summary, read-command, selftest-command, fleet-summary). A summary's copy of its
 command file ("_settings" / "_input" / "cmd file") is checked against the
 command file's schema as well.
 
@@ -38,6 +39,7 @@ SCHEMAS = {
     "selftest-summary": "selftest-summary.schema.json",
     "read-command": "read-command.schema.json",
     "selftest-command": "selftest-command.schema.json",
+    "fleet-summary": "fleet-summary.schema.json",
 }
 COMMAND_KINDS = {"read": "read-command", "self-test": "selftest-command"}
 SUMMARY_KINDS = {"read": "read-summary", "self-test": "selftest-summary"}
@@ -61,6 +63,8 @@ def kind_of(document):
     metadata = document.get("_metadata")
     if isinstance(metadata, dict) and metadata.get("file type") == "nvme info":
         return "info"
+    if isinstance(metadata, dict) and metadata.get("file type") == "fleet summary":
+        return "fleet-summary"
     settings = document.get("_settings")
     if isinstance(settings, dict) and "_cmd" in document:
         return SUMMARY_KINDS.get(settings.get("command type"))

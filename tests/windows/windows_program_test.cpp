@@ -111,3 +111,24 @@ TEST_F(WindowsProgram, ExportAndDriveList) {
     auto host = Run("--list");
     EXPECT_EQ(host.exitCode, 19) << host.output;
 }
+
+TEST_F(WindowsProgram, FleetOfSimulatedDrivesInChildProcesses) {
+    // Each drive read by quellix.exe started again (CreateProcess) into a
+    // folder of its own; the worst drive's exit code; the list as JSON.
+    const std::string worn = "sim:" + kExamples + "/drives/worn-end-of-life.json";
+    auto fleet = Run(kExamples + "/read -n sim," + worn + " -d fleet --metrics fleet\\all.prom");
+    EXPECT_EQ(fleet.exitCode, 0) << fleet.output;
+    Json::Value summary = Document("fleet\\fleet.summary.json");
+    ASSERT_EQ(summary["drives"].size(), 2u) << fleet.output;
+    EXPECT_EQ(summary["drives"][0]["folder"].asString(), dir + "\\fleet\\sim-QLX0SIM0000000000001");
+    EXPECT_EQ(summary["drives"][1]["health status"].asString(), "SUSPECT");
+    EXPECT_TRUE(Exists(dir + "\\fleet\\sim-QLX0SIM0000000000001\\nvme.info.json"));
+    EXPECT_TRUE(Exists(dir + "\\fleet\\sim-worn-end-of-life-QLXWORN0000000000042\\read.summary.json"));
+    std::string metrics = test::ReadFile(dir + "\\fleet\\all.prom");
+    EXPECT_NE(metrics.find("quellix_drive_listed{device=\"sim\""), std::string::npos) << metrics;
+    auto missing = Run(kExamples + "/read -n sim,serial:NO-SUCH -d gone");
+    EXPECT_EQ(missing.exitCode, 19) << missing.output;
+    auto list = Run("--list --json -n sim");
+    EXPECT_EQ(list.exitCode, 0) << list.output;
+    EXPECT_NE(list.output.find("\"serial\" : \"QLX0SIM0000000000001\""), std::string::npos) << list.output;
+}

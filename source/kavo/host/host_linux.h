@@ -17,6 +17,14 @@ std::string ReadFirstLine(const std::string& path);
 std::vector<std::string> NvmeControllers(const std::string& root);
 // Whether a sysfs name is that of an NVMe controller ("nvme" and a number).
 bool IsNvmeController(const std::string& name);
+// Whether a text names an NVMe namespace block device ("nvme0n1"); sets the
+// bare name (without "/dev/").
+bool IsNamespaceName(const std::string& text, std::string& name);
+// The controller number whose namespace `name` ("nvme0n1") is: the
+// controller folder that holds it, or with native multipath the controller
+// of one of its paths ("nvme0c1n1" is a path of nvme0n1 through nvme1);
+// "" when none.
+std::string NamespaceController(const std::string& root, const std::string& name);
 // Those controllers with what sysfs tells of them (readable without root).
 std::vector<NvmeControllerSummary> NvmeControllerSummaries(const std::string& root);
 // The name of the account with this user ID: etc/passwd first, then the

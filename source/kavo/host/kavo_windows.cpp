@@ -581,6 +581,12 @@ std::vector<std::string> GetNvmeDriveList() {
 
 namespace kavo {
 
+// Windows names physical drives, not namespaces.
+std::string ControllerOfNamespace(const std::string& /*name*/, bool& isNamespace) {
+    isNamespace = false;
+    return "";
+}
+
 std::vector<NvmeControllerSummary> ListNvmeControllers() {
     // The drive list names the NVMe disks; model, serial and the rest stay
     // empty here.

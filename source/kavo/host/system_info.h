@@ -28,6 +28,11 @@ struct NvmeControllerSummary {
 // The host's NVMe controllers, in drive number order; empty when there are
 // none or the system cannot list them.
 std::vector<NvmeControllerSummary> ListNvmeControllers();
+// The controller number of a namespace's block device ("nvme0n1" or
+// "/dev/nvme0n1" on Linux). `isNamespace` says whether the text is such a
+// name on this platform at all; the number is "" when no controller of the
+// host has that namespace.
+std::string ControllerOfNamespace(const std::string& name, bool& isNamespace);
 
 }  // namespace kavo
 

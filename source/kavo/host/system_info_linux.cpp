@@ -29,6 +29,27 @@ std::string ReadFirstLine(const std::string& path) {
     return Trim(line);
 }
 
+bool IsNamespaceName(const std::string& text, std::string& name) {
+    name = text.compare(0, 5, "/dev/") == 0 ? text.substr(5) : text;
+    if (name.compare(0, 4, "nvme") != 0) return false;
+    const size_t n = name.find('n', 4);
+    return n != std::string::npos && n > 4 && IsDecimalDigits(std::string_view(name).substr(4, n - 4)) &&
+           n + 1 < name.size() && IsDecimalDigits(std::string_view(name).substr(n + 1));
+}
+
+std::string NamespaceController(const std::string& root, const std::string& name) {
+    const std::string subsystem = name.substr(0, name.find('n', 4));  // "nvme0" of "nvme0n1"
+    const std::string namespaceId = name.substr(subsystem.size());   // "n1"
+    for (const std::string& number : NvmeControllers(root)) {
+        const fs::path controller = fs::path(root) / "sys/class/nvme" / ("nvme" + number);
+        std::error_code error;
+        if (fs::exists(controller / name, error)) return number;
+        // With native multipath the controller holds the path "nvme0c1n1".
+        if (fs::exists(controller / (subsystem + "c" + number + namespaceId), error)) return number;
+    }
+    return "";
+}
+
 std::vector<std::string> NvmeControllers(const std::string& root) {
     std::vector<std::string> drives;
     std::error_code error;
@@ -132,3 +153,9 @@ int GetSystemInfo(InfoDocument& sample, const std::string& drive, bool extended)
 std::vector<std::string> GetNvmeDriveList() { return kavo::linux_host::NvmeControllers("/"); }
 
 std::vector<kavo::NvmeControllerSummary> kavo::ListNvmeControllers() { return linux_host::NvmeControllerSummaries("/"); }
+
+std::string kavo::ControllerOfNamespace(const std::string& text, bool& isNamespace) {
+    std::string name;
+    isNamespace = linux_host::IsNamespaceName(text, name);
+    return isNamespace ? linux_host::NamespaceController("/", name) : "";
+}

@@ -115,7 +115,10 @@ const char* CompareTypeText(std::string_view setting, std::string_view name, std
     static constexpr std::string_view kAlwaysIgnored[] = {"Host Memory Descriptor List Address (HMDLAL)",
                                                           "Host Memory Descriptor List Address (HMDLAU)",
                                                           "Timestamp", "Timestamp Decoded",
-                                                          "Namespace 1 Utilization (NUSE)", "Highest Version Detected"};
+                                                          "Namespace 1 Utilization (NUSE)", "Highest Version Detected",
+                                                          // Where the host put the drive, not the drive: a
+                                                          // renumbering after a reboot is no change of it.
+                                                          "OS Location"};
     static constexpr std::string_view kIgnoredSources[] = {"Log Page 1", "Log Page 4", "Log Page 5", "Log Page 6",
                                                            "Get Feature 02h"};
     static constexpr std::string_view kWarningFlags[] = {

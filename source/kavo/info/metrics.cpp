@@ -1,6 +1,7 @@
 // Prometheus metrics of a sample.
 #include "info/metrics.h"
 
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "base/kavo_text.h"
 #include "decode/decode_table.h"
 #include "decode/health_log.h"
+#include "info/grades.h"
 
 namespace kavo {
 namespace {
@@ -70,10 +72,20 @@ private:
 
 double Celsius(uint64_t kelvin) { return static_cast<double>(kelvin) - 273.0; }
 
-void Grades(Exposition& out, const char* name, const char* help, const std::string& current) {
-    out.Family(name, "gauge", help);
-    for (const char* grade : {"GOOD", "SUSPECT", "CRITICAL", "Unknown"})
-        out.Sample(uint128(current == grade ? 1 : 0), {{"status", grade}});
+// A grade as one number per drive (0 good, 1 suspect, 2 critical; no
+// series while Unknown), and as one series per grade with the current one
+// at 1.
+void Grades(Exposition& out, const char* kind, const std::string& current) {
+    const std::string status = std::string("quellix_") + kind + "_status", grade = std::string("quellix_") + kind + "_grade";
+    const int rank = GradeRank(current);
+    if (rank != 0) {
+        out.Family(status.c_str(), "gauge",
+                   (std::string("The ") + kind + " grade of the last sample: 0 GOOD, 1 SUSPECT, 2 CRITICAL").c_str());
+        out.Sample(uint128(rank - 1));
+    }
+    out.Family(grade.c_str(), "gauge", (std::string("The ") + kind + " grade of the last sample (1 for the current grade)").c_str());
+    for (const char* name : {"GOOD", "SUSPECT", "CRITICAL", "Unknown"})
+        out.Sample(uint128(current == name ? 1 : 0), {{"status", name}});
 }
 
 void Thresholds(Exposition& out, const uint8_t* id) {
@@ -162,15 +174,76 @@ std::string PrometheusMetrics(const MetricsSample& sample) {
     const InfoDocument* info = sample.info;
     if (info != nullptr && info->smartHealth) Health(out, *info->smartHealth);
     if (info != nullptr && info->selfTestLog) LastSelfTest(out, *info->selfTestLog);
-    Grades(out, "quellix_health_status", "Health grade of the sample (1 for the current grade)", sample.healthStatus);
-    Grades(out, "quellix_temperature_status", "Temperature history grade of the sample (1 for the current grade)",
-           sample.tempStatus);
+    Grades(out, "health", sample.healthStatus);
+    Grades(out, "temperature", sample.tempStatus);
     out.One("quellix_sample_duration_seconds", "gauge", "Time the last sample took", sample.durationSeconds);
     out.One("quellix_sample_failed", "gauge", "1 when the last sample failed (read, rules, compare or health limit)",
             uint128(sample.failed ? 1 : 0));
     out.One("quellix_last_sample_timestamp_seconds", "gauge", "When the last sample was taken (Unix time)",
             sample.timeMilliseconds / 1000.0);
+    out.One("quellix_last_run_timestamp_seconds", "gauge",
+            "When a run last read the drive and wrote its metrics (Unix time); alert when it grows old",
+            sample.timeMilliseconds / 1000.0);
     return out.Finish();
+}
+
+std::string FleetMetrics(const std::vector<FleetDriveMetrics>& drives) {
+    std::string text;
+    auto family = [&](const char* name, const char* help, bool endedOnly, auto value) {
+        std::string samples;
+        for (const FleetDriveMetrics& drive : drives) {
+            if (endedOnly && !drive.ended) continue;
+            samples += std::string(name) + "{device=\"" + EscapeLabelValue(drive.device) + "\",serial=\"" +
+                       EscapeLabelValue(drive.serial) + "\"} " + value(drive) + "\n";
+        }
+        if (!samples.empty()) text += "# HELP " + std::string(name) + " " + help + "\n# TYPE " + name + " gauge\n" + samples;
+    };
+    family("quellix_drive_listed", "1 for every drive the host listed for the fleet run; alert when one goes missing", false,
+           [](const FleetDriveMetrics&) { return std::string("1"); });
+    family("quellix_run_exit_code", "Exit code of the drive's last run in the fleet run (0 passed)", true,
+           [](const FleetDriveMetrics& drive) { return std::to_string(drive.exitCode); });
+    return text;
+}
+
+std::string MergeMetricsTexts(const std::vector<std::string>& texts) {
+    struct Family {
+        std::string help, type, samples;
+    };
+    std::vector<std::string> order;
+    std::map<std::string, Family> families;
+    auto familyOf = [&](const std::string& name) -> Family& {
+        if (families.find(name) == families.end()) order.push_back(name);
+        return families[name];
+    };
+    for (const std::string& text : texts) {
+        std::string current;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(start, end - start);
+            start = end + 1;
+            if (line.empty()) continue;
+            if (line.compare(0, 7, "# HELP ") == 0 || line.compare(0, 7, "# TYPE ") == 0) {
+                const size_t nameEnd = line.find(' ', 7);
+                current = line.substr(7, nameEnd == std::string::npos ? std::string::npos : nameEnd - 7);
+                std::string& member = line[2] == 'H' ? familyOf(current).help : familyOf(current).type;
+                if (member.empty()) member = line;
+            } else if (line[0] != '#') {
+                const std::string name = line.substr(0, line.find_first_of("{ "));
+                familyOf(current.empty() || name.compare(0, current.size(), current) != 0 ? name : current).samples +=
+                    line + "\n";
+            }
+        }
+    }
+    std::string merged;
+    for (const std::string& name : order) {
+        const Family& family = families[name];
+        if (!family.help.empty()) merged += family.help + "\n";
+        if (!family.type.empty()) merged += family.type + "\n";
+        merged += family.samples;
+    }
+    return merged;
 }
 
 }  // namespace kavo

@@ -4,6 +4,7 @@
 // conventions, for node_exporter's textfile collector and the like.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decode/info_document.h"
 
@@ -23,6 +24,19 @@ struct MetricsSample {
 // The whole metrics file of a sample. Series of structures the sample lacks
 // are left out.
 std::string PrometheusMetrics(const MetricsSample& sample);
+
+// One drive of a fleet run, for the series the fleet adds to its drives'.
+struct FleetDriveMetrics {
+    std::string device, serial;
+    bool ended = false;  // the drive's run has ended, with `exitCode`
+    int exitCode = 0;
+};
+// quellix_drive_listed (every drive of the run) and quellix_run_exit_code
+// (drives whose run has ended).
+std::string FleetMetrics(const std::vector<FleetDriveMetrics>& drives);
+// Several metrics files as one: each family once, with the samples of every
+// file in file order. Lines that are no family's are kept after their family.
+std::string MergeMetricsTexts(const std::vector<std::string>& texts);
 
 // A label value with \, " and line feeds escaped.
 std::string EscapeLabelValue(const std::string& value);

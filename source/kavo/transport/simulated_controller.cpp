@@ -173,7 +173,8 @@ SimulatedController::Fault* SimulatedController::MatchFault(const std::string& k
 SimulatedController::Completion SimulatedController::Execute(const NvmeCommand& command, uint8_t* data) {
     Completion completion;
     Fault* fault = MatchFault(CommandKey(command));
-    if (fault != nullptr && (fault->status != 0 || fault->transportError)) {
+    if (fault != nullptr && (fault->status != 0 || fault->transportError || fault->hang)) {
+        completion.hang = fault->hang;
         completion.status = fault->status;
         completion.transportError = fault->transportError;
         completion.delayMs = fault->delayMs;

@@ -210,6 +210,7 @@ void SimulatedController::ApplyDescription(const Json::Value& d) {
                 else if (key == "times") fault.times = static_cast<int64_t>(sim::ParseUnsigned(v, UINT32_MAX, origin_, "fault times"));
                 else if (key == "transport error") fault.transportError = v.isBool() && v.asBool();
                 else if (key == "after abort") fault.afterAbort = v.isBool() && v.asBool();
+                else if (key == "hang") fault.hang = v.isBool() && v.asBool();
                 else Fail(origin_, "unknown field '" + key + "' in a fault");
             }
             faults_.push_back(fault);

@@ -43,6 +43,9 @@ protected:
         Outcome outcome;
         int64_t start = MonotonicNanoseconds();
         SimulatedController::Completion completion = controller_.Execute(command, data);
+        // A hung command never returns, as a device that stopped answering
+        // leaves its ioctl waiting: only the end of the process ends it.
+        while (completion.hang) std::this_thread::sleep_for(std::chrono::hours(1));
         if (completion.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(completion.delayMs));
         outcome.milliseconds = ElapsedMilliseconds(start);
         outcome.dw0 = completion.dw0;
@@ -71,6 +74,13 @@ void CheckSimulatedDrive(const std::string& driveText) {
     std::string origin;
     Json::Value description = LoadSimulatedDescription(driveText, origin);
     SimulatedController check(description, origin);
+}
+
+std::string SimulatedSerial(const std::string& driveText) {
+    std::string origin;
+    Json::Value description = LoadSimulatedDescription(driveText, origin);
+    SimulatedController controller(description, origin);
+    return DriveField(controller.IdentifyControllerData().data() + 4, 20);
 }
 
 }  // namespace kavo

@@ -21,6 +21,9 @@ namespace kavo {
 NvmeHandle OpenSimulatedDrive(const std::string& driveText);
 // Loads and checks a description without opening the drive.
 void CheckSimulatedDrive(const std::string& driveText);
+// The serial number the simulated drive reports in Identify Controller,
+// found without running a command (a described fault cannot stop it).
+std::string SimulatedSerial(const std::string& driveText);
 // The description of "sim" (empty) or "sim:FILE" as a document; `origin`
 // names it in messages. Raises UsageError when the file is missing or wrong.
 Json::Value LoadSimulatedDescription(const std::string& driveText, std::string& origin);
@@ -41,6 +44,7 @@ public:
         uint32_t bytes = 0;        // data bytes delivered
         uint32_t delayMs = 0;
         bool transportError = false;
+        bool hang = false;         // never completes, as a hung device
     };
 
     // `origin` names the description in messages ("built-in" or the file).
@@ -56,6 +60,7 @@ private:
         int64_t shortBytes = -1;
         uint32_t delayMs = 0;
         bool transportError = false;
+        bool hang = false;
         uint32_t after = 0;        // matching commands to let through first
         int64_t times = -1;        // how often to fire (-1: always)
         bool afterAbort = false;   // only once a self-test abort was received

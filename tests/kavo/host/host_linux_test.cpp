@@ -68,6 +68,27 @@ TEST_F(FakeHost, DriveListInNumberOrder) {
     EXPECT_TRUE(linux_host::NvmeControllers(root + "/nowhere").empty());
 }
 
+TEST_F(FakeHost, NamespaceNamesLeadToTheirController) {
+    // nvme1 holds nvme1n1; with native multipath nvme2 holds the path
+    // nvme7c2n1 of the shared namespace nvme7n1.
+    fs::create_directories(root + "/sys/class/nvme/nvme1/nvme1n1");
+    fs::create_directories(root + "/sys/class/nvme/nvme2/nvme7c2n1");
+    struct Case {
+        const char* text;
+        bool isNamespace;
+        const char* controller;
+    } cases[] = {{"nvme0n1", true, "0"},       {"/dev/nvme1n1", true, "1"}, {"nvme7n1", true, "2"},
+                 {"nvme1n9", true, ""},        {"nvme1", false, ""},        {"/dev/nvme1", false, ""},
+                 {"nvmen1", false, ""},        {"nvme1n", false, ""},       {"nvme1n1p1", false, ""}};
+    for (const Case& c : cases) {
+        std::string name;
+        EXPECT_EQ(linux_host::IsNamespaceName(c.text, name), c.isNamespace) << c.text;
+        if (c.isNamespace) {
+            EXPECT_EQ(linux_host::NamespaceController(root, name), c.controller) << c.text;
+        }
+    }
+}
+
 TEST_F(FakeHost, DeviceTreeAndDriveSearch) {
     Json::Value tree = linux_host::DeviceTree(root);
     ASSERT_EQ(tree.size(), 1u);

@@ -42,6 +42,9 @@ TEST(CompareTypes, RuleOrder) {
     EXPECT_EQ(CompareType("all", "Host Timestamp", "Calculated", true), "ignore");
     EXPECT_EQ(CompareType("all", "Timestamp", "Get Feature 0Eh", true), "exact");
     EXPECT_EQ(CompareType("default", "Timestamp", "Get Feature 0Eh", true), "ignore");
+    // The drive's path changes when the host numbers its drives anew.
+    EXPECT_EQ(CompareType("default", "OS Location", "Calculated", true), "ignore");
+    EXPECT_EQ(CompareType("all", "OS Location", "Calculated", true), "exact");
     EXPECT_EQ(CompareType("default", "Error 0 LBA", "Log Page 1", true), "ignore");
     EXPECT_EQ(CompareType("firmware", "Firmware Revision (FR)", "Identify Controller", true), "ignore");
     EXPECT_EQ(CompareType("default", "Firmware Revision (FR)", "Identify Controller", true), "exact");

@@ -78,15 +78,27 @@ TEST_F(Metrics, NumbersInBaseUnitsFromTheStructures) {
     EXPECT_EQ(Line(text, "quellix_self_test_last_result{"), "quellix_self_test_last_result" + drive + "} 7");
     EXPECT_EQ(Line(text, "quellix_self_test_last_power_on_seconds{"),
               "quellix_self_test_last_power_on_seconds" + drive + "} 4442400");
-    EXPECT_NE(text.find("quellix_health_status" + drive + ",status=\"CRITICAL\"} 1\n"), std::string::npos);
-    EXPECT_NE(text.find("quellix_health_status" + drive + ",status=\"GOOD\"} 0\n"), std::string::npos);
-    EXPECT_NE(text.find("quellix_temperature_status" + drive + ",status=\"SUSPECT\"} 1\n"), std::string::npos);
+    // A grade as one number per drive, and as one series per grade.
+    EXPECT_EQ(Line(text, "quellix_health_status{"), "quellix_health_status" + drive + "} 2");
+    EXPECT_EQ(Line(text, "quellix_temperature_status{"), "quellix_temperature_status" + drive + "} 1");
+    EXPECT_NE(text.find("quellix_health_grade" + drive + ",status=\"CRITICAL\"} 1\n"), std::string::npos);
+    EXPECT_NE(text.find("quellix_health_grade" + drive + ",status=\"GOOD\"} 0\n"), std::string::npos);
+    EXPECT_NE(text.find("quellix_temperature_grade" + drive + ",status=\"SUSPECT\"} 1\n"), std::string::npos);
+    EXPECT_EQ(Line(text, "quellix_last_run_timestamp_seconds{"),
+              "quellix_last_run_timestamp_seconds" + drive + "} 1700000000.5");
     EXPECT_EQ(Line(text, "quellix_sample_failed{"), "quellix_sample_failed" + drive + "} 1");
     EXPECT_EQ(Line(text, "quellix_last_sample_timestamp_seconds{"),
               "quellix_last_sample_timestamp_seconds" + drive + "} 1700000000.5");
     // Every series has its HELP and TYPE, counters end in _total.
     EXPECT_NE(text.find("# TYPE quellix_media_errors_total counter\n"), std::string::npos);
     EXPECT_NE(text.find("# TYPE quellix_temperature_celsius gauge\n"), std::string::npos);
+}
+
+TEST_F(Metrics, AnUnknownGradeHasNoNumber) {
+    sample.healthStatus = "Unknown";
+    std::string text = PrometheusMetrics(sample);
+    EXPECT_EQ(text.find("quellix_health_status{"), std::string::npos) << "no value stands for Unknown";
+    EXPECT_NE(text.find(",status=\"Unknown\"} 1\n"), std::string::npos);
 }
 
 TEST_F(Metrics, CountersBeyondFloatPrecisionStayExactAndSaySo) {
