@@ -285,7 +285,7 @@ std::string ReportPathFor(const std::string& summaryPath) {
 }
 
 void WriteReport(const SummarySource& source, bool selfTest, const std::string& reportPath) {
-    kavo::WriteTextFile(reportPath, selfTest ? SelfTestReport(source) : ReadReport(source));
+    kavo::WriteTextFile(reportPath, selfTest ? SelfTestReport(source) : ReadReport(source), "report");
 }
 
 void WriteReport(const std::string& summaryPath, const std::string& reportPath) {
