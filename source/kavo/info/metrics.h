@@ -24,7 +24,8 @@ struct MetricsSample {
 // are left out.
 std::string PrometheusMetrics(const MetricsSample& sample);
 
-// A label value with \, " and line feeds escaped.
+// A label value with \, " and line feeds escaped, and bytes that are not
+// UTF-8 shown as \xHH.
 std::string EscapeLabelValue(const std::string& value);
 
 }  // namespace kavo

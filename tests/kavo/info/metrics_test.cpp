@@ -94,7 +94,7 @@ TEST_F(Metrics, CountersBeyondFloatPrecisionStayExactAndSaySo) {
     // (2^64 + 1) data units of 512,000 bytes, exactly.
     EXPECT_EQ(Line(text, "quellix_data_written_bytes_total{"),
               "quellix_data_written_bytes_total{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\"} 9444732965739290427904000");
-    EXPECT_NE(text.find("quellix_counter_beyond_float_precision{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\","
+    EXPECT_NE(text.find("quellix_value_beyond_float_precision{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\","
                         "series=\"quellix_data_written_bytes_total\"} 1\n"),
               std::string::npos) << text;
     EXPECT_EQ(text.find("series=\"quellix_data_read_bytes_total\""), std::string::npos);
