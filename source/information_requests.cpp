@@ -186,6 +186,7 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
             exitStatus = 16;
         } else {
             exitStatus = InLockedFolder(recoverDirectory, [&] {
+                kavo::StartConsoleLogging(kavo::Severity::Info);
                 const int recovered = RecoverCommand(recoverDirectory);
                 // A recovered run is drawn too, when asked for.
                 return recovered == 0 && report ? ReportCommand(recoverDirectory) : recovered;

@@ -225,7 +225,8 @@ void RecoverLeftoverJournals(const std::string& directory) {
             content = ReadJournalContent(*kind, journal);
         } catch (const kavo::Error& e) {
             // Kept aside so the new run starts clean and the data is not lost.
-            KLOG(Warning) << " " << e.what() << "; kept as " << SetAside(journal);
+            const std::string kept = SetAside(journal);
+            KLOG(Warning) << " " << e.what() << "; kept as " << kept;
             continue;
         }
         // Named after the interrupted run, so that the new run's summary and
@@ -243,7 +244,6 @@ void RecoverLeftoverJournals(const std::string& directory) {
 }
 
 int RecoverCommand(const std::string& directory) {
-    kavo::StartConsoleLogging(kavo::Severity::Info);
     RemoveInterruptedWrites(directory);
     int recovered = 0;
     for (const JournalKind* kind : {&ReadJournal(), &SelfTestJournal()}) {
@@ -256,7 +256,8 @@ int RecoverCommand(const std::string& directory) {
                 content = ReadJournalContent(*kind, journal);
             } catch (const kavo::Error& e) {
                 KLOG(Error) << e.what();
-                KLOG(Error) << "Kept as " << SetAside(journal);
+                const std::string kept = SetAside(journal);
+                KLOG(Error) << "Kept as " << kept;
                 return kavo::kExitFailure;
             }
             const std::string message = WriteRecoveredSummary(*kind, journal, content, summary);

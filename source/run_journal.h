@@ -127,5 +127,6 @@ size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, c
 void RecoverLeftoverJournals(const std::string& directory);
 // `quellix --recover DIR`: 0 when a journal was recovered into the summary,
 // 16 when DIR holds none, 17 when a journal cannot be read as one (it is then
-// set aside) or something other than a regular file has its name.
+// set aside) or something other than a regular file has its name. Logs
+// through the loggers the caller started.
 int RecoverCommand(const std::string& directory);
