@@ -115,4 +115,8 @@ TEST_F(Metrics, ASampleWithoutItsPagesLeavesTheirSeriesOut) {
     EXPECT_NE(text.find("quellix_drive_info{"), std::string::npos);
     EXPECT_NE(text.find("quellix_sample_failed{"), std::string::npos);
     EXPECT_EQ(EscapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+    // The exposition is UTF-8: a byte that is not shows as \xHH, the
+    // backslash escaped as every other; UTF-8 stays as it is.
+    EXPECT_EQ(EscapeLabelValue("sim:d\xff\xc3.json"), "sim:d\\\\xFF\\\\xC3.json");
+    EXPECT_EQ(EscapeLabelValue("Gr\xc3\xbc\xc3\x9f"), "Gr\xc3\xbc\xc3\x9f");
 }
