@@ -79,8 +79,11 @@ TEST(RandomDriveData, EverySampleCompletes) {
         ASSERT_NO_THROW(GetNvmeInfo(drive, buffer.data(), settings, test::FakeDriveName(), reference, commands)) << round;
         // A number only for a parameter with a unit, and a number for every
         // such parameter whose text is not a word for "none".
-        for (const Parameter& record : info.parameters.Records())
-            if (record.number.present()) EXPECT_NE(record.unit(), Unit::None) << record.name() << " " << round;
+        for (const Parameter& record : info.parameters.Records()) {
+            if (record.number.present()) {
+                EXPECT_NE(record.unit(), Unit::None) << record.name() << " " << round;
+            }
+        }
         InfoDocument compared = info;
         EXPECT_NO_THROW(CompareNvmeInfo(reference, compared, "default"));
         EXPECT_EQ(compared.parameters.size(), info.parameters.size()) << "compare adds no records";
