@@ -1,4 +1,5 @@
-// Journals of running commands, and their recovery after a crash.
+// Journals of running commands: written a record at a time, read a line at
+// a time, and turned into the summary at the end.
 #include "run_journal.h"
 
 #include <cstring>
