@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/json_writer.h"
 #include "base/kavo_errors.h"
 #include "baselines.h"
 #include "drive_selection.h"
@@ -13,6 +14,7 @@
 #include "transport/nvme_admin_command.h"
 #include "decode/parameters.h"
 #include "quellix.h"
+#include "run_lock.h"
 #include "settings.h"
 #include "transport/simulated_drive.h"
 #include "host/system_info.h"
@@ -24,16 +26,22 @@ namespace {
 const char* const kCopyright = "Copyright (c) 2026 The quellix authors";
 const char* const kWebsite = "https://quellix.dev";
 
-// An option's integer value as the standard conversion reads it ("5x" is 5);
-// a value that is no number is a conversion error naming the option.
-int OptionInteger(const std::string& option, const std::string& value) {
-    try {
-        return std::stoi(value);
-    } catch (const std::invalid_argument&) {
-        throw kavo::UsageError("Option " + option + " needs an integer value, not '" + value + "'");
-    } catch (const std::out_of_range&) {
-        throw kavo::UsageError("Option " + option + " value '" + value + "' is out of range");
+// The value of -s, -i or --jobs: a whole number from 0 to 4294967295, as the
+// command file's keys take, or (-s and -i) -1 for the command file's own
+// value. The whole value must be the number (blanks around it aside): "5x" or
+// "1s" is a mistake to report, not 5 or 1 to run with.
+int64_t OptionCount(const std::string& option, const std::string& value, const char* what,
+                    bool commandFileValue = true) {
+    const std::string text = kavo::Trim(value);
+    const std::string digits = !text.empty() && text[0] == '+' ? text.substr(1) : text;
+    if (commandFileValue && text == "-1") return -1;
+    if (kavo::IsDecimalDigits(digits) && digits.size() <= 10) {
+        const int64_t number = std::stoll(digits);
+        if (number <= UINT32_MAX) return number;
     }
+    throw kavo::UsageError("Option " + option + " needs " + what + " from 0 to 4294967295" +
+                           (commandFileValue ? " (or -1 for the command file's value)" : "") + ", not '" + value +
+                           "'");
 }
 
 // Text of a settings member for the self-test conflict checks: a member that
@@ -112,7 +120,7 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     std::string commandFile = "read", compareFile, rulesFile, metricsFile, logDirectory = ".", invalid;
     std::vector<std::string> drives;
-    int samples = -1, interval = -1, jobs = 0;
+    int64_t samples = -1, interval = -1, jobs = 0;
     bool extended = false, stopOnEndOfInput = false;
     std::string commandLine = argc > 0 ? argv[0] : kProgramName;
     for (const std::string& arg : args) commandLine += " " + arg;
@@ -134,10 +142,10 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
         else if (arg == "--dir" || arg == "-d") logDirectory = value();
         // A repeated -n adds its drives to the list.
         else if (arg == "--nvme" || arg == "-n") drives.push_back(value());
-        else if (arg == "--jobs") jobs = OptionInteger(arg, value());
+        else if (arg == "--jobs") jobs = OptionCount(arg, value(), "a number of runs at a time", false);
         else if (arg == "--stop-on-eof") stopOnEndOfInput = true;
-        else if (arg == "--samples" || arg == "-s") samples = OptionInteger(arg, value());
-        else if (arg == "--interval" || arg == "-i") interval = OptionInteger(arg, value());
+        else if (arg == "--samples" || arg == "-s") samples = OptionCount(arg, value(), "a number of samples");
+        else if (arg == "--interval" || arg == "-i") interval = OptionCount(arg, value(), "an interval in milliseconds");
         // The last one wins; an empty one leaves the command file's value.
         else if (arg == "--compare" || arg == "-c") compareFile = value();
         else if (arg == "--rules" || arg == "-r") rulesFile = value();
@@ -162,7 +170,17 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
         fs::create_directories(directory, error);
         directoryMade = !error && fs::is_directory(directory, error);
     }
-    if (directoryMade) kavo::SwitchTraceFile((directory / "quellix.trace.log").string());
+    if (directoryMade) {
+        // Before anything is written there: a folder in use by another run
+        // is left as it is, its trace file included.
+        try {
+            LockLogFolder(directory.string());
+        } catch (const kavo::Error&) {
+            kavo::StopTraceFile();
+            throw;
+        }
+        kavo::SwitchTraceFile((directory / "quellix.trace.log").string());
+    }
 
     kavo::LogTraceOnly(kavo::Severity::Info, "GetAppParameters", __LINE__, "Command '" + commandLine + "'");
     const std::string separator(128, '-');
@@ -172,7 +190,7 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     KLOG(Info) << separator;
 
     if (!invalid.empty()) throw kavo::UsageError(invalid);
-    if (jobs < 0 || (jobs == 0 && std::find(args.begin(), args.end(), "--jobs") != args.end()))
+    if (jobs == 0 && std::find(args.begin(), args.end(), "--jobs") != args.end())
         throw kavo::UsageError("Option --jobs needs a number of runs at a time of at least 1");
     if (drives.empty()) drives.push_back("*");
     std::string drive = drives.front();
@@ -180,10 +198,17 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     if (!directoryMade) throw kavo::UsageError("Failed to make log directory: " + directory.string());
 
     if (commandFile.find(".cmd.json") == std::string::npos) commandFile += ".cmd.json";
-    if (!fs::is_regular_file(commandFile, error)) throw kavo::UsageError("Did not find command file: " + commandFile);
+    // A link to a command file is a command file; a pipe or device is not,
+    // and is never opened (a pipe would wait for a writer).
+    const fs::file_status status = fs::status(commandFile, error);
+    if (!fs::exists(status)) throw kavo::UsageError("Did not find command file: " + commandFile);
+    if (!fs::is_regular_file(status)) throw kavo::UsageError("Command file is not a regular file: " + commandFile);
+    if (fs::file_size(commandFile, error) > kMaxCommandFileBytes)
+        throw kavo::UsageError("Command file is larger than " + std::to_string(kMaxCommandFileBytes) +
+                               " bytes: " + commandFile);
     Json::Value document;
     try {
-        kavo::ReadJsonFile(commandFile, document);
+        kavo::ReadJsonFile(commandFile, document, kMaxCommandFileBytes);
     } catch (const std::exception&) {
         throw kavo::UsageError("Failed to parse JSON in command file: " + commandFile);
     }
@@ -191,24 +216,27 @@ void GetAppParameters(int argc, char** argv, Settings& run) {
     if (!document.isObject()) throw kavo::UsageError("Failed to parse JSON in command file: " + commandFile);
     KLOG(Info) << " Command file:   " << fs::absolute(commandFile, error).string();
 
+    // The members quellix fills in must be objects to be filled.
+    for (const char* member : {"_input", "common"})
+        if (document.isMember(member) && !document[member].isObject())
+            throw kavo::UsageError("Invalid cmd file, '" + std::string(member) + "' must be an object: " + commandFile);
     Json::Value& settings = run.json;
     settings = document;
     settings["_input"]["cmd file"] = document;
     settings["_input"]["command line"] = commandLine;
     settings["_input"]["cmd file name"] = commandFile;
-    if (settings.isMember("common") && !settings["common"].isObject())
-        throw kavo::UsageError("Invalid cmd file, 'common' must be an object: " + commandFile);
     settings["common"]["log directory"] = directory.string();
     settings["common"]["drive"] = drive;
     if (!compareFile.empty()) settings["compare file"] = compareFile;
     if (!rulesFile.empty()) settings["rules file"] = rulesFile;
-    if (samples != -1) settings["samples"] = samples;
-    if (interval != -1) settings["interval in ms"] = interval;
+    if (samples != -1) settings["samples"] = Json::UInt64(samples);
+    if (interval != -1) settings["interval in ms"] = Json::UInt64(interval);
     if (extended) settings["extended self-test"] = true;
     if (!metricsFile.empty()) settings["metrics file"] = metricsFile;
 
     const Json::Value& type = document["command type"];
-    std::string commandType = type.isString() ? type.asString() : "";
+    // Anything but a text is shown as it stands, not as an empty type.
+    std::string commandType = type.isString() ? type.asString() : type.isNull() ? "" : kavo::CompactJson(type);
     if (commandType == "read") {
         if (extended) throw kavo::UsageError("Command type read does not use --extended");
     } else if (commandType == "self-test") {

@@ -2,6 +2,7 @@
 // checked against the rules and compared with a reference, with the selected
 // samples written to files and a summary of the run.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -232,7 +233,6 @@ int RunRead(const Settings& settings) {
     // Every command and sample record goes to the journal as it happens; the
     // summary is assembled from it at the end.
     RecoverLeftoverJournals(common.logDirectory);
-    RunJournal journal(ReadJournal(), common.logDirectory, summary, t0);
     const int64_t step = static_cast<int64_t>(interval) * 1000000;
     int64_t nextStart = t0 + step;
     bool temperatureShown = false;
@@ -240,102 +240,119 @@ int RunRead(const Settings& settings) {
     Json::Value worstHealthReasons(Json::arrayValue), worstTemperatureReasons(Json::arrayValue);
     std::string sampleTime = kavo::CurrentTimeText();
     kavo::CommandLog commands;
+    // From here the run writes into its folder: an error that ends it (a
+    // file that cannot be written) ends it with a summary that says so.
+    std::unique_ptr<RunJournal> journal;
+    std::optional<kavo::Error> failure;
     kavo::DecodedIdentify identifyKept;
-
-    for (uint32_t i = 1; i <= samples; ++i) {
-        kavo::InfoDocument sample;
-        int64_t sampleStart = kavo::MonotonicNanoseconds();
-        if (read.readSystemData) kavo::GetSystemInfo(sample, common.drive.drive, read.readExtendedSystemData);
-        std::string message;
-        bool failed = false;
-        // The sample's command records go to the journal as they are, and
-        // into the sample's document only when that is written.
-        const bool readPassed =
-            kavo::GetNvmeInfo(*handle, identify.data(), read.sample, common.drive, sample, commands, &identifyKept);
-        journal.Commands(commands);
-        if (!readPassed) {
-            message = "Sample " + std::to_string(i) + " failed read";
-            failed = true;
+    try {
+        journal = std::make_unique<RunJournal>(ReadJournal(), common.logDirectory, summary, t0);
+        for (uint32_t i = 1; i <= samples; ++i) {
+            kavo::InfoDocument sample;
+            int64_t sampleStart = kavo::MonotonicNanoseconds();
+            if (read.readSystemData) kavo::GetSystemInfo(sample, common.drive.drive, read.readExtendedSystemData);
+            std::string message;
+            bool failed = false;
+            // The sample's command records go to the journal as they are, and
+            // into the sample's document only when that is written.
+            const bool readPassed = kavo::GetNvmeInfo(*handle, identify.data(), read.sample, common.drive, sample,
+                                                      commands, &identifyKept);
+            journal->Commands(commands);
+            if (!readPassed) {
+                message = "Sample " + std::to_string(i) + " failed read";
+                failed = true;
+            }
+            const Json::Value& nvme = sample.document["nvme"];
+            if (i == 1) {
+                temperatureShown = sample.parameters.Has("Composite Temperature");
+                if (temperatureShown) KLOG_AS(Info, "Read") << " Device Temp:        " << ValueOf(sample, "Composite Temperature");
+                KLOG_AS(Info, "Read") << " Health Status:      " << GradeText(nvme, "health status", "health reasons");
+                KLOG_AS(Info, "Read") << " Temp Status:        " << GradeText(nvme, "temp status", "temp reasons");
+                KLOG_AS(Info, "Read") << "";
+            }
+            if (hasRules && !kavo::VerifyNvmeInfo(sample, rules)) {
+                message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
+                failed = true;
+            }
+            if (reference && !kavo::CompareNvmeInfo(*reference, sample, read.compareType)) {
+                message = message.empty() ? "Sample " + std::to_string(i) + " failed compare" : message + " and compare";
+                details["static mismatches"] = details["static mismatches"].asInt() + sample.document["static mismatches"].asInt();
+                details["counter mismatches"] = details["counter mismatches"].asInt() + sample.document["counter mismatches"].asInt();
+                failed = true;
+            }
+            // The worst grades keep the reasons of the latest sample that had them.
+            const std::string health = nvme["health status"].asString();
+            if (kavo::GradeRank(health) >= kavo::GradeRank(worstHealth)) {
+                worstHealth = health;
+                worstHealthReasons = nvme["health reasons"].isArray() ? nvme["health reasons"] : Json::Value(Json::arrayValue);
+            }
+            const std::string temperature = nvme["temp status"].asString();
+            if (kavo::GradeRank(temperature) >= kavo::GradeRank(worstTemperature)) {
+                worstTemperature = temperature;
+                worstTemperatureReasons =
+                    nvme["temp reasons"].isArray() ? nvme["temp reasons"] : Json::Value(Json::arrayValue);
+            }
+            if (healthLimit != 0 && kavo::GradeRank(health) >= healthLimit) {
+                message = message.empty() ? "Sample " + std::to_string(i) + " failed health" : message + " and health";
+                failed = true;
+            }
+            if (!read.metricsFile.empty()) {
+                kavo::MetricsSample metrics;
+                metrics.device = common.drive.nvmePath;
+                metrics.identify = identify.data();
+                metrics.info = &sample;
+                metrics.healthStatus = health;
+                metrics.tempStatus = temperature;
+                metrics.durationSeconds = kavo::ElapsedMilliseconds(sampleStart) / 1000.0;
+                metrics.failed = failed;
+                metrics.timeMilliseconds = kavo::WallClockMilliseconds();
+                kavo::WriteTextFile(read.metricsFile, kavo::PrometheusMetrics(metrics), "metrics file");
+            }
+            if (i == 1) details["drive"] = DriveRecord(sample);
+            // Looked up without adding: a sample holds only the results that apply to it.
+            const Json::Value& results = sample.document;
+            CountByParameter(results["compare mismatches"], "message", sampleTime, details["mismatches by parameter"]);
+            CountByParameter(results["rule violations"], "msg", sampleTime, details["violations by parameter"]);
+            if (!reference) {
+                // The first sample becomes the reference of the later ones (a
+                // copy only when later ones follow), and its file carries a
+                // compare type per parameter so that it can serve as the compare
+                // file of a later run.
+                if (i < samples) reference = sample;
+                for (kavo::Parameter& record : sample.parameters.Records())
+                    record.compareType = kavo::CompareTypeText("default", record.name(), record.description().source, true);
+            }
+            const bool stop = kavo::StopRequested();
+            std::string sampleFile;
+            if (stop || (failed && failCount < read.failLimit) || i == 1 || i == samples ||
+                (read.logSampleRate != 0 && i % read.logSampleRate == 0)) {
+                kavo::AddCommandRecords(commands, sample);
+                sampleFile = SampleFileName(samples, i);
+                kavo::WriteInfoDocument((fs::path(common.logDirectory) / sampleFile).string(), sample);
+            }
+            journal->Sample(SampleRecordText(sample, failed, message, sampleTime, sampleStart),
+                            details["static mismatches"].asInt(), details["counter mismatches"].asInt(), sampleFile);
+            journal->Flush();
+            if (failed && ++failCount >= read.failLimit) KLOG_AS(Error, "Read") << "Reached the failure limit of " << read.failLimit;
+            // A stop ends the run after this sample. A sample that passed is
+            // recorded but not counted; one that failed counts, so that the
+            // run's result says it failed.
+            if (stop) {
+                if (failed) ++sampleCount;
+                break;
+            }
+            kavo::SleepUntilMonotonic(nextStart);
+            nextStart += step;
+            sampleTime = kavo::CurrentTimeText();
+            if (read.displaySampleRate != 0 && i % read.displaySampleRate == 0) {
+                std::string line = RightAligned(i, 6) + " samples completed in " + kavo::ElapsedText(t0, 2);
+                if (temperatureShown) line += "   (Device Temp " + ValueOf(sample, "Composite Temperature") + ")";
+                KLOG_AS(Info, "Read") << line;
+            }
+            ++sampleCount;
         }
-        const Json::Value& nvme = sample.document["nvme"];
-        if (i == 1) {
-            temperatureShown = sample.parameters.Has("Composite Temperature");
-            if (temperatureShown) KLOG_AS(Info, "Read") << " Device Temp:        " << ValueOf(sample, "Composite Temperature");
-            KLOG_AS(Info, "Read") << " Health Status:      " << GradeText(nvme, "health status", "health reasons");
-            KLOG_AS(Info, "Read") << " Temp Status:        " << GradeText(nvme, "temp status", "temp reasons");
-            KLOG_AS(Info, "Read") << "";
-        }
-        if (hasRules && !kavo::VerifyNvmeInfo(sample, rules)) {
-            message = message.empty() ? "Sample " + std::to_string(i) + " failed verify" : message + " and verify";
-            failed = true;
-        }
-        if (reference && !kavo::CompareNvmeInfo(*reference, sample, read.compareType)) {
-            message = message.empty() ? "Sample " + std::to_string(i) + " failed compare" : message + " and compare";
-            details["static mismatches"] = details["static mismatches"].asInt() + sample.document["static mismatches"].asInt();
-            details["counter mismatches"] = details["counter mismatches"].asInt() + sample.document["counter mismatches"].asInt();
-            failed = true;
-        }
-        // The worst grades keep the reasons of the latest sample that had them.
-        const std::string health = nvme["health status"].asString();
-        if (kavo::GradeRank(health) >= kavo::GradeRank(worstHealth)) {
-            worstHealth = health;
-            worstHealthReasons = nvme["health reasons"].isArray() ? nvme["health reasons"] : Json::Value(Json::arrayValue);
-        }
-        const std::string temperature = nvme["temp status"].asString();
-        if (kavo::GradeRank(temperature) >= kavo::GradeRank(worstTemperature)) {
-            worstTemperature = temperature;
-            worstTemperatureReasons = nvme["temp reasons"].isArray() ? nvme["temp reasons"] : Json::Value(Json::arrayValue);
-        }
-        if (healthLimit != 0 && kavo::GradeRank(health) >= healthLimit) {
-            message = message.empty() ? "Sample " + std::to_string(i) + " failed health" : message + " and health";
-            failed = true;
-        }
-        if (!read.metricsFile.empty()) {
-            kavo::MetricsSample metrics;
-            metrics.device = common.drive.nvmePath;
-            metrics.identify = identify.data();
-            metrics.info = &sample;
-            metrics.healthStatus = health;
-            metrics.tempStatus = temperature;
-            metrics.durationSeconds = kavo::ElapsedMilliseconds(sampleStart) / 1000.0;
-            metrics.failed = failed;
-            metrics.timeMilliseconds = kavo::WallClockMilliseconds();
-            kavo::WriteTextFile(read.metricsFile, kavo::PrometheusMetrics(metrics));
-        }
-        if (i == 1) details["drive"] = DriveRecord(sample);
-        // Looked up without adding: a sample holds only the results that apply to it.
-        const Json::Value& results = sample.document;
-        CountByParameter(results["compare mismatches"], "message", sampleTime, details["mismatches by parameter"]);
-        CountByParameter(results["rule violations"], "msg", sampleTime, details["violations by parameter"]);
-        if (!reference) {
-            // The first sample becomes the reference of the later ones (a
-            // copy only when later ones follow), and its file carries a
-            // compare type per parameter so that it can serve as the compare
-            // file of a later run.
-            if (i < samples) reference = sample;
-            for (kavo::Parameter& record : sample.parameters.Records())
-                record.compareType = kavo::CompareTypeText("default", record.name(), record.description().source, true);
-        }
-        const bool stop = kavo::StopRequested();
-        if (stop || (failed && failCount < read.failLimit) || i == 1 || i == samples ||
-            (read.logSampleRate != 0 && i % read.logSampleRate == 0)) {
-            kavo::AddCommandRecords(commands, sample);
-            kavo::WriteInfoDocument((fs::path(common.logDirectory) / SampleFileName(samples, i)).string(), sample);
-        }
-        journal.Sample(SampleRecordText(sample, failed, message, sampleTime, sampleStart),
-                       details["static mismatches"].asInt(), details["counter mismatches"].asInt());
-        journal.Flush();
-        if (stop) break;
-        if (failed && ++failCount >= read.failLimit) KLOG_AS(Error, "Read") << "Reached the failure limit of " << read.failLimit;
-        kavo::SleepUntilMonotonic(nextStart);
-        nextStart += step;
-        sampleTime = kavo::CurrentTimeText();
-        if (read.displaySampleRate != 0 && i % read.displaySampleRate == 0) {
-            std::string line = RightAligned(i, 6) + " samples completed in " + kavo::ElapsedText(t0, 2);
-            if (temperatureShown) line += "   (Device Temp " + ValueOf(sample, "Composite Temperature") + ")";
-            KLOG_AS(Info, "Read") << line;
-        }
-        ++sampleCount;
+    } catch (const kavo::Error& e) {
+        failure = e;
     }
 
     handle.reset();
@@ -356,7 +373,10 @@ int RunRead(const Settings& settings) {
 
     int returnCode = 0;
     std::string message;
-    if (failCount == 0) {
+    if (failure) {
+        returnCode = failure->exitCode();
+        message = failure->what();
+    } else if (failCount == 0) {
         message = samples == 1 ? " No errors found " : " No errors found on " + std::to_string(sampleCount) + " samples";
     } else {
         returnCode = failCount >= read.failLimit ? 22 : 21;
@@ -364,23 +384,17 @@ int RunRead(const Settings& settings) {
                                : " Found errors on " + std::to_string(failCount) + " samples of " +
                                      std::to_string(sampleCount) + " total samples";
     }
-    LogResult(summary, returnCode, message, summaryPath, &journal);
     // The report is drawn from the journal, which then goes, whatever
     // happens: its records stand in the summary.
-    JournalRemoval removal{journal};
-    if (report) {
-        std::string reportPath = ReportPathFor(summaryPath);
-        WriteReport(SummaryWithJournal(summary, journal), false, reportPath);
-        KLOG_AS(Info, "Read") << " Report File         " << reportPath;
-    }
-    return returnCode;
+    return FinishRun(summary, returnCode, message, summaryPath, journal.get(), report && journal != nullptr,
+                     ReadJournal());
 }
 
 }  // namespace
 
 std::vector<kavo::Rule> LoadRulesFile(const std::string& path) {
     Json::Value document;
-    kavo::ReadJsonFile(path, document);
+    kavo::ReadJsonFile(path, document, kMaxRulesFileBytes);
     if (!document.isObject() || !document.isMember("rules"))
         throw kavo::KavoError("Invalid rules file, missing JSON 'rules' root member: " + path);
     return kavo::ParseRules(document["rules"], path);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <vector>
 
 #include <fmt/format.h>
@@ -17,6 +19,7 @@
 #include "quellix.h"
 #include "report.h"
 #include "run_journal.h"
+#include "run_lock.h"
 #include "transport/nvme_admin_command.h"
 #include "transport/simulated_drive.h"
 
@@ -71,23 +74,28 @@ kavo::NvmeControllerSummary SimulatedSummary(const std::string& drive) {
     return summary;
 }
 
-void PrintRow(const std::string& number, const std::string& path, const std::string& model, const std::string& serial,
-              const std::string& firmware, const std::string& capacity, const std::string& pciAddress) {
-    std::string line = fmt::format("{:<7} {:<14} {:<40} {:<20} {:<8} {:>12}  {}", number, path, model, serial, firmware,
-                                   capacity, pciAddress);
-    std::printf("%s\n", kavo::Trim(line).c_str());
+std::string Row(const std::string& number, const std::string& path, const std::string& model, const std::string& serial,
+                const std::string& firmware, const std::string& capacity, const std::string& pciAddress) {
+    return kavo::Trim(fmt::format("{:<7} {:<14} {:<40} {:<20} {:<8} {:>12}  {}", number, path, model, serial, firmware,
+                                  capacity, pciAddress));
 }
 
-void PrintLine(const kavo::NvmeControllerSummary& c) {
-    PrintRow(Field(c.number), Field(c.path), Field(c.model), Field(c.serial), Field(c.firmware),
-             CapacityText(c.capacityBytes), Field(c.pciAddress));
-}
+// A text the drive or the system reports, as the terminal may show it: a
+// drive's ESC, CR or LF would act on the terminal or split the line.
+std::string Shown(const std::string& text) { return Field(kavo::EscapedText(text, true)); }
 
 }  // namespace
+
+std::string DriveListLine(const kavo::NvmeControllerSummary& c) {
+    return Row(Shown(c.number), Shown(c.path), Shown(c.model), Shown(c.serial), Shown(c.firmware),
+               CapacityText(c.capacityBytes), Shown(c.pciAddress));
+}
 
 void PrintVersion() {
     std::printf("%s %s\nbuild date: %s\ncommit: %s\n", kProgramName, kProgramVersion, QUELLIX_BUILD_DATE, QUELLIX_COMMIT);
 }
+
+namespace {
 
 // The list as a JSON array, for scripts.
 void PrintJsonList(const std::vector<kavo::NvmeControllerSummary>& list) {
@@ -106,6 +114,8 @@ void PrintJsonList(const std::vector<kavo::NvmeControllerSummary>& list) {
     }
     std::printf("%s\n", kavo::StyledJson(drives).c_str());
 }
+
+}  // namespace
 
 int ListDrives(const std::vector<std::string>& driveValues, bool json) {
     // Drive commands may log failures; they reach the console only.
@@ -144,10 +154,29 @@ int ListDrives(const std::vector<std::string>& driveValues, bool json) {
         PrintJsonList(list);
         return 0;
     }
-    PrintRow("Number", "Path", "Model", "Serial", "Firmware", "Capacity", "PCI address");
-    for (const kavo::NvmeControllerSummary& controller : list) PrintLine(controller);
+    std::printf("%s\n", Row("Number", "Path", "Model", "Serial", "Firmware", "Capacity", "PCI address").c_str());
+    for (const kavo::NvmeControllerSummary& controller : list) std::printf("%s\n", DriveListLine(controller).c_str());
     return 0;
 }
+
+namespace {
+
+// Runs a command on a log folder while holding the folder's lock: a folder
+// that another run uses is left alone (17).
+int InLockedFolder(const std::string& directory, const std::function<int()>& command) {
+    std::error_code error;
+    if (std::filesystem::is_directory(directory, error)) {
+        try {
+            LockLogFolder(directory);
+        } catch (const kavo::Error& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return e.exitCode();
+        }
+    }
+    return command();
+}
+
+}  // namespace
 
 bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
     bool version = false, list = false, recover = false, report = false, json = false;
@@ -189,7 +218,7 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
             std::fprintf(stderr, "--report is missing a value\n");
             exitStatus = 16;
         } else {
-            exitStatus = ReportCommand(reportDirectory);
+            exitStatus = InLockedFolder(reportDirectory, [&] { return ReportCommand(reportDirectory); });
         }
         return true;
     }
@@ -198,9 +227,12 @@ bool AnswerInformationRequest(int argc, char** argv, int& exitStatus) {
             std::fprintf(stderr, "--recover is missing a value\n");
             exitStatus = 16;
         } else {
-            exitStatus = RecoverCommand(recoverDirectory);
-            // A recovered run is drawn too, when asked for.
-            if (exitStatus == 0 && report) exitStatus = ReportCommand(recoverDirectory);
+            exitStatus = InLockedFolder(recoverDirectory, [&] {
+                kavo::StartConsoleLogging(kavo::Severity::Info);
+                const int recovered = RecoverCommand(recoverDirectory);
+                // A recovered run is drawn too, when asked for.
+                return recovered == 0 && report ? ReportCommand(recoverDirectory) : recovered;
+            });
         }
         return true;
     }

@@ -1,15 +1,20 @@
 // Entry, dispatch, result reporting and the stop request.
 #include <atomic>
+#include <filesystem>
 #include <string>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
+#include "base/platform.h"
 #include "base/stop_request.h"
 #include "fleet.h"
 #include "quellix.h"
+#include "report.h"
 #include "run_journal.h"
+
+namespace fs = std::filesystem;
 
 
 void handleCtrlC(int /*signal*/) {
@@ -24,20 +29,103 @@ void handleCtrlBreak(int /*signal*/) {
     kavo::RequestStop();
 }
 
+namespace {
+
+void RecordResult(Json::Value& summary, int returnCode, const std::string& message) {
+    summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";
+    summary["_cmd"]["return code"] = returnCode;
+    summary["_cmd"]["message"] = message;
+    summary["_cmd"]["end time"] = kavo::CurrentTimeText();
+}
+
+// A summary in memory as a report reads one: its sample records handed over
+// one at a time.
+SummarySource InMemory(const Json::Value& summary, const JournalKind& kind) {
+    return [&summary, &kind](Json::Value& document, const std::function<void(const Json::Value&)>& sample) {
+        document = summary;
+        document.removeMember("command times");
+        Json::Value* records = &document;
+        for (const std::string& member : kind.sampleArray) {
+            if (!records->isObject()) return;
+            records = &(*records)[member];
+        }
+        const Json::Value all = *records;
+        *records = Json::Value(Json::arrayValue);
+        for (const Json::Value& record : all) sample(record);
+    };
+}
+
+// Moves the summary and report that an earlier run left under a run's names
+// aside ("read.summary.before-20261208-214000.json"): a run whose own
+// summary cannot be written must not leave another run's result under its
+// summary's name.
+void SetAsideEarlierRun(const std::string& summaryPath, const std::string& beginTime) {
+    const fs::path summary(summaryPath);
+    if (kavo::platform::KindOf(summaryPath) != kavo::platform::EntryKind::Regular) return;
+    const std::string kept =
+        FreeName((summary.parent_path() / summary.stem()).string() + ".before-" + FileStamp(beginTime), ".json");
+    std::error_code error;
+    fs::rename(summary, kept, error);
+    if (error) {
+        // Removed when it cannot be moved: it must not stand for this run.
+        fs::remove(summary, error);
+        return;
+    }
+    KLOG(Warning) << " The summary of an earlier run is kept as " << kept;
+    const std::string report = ReportPathFor(summaryPath);
+    if (kavo::platform::KindOf(report) == kavo::platform::EntryKind::Regular) fs::rename(report, ReportPathFor(kept), error);
+}
+
+}  // namespace
+
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
               RunJournal* journal) {
     KLOG(Info) << " ";
-    summary["_cmd"]["result"] = returnCode == 0 ? "PASS" : "FAIL";
     if (!message.empty()) {
         if (returnCode != 0) KLOG(Error) << message;
         else KLOG(Info) << message;
         KLOG(Info) << " ";
     }
-    summary["_cmd"]["return code"] = returnCode;
-    summary["_cmd"]["message"] = message;
-    summary["_cmd"]["end time"] = kavo::CurrentTimeText();
+    RecordResult(summary, returnCode, message);
     if (journal != nullptr) journal->WriteSummary(summary, path);
     else kavo::WriteJsonFile(path, summary);
+    return returnCode;
+}
+
+int FinishRun(Json::Value& summary, int returnCode, std::string message, const std::string& summaryPath,
+              RunJournal* journal, bool report, const JournalKind& kind) {
+    // The journal goes whatever happens: its records stand in the summary,
+    // or, when that cannot be written, belong to a run that ended.
+    struct Removal {
+        RunJournal* journal;
+        ~Removal() {
+            if (journal != nullptr) journal->Remove();
+        }
+    } removal{journal};
+    const std::string reportPath = ReportPathFor(summaryPath);
+    bool reportWritten = false;
+    if (report) {
+        // Drawn first, so that a report that cannot be written is the run's
+        // result in the summary too.
+        RecordResult(summary, returnCode, message);
+        try {
+            WriteReport(journal != nullptr ? SummaryWithJournal(summary, *journal) : InMemory(summary, kind),
+                        &kind == &SelfTestJournal(), reportPath);
+            reportWritten = true;
+        } catch (const kavo::Error& e) {
+            returnCode = e.exitCode();
+            message = message.empty() ? e.what() : message + "; " + e.what();
+        }
+    }
+    try {
+        LogResult(summary, returnCode, message, summaryPath, journal);
+    } catch (...) {
+        std::error_code ignored;
+        if (reportWritten) fs::remove(reportPath, ignored);
+        SetAsideEarlierRun(summaryPath, kavo::JsonText(summary["_cmd"], "begin time"));
+        throw;
+    }
+    if (reportWritten) KLOG(Info) << " Report File         " << reportPath;
     return returnCode;
 }
 

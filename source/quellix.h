@@ -12,6 +12,10 @@
 
 constexpr const char* kProgramName = "quellix";
 constexpr const char* kProgramVersion = "0.9.3.0";
+// The largest command file and rules file quellix reads: far more than any
+// real one holds, and read in well under a second.
+constexpr uint64_t kMaxCommandFileBytes = 1u << 20;
+constexpr uint64_t kMaxRulesFileBytes = 1u << 20;
 
 // Builds the settings of a run from the command line and the command file.
 // "--help", "--usage" and "--export" alone end parsing with only the request
@@ -35,6 +39,12 @@ void PrintVersion();
 // each or (`json`) as a JSON array; 0 with the list, 19 when there is none
 // or a named one is not there.
 int ListDrives(const std::vector<std::string>& drives, bool json);
+namespace kavo {
+struct NvmeControllerSummary;
+}
+// One line of the drive list: the texts of the drive and the system with
+// control bytes and bytes that are not UTF-8 shown as \xHH.
+std::string DriveListLine(const kavo::NvmeControllerSummary& controller);
 class RunJournal;
 
 // Records the result in the summary document and writes it; returns
@@ -42,6 +52,15 @@ class RunJournal;
 // summary's arrays and the journal is removed.
 int LogResult(Json::Value& summary, int returnCode, const std::string& message, const std::string& path,
               RunJournal* journal = nullptr);
+struct JournalKind;
+// Ends a run that has begun to write into its folder: draws the report
+// (with `report`), records the result and writes the summary, and removes
+// the journal whatever happens. The two agree: a report that cannot be
+// written makes the run's result its error (17); a summary that cannot be
+// written raises its error, and then neither the report nor an earlier
+// run's summary is left under the run's names. Returns the result.
+int FinishRun(Json::Value& summary, int returnCode, std::string message, const std::string& summaryPath,
+              RunJournal* journal, bool report, const JournalKind& kind);
 
 // Console interrupts: the first Ctrl-C (SIGINT) or Ctrl-Break (SIGTERM on
 // Linux) asks for a graceful stop; a second one ends the process.

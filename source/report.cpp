@@ -21,7 +21,7 @@ std::string ReportPathFor(const std::string& summaryPath) {
 }
 
 void WriteReport(const SummarySource& source, bool selfTest, const std::string& reportPath) {
-    kavo::WriteTextFile(reportPath, selfTest ? report::SelfTestReport(source) : report::ReadReport(source));
+    kavo::WriteTextFile(reportPath, selfTest ? report::SelfTestReport(source) : report::ReadReport(source), "report");
 }
 
 void WriteReport(const std::string& summaryPath, const std::string& reportPath) {

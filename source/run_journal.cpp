@@ -1,8 +1,9 @@
-// Journals of running commands, and their recovery after a crash.
+// Journals of running commands: written a record at a time, read a line at
+// a time, and turned into the summary at the end.
 #include "run_journal.h"
 
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 
 #include "base/kavo_errors.h"
@@ -18,19 +19,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Line prefixes: the skeleton, a command record, a sample record.
-const char kHeadPrefix[] = "{\"journal\":";
-const char kCommandPrefix[] = "{\"c\":";
-const char kSamplePrefix[] = "{\"t\":";
-
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Calls `use` with each of the first `count` lines of a journal.
 template <typename Use>
 void EachLine(const std::string& path, size_t count, Use use) {
-    std::ifstream file(path, std::ios::binary);
+    JournalLines lines(path);
     std::string line;
-    for (size_t n = 0; n < count && std::getline(file, line); ++n) use(line);
+    bool complete = false;
+    for (size_t n = 0; n < count && lines.Next(line, complete); ++n) use(line);
 }
 
 // Hands on the events of one member's value of a journal line ("c" or "s").
@@ -108,8 +105,8 @@ public:
 
 private:
     void Value(const Json::Value& value, std::vector<std::string>& path) {
-        if (path == std::vector<std::string>{"command times"}) return Records(kCommandPrefix, "c");
-        if (path == kind_.sampleArray) return Records(kSamplePrefix, "s");
+        if (path == std::vector<std::string>{"command times"}) return Records(kJournalCommandPrefix, "c");
+        if (path == kind_.sampleArray) return Records(kJournalSamplePrefix, "s");
         if (!value.isObject()) return out_.Value(value);
         out_.BeginObject();
         for (auto member = value.begin(); member != value.end(); ++member) {
@@ -143,8 +140,50 @@ private:
     kavo::JsonWriter out_;
 };
 
-// "2026-12-08 21:40:00.123" -> "20261208-214000".
-std::string Stamp(const std::string& time) {
+}  // namespace
+
+const char kJournalHeadPrefix[] = "{\"journal\":";
+const char kJournalCommandPrefix[] = "{\"c\":";
+const char kJournalSamplePrefix[] = "{\"t\":";
+
+JournalLines::JournalLines(const std::string& path) {
+    std::string reason;
+    file_ = kavo::platform::OpenRegularFile(path, 0, reason);
+    if (file_ == nullptr) throw kavo::KavoError("Could not read the journal '" + path + "': " + reason);
+}
+
+JournalLines::~JournalLines() { std::fclose(file_); }
+
+bool JournalLines::Next(std::string& line, bool& complete) {
+    line.clear();
+    while (true) {
+        if (at_ == end_) {
+            at_ = 0;
+            end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+            if (end_ == 0) {
+                complete = false;
+                return !line.empty();
+            }
+        }
+        const char* start = buffer_.data() + at_;
+        const void* feed = std::memchr(start, '\n', end_ - at_);
+        const size_t length = feed != nullptr ? static_cast<const char*>(feed) - start : end_ - at_;
+        line.append(start, length);
+        at_ += length;
+        if (feed != nullptr) {
+            ++at_;
+            complete = true;
+            return true;
+        }
+    }
+}
+
+void WriteSummaryFromJournal(const JournalKind& kind, const std::string& journalPath, size_t lines, Json::Value summary,
+                             const std::string& path) {
+    SummaryWriter(kind, journalPath, lines, path).Write(std::move(summary));
+}
+
+std::string FileStamp(const std::string& time) {
     std::string digits;
     for (char c : time)
         if (c >= '0' && c <= '9') digits += c;
@@ -152,7 +191,12 @@ std::string Stamp(const std::string& time) {
     return digits.substr(0, 8) + "-" + digits.substr(8, 6);
 }
 
-}  // namespace
+std::string FreeName(const std::string& base, const std::string& extension) {
+    std::string name = base + extension;
+    for (int n = 2; kavo::platform::KindOf(name) != kavo::platform::EntryKind::Absent; ++n)
+        name = base + "-" + std::to_string(n) + extension;
+    return name;
+}
 
 const JournalKind& ReadJournal() {
     static const JournalKind kind{"read", "read.journal.jsonl", "read.summary.json", {"read details", "sample"}};
@@ -168,9 +212,11 @@ const JournalKind& SelfTestJournal() {
 RunJournal::RunJournal(const JournalKind& kind, const std::string& directory, const Json::Value& head,
                        int64_t startNanoseconds)
     : kind_(kind), path_((fs::path(directory) / kind.journalFile).string()), start_(startNanoseconds) {
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) Fail();
-    Line(std::string(kHeadPrefix) + "\"" + kind.name + "\",\"head\":" + kavo::CompactJson(head) + "}");
+    // A new file, never one a link under the name points to.
+    std::string reason;
+    file_ = kavo::platform::CreateNewFile(path_, reason);
+    if (file_ == nullptr) Fail(reason);
+    Line(std::string(kJournalHeadPrefix) + "\"" + kind.name + "\",\"head\":" + kavo::CompactJson(head) + "}");
     Flush();
 }
 
@@ -179,11 +225,12 @@ RunJournal::~RunJournal() {
 }
 
 void RunJournal::Line(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fputc('\n', file_) == EOF) Fail();
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fputc('\n', file_) == EOF)
+        Fail(kavo::platform::LastErrorText());
 }
 
-void RunJournal::Fail() {
-    throw kavo::KavoError("Could not write the run's journal '" + path_ + "': " + kavo::platform::LastErrorText());
+void RunJournal::Fail(const std::string& reason) {
+    throw kavo::KavoError("Could not write the run's journal '" + path_ + "': " + reason);
 }
 
 void RunJournal::Commands(const kavo::CommandLog& records) {
@@ -198,20 +245,22 @@ void RunJournal::Commands(const kavo::CommandLog& records) {
     }
 }
 
-void RunJournal::Sample(const std::string& record, int staticMismatches, int counterMismatches) {
-    Line(std::string(kSamplePrefix) + "\"" + kavo::CurrentTimeText() + "\",\"e\":" +
+void RunJournal::Sample(const std::string& record, int staticMismatches, int counterMismatches,
+                        const std::string& sampleFile) {
+    const std::string file = sampleFile.empty() ? "" : ",\"f\":" + kavo::CompactJson(Json::Value(sampleFile));
+    Line(std::string(kJournalSamplePrefix) + "\"" + kavo::CurrentTimeText() + "\",\"e\":" +
          kavo::FixedText(kavo::ElapsedMilliseconds(start_), 3) + ",\"sm\":" + std::to_string(staticMismatches) +
-         ",\"cm\":" + std::to_string(counterMismatches) + ",\"s\":" + record + "}");
+         ",\"cm\":" + std::to_string(counterMismatches) + file + ",\"s\":" + record + "}");
 }
 
 void RunJournal::Flush() {
     // Flushed records survive a killed process; a power loss takes at most
     // the last second.
-    if (std::fflush(file_) != 0) Fail();
+    if (std::fflush(file_) != 0) Fail(kavo::platform::LastErrorText());
     int64_t now = kavo::MonotonicNanoseconds();
     if (now - lastSync_ < 1000000000) return;
     std::string reason;
-    if (!kavo::platform::SyncFile(file_, reason)) Fail();
+    if (!kavo::platform::SyncFile(file_, reason)) Fail(reason);
     lastSync_ = now;
 }
 
@@ -225,7 +274,7 @@ void RunJournal::WriteSummary(Json::Value& summary, const std::string& path) {
 void RunJournal::EachSample(const std::function<void(const Json::Value& record)>& sample) {
     if (file_ != nullptr) Flush();
     EachLine(path_, SIZE_MAX, [&](std::string& line) {
-        if (!StartsWith(line, kSamplePrefix)) return;
+        if (!StartsWith(line, kJournalSamplePrefix)) return;
         Json::Value record;
         kavo::JsonValueBuilder builder(record);
         MemberCopy copy(builder, "s");
@@ -249,138 +298,3 @@ std::function<void(Json::Value&, const std::function<void(const Json::Value&)>&)
     };
 }
 
-size_t RecoverJournal(const JournalKind& kind, const std::string& journalPath, const std::string& summaryPath,
-                      std::string& message) {
-    std::ifstream file(journalPath, std::ios::binary);
-    if (!file) throw kavo::KavoError("Could not read the journal '" + journalPath + "'");
-    Json::Value summary, last;
-    size_t lines = 0, samples = 0;
-    std::string line;
-    // Every complete record counts; a line cut short by the crash, and
-    // anything after it, does not.
-    while (std::getline(file, line)) {
-        Json::Value record;
-        try {
-            if (line.empty() || line.back() != '}') break;
-            kavo::ParseJsonText(line, record);
-        } catch (const kavo::KavoError&) {
-            break;
-        }
-        if (lines == 0) {
-            if (!StartsWith(line, kHeadPrefix) || record["journal"].asString() != kind.name || !record["head"].isObject())
-                throw kavo::KavoError("Not the journal of a " + std::string(kind.name) + " run: '" + journalPath + "'");
-            summary = record["head"];
-        } else if (StartsWith(line, kSamplePrefix) && record.isMember("s")) {
-            last = record;
-            ++samples;
-        } else if (!StartsWith(line, kCommandPrefix)) {
-            break;
-        }
-        ++lines;
-    }
-    if (lines == 0) throw kavo::KavoError("The journal '" + journalPath + "' is empty");
-
-    std::string lastTime = last.isObject() ? last["t"].asString() : summary["_cmd"]["begin time"].asString();
-    Json::Value& details = summary[kind.sampleArray.front()];
-    details["end time"] = lastTime;
-    details["run time"] = kavo::DurationText(last.isObject() ? last["e"].asDouble() : 0.0, 2);
-    if (&kind == &ReadJournal() && last.isObject()) {
-        details["static mismatches"] = last["sm"];
-        details["counter mismatches"] = last["cm"];
-    }
-    message = " Run interrupted: its last record was written at " + lastTime + "; " + std::to_string(samples) +
-              " completed samples recovered from " + fs::path(journalPath).filename().string();
-    summary["_cmd"]["result"] = "FAIL";
-    summary["_cmd"]["return code"] = 17;
-    summary["_cmd"]["message"] = message;
-    summary["_cmd"]["end time"] = lastTime;
-    summary["_cmd"]["interrupted"] = true;
-    SummaryWriter(kind, journalPath, lines, summaryPath).Write(summary);
-    std::error_code ignored;
-    fs::remove(journalPath, ignored);  // its records now stand in the summary
-    return samples;
-}
-
-namespace {
-
-bool EndsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-// Temporary files of document writes (.json, .prom, .html) that a crash cut
-// short.
-void RemoveInterruptedWrites(const std::string& directory) {
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        std::string_view document;
-        if (kavo::IsAtomicTemporary(name, document) &&
-            (EndsWith(document, ".json") || EndsWith(document, ".prom") || EndsWith(document, ".html")))
-            fs::remove(it->path(), error);
-    }
-}
-
-}  // namespace
-
-void RecoverLeftoverJournals(const std::string& directory) {
-    std::error_code error;
-    RemoveInterruptedWrites(directory);
-    for (const JournalKind* kind : {&ReadJournal(), &SelfTestJournal()}) {
-        fs::path journal = fs::path(directory) / kind->journalFile;
-        if (!fs::exists(journal, error)) continue;
-        std::string head;
-        Json::Value skeleton;
-        std::string begin = "unknown";
-        {
-            std::ifstream file(journal, std::ios::binary);
-            std::getline(file, head);
-            try {
-                kavo::ParseJsonText(head, skeleton);
-                begin = Stamp(skeleton["head"]["_cmd"]["begin time"].asString());
-            } catch (const kavo::KavoError&) {
-            }
-        }
-        std::string stem = fs::path(kind->summaryFile).stem().string();  // "read.summary"
-        fs::path target = fs::path(directory) / (stem + ".interrupted-" + begin + ".json");
-        for (int n = 2; fs::exists(target, error); ++n)
-            target = fs::path(directory) / (stem + ".interrupted-" + begin + "-" + std::to_string(n) + ".json");
-        try {
-            std::string message;
-            size_t samples = RecoverJournal(*kind, journal.string(), target.string(), message);
-            KLOG(Info) << " Recovered " << samples << " samples of an interrupted " << kind->name << " run into "
-                       << target.string();
-        } catch (const kavo::KavoError& e) {
-            // Kept aside so the new run starts clean and the data is not lost.
-            fs::rename(journal, journal.string() + ".damaged", error);
-            KLOG(Warning) << " " << e.what() << ": kept as " << journal.string() << ".damaged";
-        }
-    }
-}
-
-int RecoverCommand(const std::string& directory) {
-    kavo::StartConsoleLogging(kavo::Severity::Info);
-    RemoveInterruptedWrites(directory);
-    int recovered = 0;
-    for (const JournalKind* kind : {&ReadJournal(), &SelfTestJournal()}) {
-        fs::path journal = fs::path(directory) / kind->journalFile;
-        std::error_code error;
-        if (!fs::exists(journal, error)) continue;
-        fs::path summary = fs::path(directory) / kind->summaryFile;
-        try {
-            std::string message;
-            size_t samples = RecoverJournal(*kind, journal.string(), summary.string(), message);
-            KLOG(Info) << "Recovered " << samples << " samples of an interrupted " << kind->name << " run into "
-                       << summary.string();
-            KLOG(Info) << message;
-            ++recovered;
-        } catch (const kavo::KavoError& e) {
-            KLOG(Error) << e.what();
-            return 17;
-        }
-    }
-    if (recovered == 0) {
-        KLOG(Error) << "No journal of an interrupted run in " << directory;
-        return 16;
-    }
-    return 0;
-}

@@ -16,6 +16,7 @@
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
 #include "base/kavo_text.h"
+#include "base/stop_request.h"
 #include "quellix.h"
 #include "report.h"
 #include "run_journal.h"
@@ -27,6 +28,9 @@ namespace {
 
 // Failed reads of the self-test log in a row that end the polling.
 constexpr unsigned kMaxFailedLogReads = 10;
+// The exit code of a run whose polling a stop request (Ctrl-C, SIGTERM)
+// ended: the drive's test goes on, its result is not known.
+constexpr int kExitInterrupted = 35;
 
 using kavo::decode::Le;
 
@@ -47,7 +51,10 @@ public:
     int Run();
 
 private:
+    int Steps();
     int End(int code, const std::string& message);
+    // Ends a run whose polling was stopped, the drive's test left running.
+    int Interrupted(bool started);
     kavo::NumberedRecord StatusEntry(unsigned percent, uint8_t status);
     // Adds the SMART members to `entry` and returns the info line's tail.
     std::string AddSmart(kavo::NumberedRecord& entry);
@@ -78,6 +85,7 @@ private:
     bool report_ = true;
     int64_t start_ = 0;
     std::string elapsed_;
+    bool ending_ = false;
 };
 
 kavo::NumberedRecord SelfTestRun::StatusEntry(unsigned percent, uint8_t status) {
@@ -194,24 +202,46 @@ void SelfTestRun::Status(const kavo::NumberedRecord& entry) {
 }
 
 int SelfTestRun::End(int code, const std::string& message) {
+    ending_ = true;
     handle_.reset();
-    const std::string reportPath = ReportPathFor(summaryPath_);
     if (!journal_) {
         // Ended before the test started: the few records are in memory.
         summary_["command times"] = kavo::CommandLogJson(commands_);
-        LogResult(summary_, code, message, summaryPath_);
-        if (report_) WriteReport(summaryPath_, reportPath);
     } else {
-        JournalCommands();
-        LogResult(summary_, code, message, summaryPath_, journal_.get());
-        JournalRemoval removal{*journal_};
-        if (report_) WriteReport(SummaryWithJournal(summary_, *journal_), true, reportPath);
+        try {
+            JournalCommands();
+        } catch (const kavo::Error&) {
+            // The journal failed: the summary holds what reached it.
+        }
     }
-    if (report_) KLOG_AS(Info, "SelfTest") << " Report File         " << reportPath;
-    return code;
+    return FinishRun(summary_, code, message, summaryPath_, journal_.get(), report_, SelfTestJournal());
+}
+
+int SelfTestRun::Interrupted(bool started) {
+    summary_["_cmd"]["interrupted"] = true;
+    if (!started) return End(kExitInterrupted, " Interrupted before the self-test started: no self-test was started");
+    Json::Value& details = summary_["selftest details"];
+    details["end time"] = kavo::CurrentTimeText();
+    details["run time"] = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
+    details["run time in ms"] = kavo::ElapsedMilliseconds(start_);
+    return End(kExitInterrupted,
+               " Self-test polling interrupted: the drive's self-test was not aborted and goes on; its result will "
+               "be in the drive's self-test log (log page 06h)");
 }
 
 int SelfTestRun::Run() {
+    // Once the run writes into its folder, an error that ends it (a file
+    // that cannot be written) ends it with a summary that says so.
+    try {
+        return Steps();
+    } catch (const kavo::Error& e) {
+        if (!journal_ || ending_) throw;
+        return End(e.exitCode(), e.what());
+    }
+}
+
+int SelfTestRun::Steps() {
+    InstallConsoleHandlers();
     commands_.clear();
     summary_["_cmd"]["begin time"] = kavo::CurrentTimeText();
     summary_["_settings"] = settings_.json;
@@ -273,6 +303,7 @@ int SelfTestRun::Run() {
     int64_t nextPoll = start_ + kSecond;
     int64_t nextStatus = start_ + displayInterval * kSecond;
     const int64_t abortDeadline = start_ + abortTime * kSecond;
+    if (kavo::StopRequested()) return Interrupted(false);
     if (kavo::NvmePassThroughCommand(*handle_, "Start Extended Self-Test", kavo::kOpcodeDeviceSelfTest, 0xFFFFFFFF, code_,
                                      0, 0, 0, 0, 0, &commands_) != 0)
         return End(31, "Self-test did NOT start");
@@ -289,6 +320,7 @@ int SelfTestRun::Run() {
         nextPoll += kSecond;
         JournalCommands();
         journal_->Flush();
+        if (kavo::StopRequested()) return Interrupted(true);
         elapsed_ = kavo::DurationText(kavo::ElapsedMilliseconds(start_), 1);
         if (kavo::MonotonicNanoseconds() > pollingDeadline)
             return End(33, "Self-test did not end within " + std::to_string((pollingDeadline - start_) / kSecond) +

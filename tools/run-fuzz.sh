@@ -19,7 +19,7 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" -DQUELLIX_FUZZ=ON \
   -DQUELLIX_TESTS=OFF >/dev/null
 targets=(fuzz_identify fuzz_log_pages fuzz_sample fuzz_settings fuzz_rules fuzz_compare fuzz_sim_description
-         fuzz_json)
+         fuzz_json fuzz_journal)
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)

@@ -109,6 +109,10 @@ TEST_F(Cli, WrongValueTypesAreUsageErrors) {
         {"samples", Json::Value(-1), "Invalid cmd file value for 'samples': expected an unsigned number, found -1"},
         {"log hex data", Json::Value(5), "Invalid cmd file value for 'log hex data': expected true or false, found 5"},
         {"compare type", Json::Value(7), "Invalid cmd file value for 'compare type': expected a text, found 7"},
+        {"samples", Json::Value("3"), "Invalid cmd file value for 'samples': expected an unsigned number, found \"3\""},
+        {"_input", Json::Value(5), "Invalid cmd file, '_input' must be an object: read.cmd.json"},
+        {"common", Json::Value("x"), "Invalid cmd file, 'common' must be an object: read.cmd.json"},
+        {"command type", Json::Value(5), "cmd file contains illegal cmd type: 5"},
     };
     for (const auto& [key, value, message] : kCases) {
         Json::Value command = test::ReadCommand();
@@ -120,10 +124,30 @@ TEST_F(Cli, WrongValueTypesAreUsageErrors) {
         EXPECT_NE(run.output.find("[FAIL] quellix returned 16"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(dir + "/read.summary.json")) << key;
     }
+}
+
+// -s and -i take a whole number that the command file's key would take, or
+// -1 for the command file's value; anything else is named, not half read.
+TEST_F(Cli, MalformedOptionValuesAreUsageErrors) {
     WriteRead(Json::Value());
-    auto integer = RunQuellix(dir, "-n sim -s abc");
-    EXPECT_EQ(integer.exitCode, 16);
-    EXPECT_NE(integer.output.find("Option -s needs an integer value, not 'abc'"), std::string::npos) << integer.output;
+    const std::pair<const char*, const char*> kOptions[] = {{"-s", "a number of samples"},
+                                                            {"--interval", "an interval in milliseconds"}};
+    for (const auto& [option, what] : kOptions) {
+        for (const char* value : {"abc", "5x", "1s", "-5", "-2147483649", "4294967296", "99999999999999999999", "1e3",
+                                  "0x10", ""}) {
+            auto run = RunQuellix(dir, std::string("-n sim ") + option + " '" + value + "'");
+            EXPECT_EQ(run.exitCode, 16) << option << " " << value << run.output;
+            EXPECT_NE(run.output.find(std::string("Option ") + option + " needs " + what +
+                                      " from 0 to 4294967295 (or -1 for the command file's value), not '" + value + "'"),
+                      std::string::npos) << run.output;
+            EXPECT_FALSE(std::filesystem::exists(dir + "/read.summary.json")) << option << " " << value;
+        }
+    }
+    auto absent = RunQuellix(dir, "-n sim -s -1 -i -1");
+    EXPECT_EQ(absent.exitCode, 0) << absent.output;
+    EXPECT_EQ(test::ReadJson(dir + "/read.summary.json")["read details"]["sample"].size(), 1u);
+    auto large = RunQuellix(dir, "-n sim -s 0 -i 4294967295");
+    EXPECT_EQ(large.exitCode, 0) << "the largest interval the command file takes: " << large.output;
 }
 
 TEST_F(Cli, SelfTestConflicts) {

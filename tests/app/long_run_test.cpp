@@ -162,11 +162,13 @@ TEST_F(LongRun, InterruptsStillEndGracefullyWithEverySample) {
 }
 
 TEST_F(LongRun, AJournalThatCannotBeWrittenStopsTheRun) {
-    fs::create_symlink(dir + "/missing/journal", dir + "/read.journal.jsonl");
+    // A link under the journal's name is neither followed nor replaced.
+    fs::create_symlink(dir + "/elsewhere.txt", dir + "/read.journal.jsonl");
     test::WriteJson(dir + "/read.cmd.json", test::ReadCommand(ManySamples(5, 0)));
     auto run = test::RunQuellix(dir, "-n sim");
     EXPECT_EQ(run.exitCode, 17) << run.output;
-    EXPECT_NE(run.output.find("read.journal.jsonl': No such file or directory"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("read.journal.jsonl' is not a regular file"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(dir + "/elsewhere.txt"));
     EXPECT_FALSE(fs::exists(dir + "/nvme.info.sample-1.json")) << "no sampling without a record";
 }
 
@@ -193,14 +195,37 @@ TEST_F(LongRun, AFullFileSystemKeepsTheEarlierFiles) {
         test::WriteFile(disk + "/filler", bytes);
     };
 
-    // Room for the journal but not for a second info document.
+    // The earlier run's summary, kept aside by a run whose own summary could
+    // not be written; "" when there is none.
+    auto keptSummary = [&]() -> std::string {
+        for (const auto& entry : fs::directory_iterator(disk))
+            if (entry.path().filename().string().rfind("read.summary.before-", 0) == 0)
+                return test::ReadFile(entry.path().string());
+        return "";
+    };
+    auto restore = [&]() {
+        for (const auto& entry : fs::directory_iterator(disk))
+            if (entry.path().filename().string().rfind("read.summary.before-", 0) == 0) fs::remove(entry.path());
+        test::WriteFile(disk + "/read.summary.json", summary);
+    };
+
+    // Room for the journal but not for a second info document: the run ends
+    // with a summary that says so, or, when not even that fits, with the
+    // earlier summary kept aside, never under the summary's name.
     fill(info.size() / 2);
     auto full = test::RunQuellix(dir, "-n sim -d disk");
     EXPECT_EQ(full.exitCode, 17) << full.output;
     EXPECT_NE(full.output.find("Could not write JSON data to file '" + disk + "/nvme.info.json': No space left on device"),
               std::string::npos) << full.output;
     EXPECT_TRUE(test::ReadFile(disk + "/nvme.info.json") == info) << "the earlier info document is intact";
-    EXPECT_TRUE(test::ReadFile(disk + "/read.summary.json") == summary);
+    if (fs::exists(disk + "/read.summary.json")) {
+        Json::Value failed = test::ReadJson(disk + "/read.summary.json");
+        EXPECT_EQ(failed["_cmd"]["result"].asString(), "FAIL");
+        EXPECT_EQ(failed["_cmd"]["return code"].asInt(), 17);
+    } else {
+        EXPECT_TRUE(keptSummary() == summary) << "the earlier summary is intact";
+    }
+    EXPECT_FALSE(fs::exists(disk + "/read.journal.jsonl")) << "a run that ended leaves no journal to recover";
 
     // Room for the two sample documents of a new run, but not for its
     // summary: the free room grows a page at a time until the samples fit.
@@ -208,6 +233,7 @@ TEST_F(LongRun, AFullFileSystemKeepsTheEarlierFiles) {
     for (uintmax_t leave = 2 * info.size(); leave < 2 * info.size() + 256 * 1024 && !summaryFailed; leave += 4096) {
         for (const char* left : {"/read.journal.jsonl", "/nvme.info.sample-1.json", "/nvme.info.sample-2.json"})
             fs::remove(disk + left);
+        restore();
         fill(leave);
         auto late = test::RunQuellix(dir, "-n sim -d disk -s 2 -i 0");
         if (late.exitCode == 0) break;
@@ -216,7 +242,9 @@ TEST_F(LongRun, AFullFileSystemKeepsTheEarlierFiles) {
                                          "/read.summary.json': No space left on device") != std::string::npos;
     }
     EXPECT_TRUE(summaryFailed) << "no free room made the summary fail alone";
-    EXPECT_TRUE(test::ReadFile(disk + "/read.summary.json") == summary) << "the earlier summary is intact";
+    EXPECT_FALSE(fs::exists(disk + "/read.summary.json")) << "no summary of another run under this run's name";
+    EXPECT_TRUE(keptSummary() == summary) << "the earlier summary is intact";
+    EXPECT_FALSE(fs::exists(disk + "/read.journal.jsonl"));
     for (const auto& entry : fs::directory_iterator(disk))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }

@@ -52,6 +52,17 @@ for drive in "$examples"/drives/*.json; do
 done
 ok "promtool accepts the metrics of every example drive"
 
+# A counter beyond what a float holds exactly, on a drive whose path is not
+# UTF-8: the file stays readable and passes the lint.
+huge=$'huge-\xff.json'
+printf '{"smart": {"DUW": "0x100000000000000000000000000000", "HRC": "0x20000000000000"}}' >"$huge"
+"$quellix" "$examples/metrics" -n "sim:$huge" -d huge --metrics huge.prom >huge.out 2>&1 ||
+  fail "metrics run of a huge counter: $(tail -n 2 huge.out)"
+promtool check metrics <huge.prom || fail "promtool check metrics: a counter beyond float precision, a path not UTF-8"
+grep -q '^quellix_value_beyond_float_precision{.*series="quellix_data_written_bytes_total"} 1$' huge.prom ||
+  fail "no quellix_value_beyond_float_precision for the data written"
+ok "promtool accepts counters beyond float precision and paths that are not UTF-8"
+
 # A real node_exporter with the textfile collector on the test's folder.
 cat > drive.json <<'JSON'
 { "smart": { "CTEMP": 310, "MEDIA": 2 }, "temperature swing": 0 }

@@ -1,12 +1,15 @@
 // What wine can show of the Windows binding: the drive open and I/O control
 // error paths, WMI and its absence, the device tree and power scheme
-// failures, and the program end to end.
+// failures, the platform's files and lock, and the program end to end.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <windows.h>
 
 #include "base/kavo_errors.h"
 #include "base/kavo_json.h"
+#include "base/platform.h"
 #include "decode/decoders.h"
 #include "info/nvme_info.h"
 #include "decode/parameters.h"
@@ -82,4 +85,35 @@ TEST(WindowsProgram, HelpUsageErrorAndTraceLog) {
     EXPECT_EQ(trace.compare(0, 3, "\xEF\xBB\xBF"), 0);
     EXPECT_NE(trace.find("USAGE ERROR\r\n"), std::string::npos);
     EXPECT_EQ(trace.find("R\n"), std::string::npos);
+}
+
+// The platform's files under wine: the log folder's lock, regular files for
+// reading only, and what lies under a name.
+TEST(WindowsFiles, LockAndRegularFiles) {
+    const std::string dir = test::ScratchDirectory("windows-files");
+    const std::string lockFile = dir + "\\quellix.lock";
+    EXPECT_EQ(platform::LockForProcess(lockFile).outcome, platform::FileLock::Outcome::Taken);
+    // A lock belongs to its handle: a second one is refused and told the
+    // holder, this process.
+    const platform::FileLock second = platform::LockForProcess(lockFile);
+    EXPECT_EQ(second.outcome, platform::FileLock::Outcome::HeldElsewhere);
+    EXPECT_EQ(second.holder, static_cast<long>(GetCurrentProcessId()));
+    // quellix.exe itself on the folder this test holds: refused at once.
+    auto run = test::RunQuellix(dir, std::string(QUELLIX_EXAMPLES) + "/read -n sim -d .");
+    EXPECT_EQ(run.exitCode, 17) << run.output;
+    EXPECT_NE(run.output.find("is in use by another quellix run (process " + std::to_string(GetCurrentProcessId()) + ")"),
+              std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir + "\\read.summary.json"));
+
+    std::string reason;
+    EXPECT_EQ(platform::OpenRegularFile(dir, 0, reason), nullptr);
+    test::WriteFile(dir + "\\ten.json", "[1,2,3,44]");
+    EXPECT_EQ(platform::OpenRegularFile(dir + "\\ten.json", 5, reason), nullptr);
+    EXPECT_EQ(reason, "larger than 5 bytes");
+    std::FILE* file = platform::OpenRegularFile(dir + "\\ten.json", 10, reason);
+    ASSERT_NE(file, nullptr) << reason;
+    std::fclose(file);
+    EXPECT_EQ(platform::KindOf(dir + "\\ten.json"), platform::EntryKind::Regular);
+    EXPECT_EQ(platform::KindOf(dir), platform::EntryKind::Other);
+    EXPECT_EQ(platform::KindOf(dir + "\\missing.json"), platform::EntryKind::Absent);
 }

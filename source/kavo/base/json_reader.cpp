@@ -16,6 +16,7 @@
 #include <rapidjson/stream.h>
 
 #include "base/kavo_errors.h"
+#include "base/platform.h"
 
 namespace kavo {
 namespace {
@@ -89,9 +90,10 @@ void Parse(Stream& stream, JsonEvents& events, const std::string& origin) {
 
 }  // namespace
 
-void ReadJsonEvents(const std::string& path, JsonEvents& events) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) throw KavoError("Could not open file to read JSON data '" + path + "'");
+void ReadJsonEvents(const std::string& path, JsonEvents& events, uint64_t maxBytes) {
+    std::string reason;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenRegularFile(path, maxBytes, reason), std::fclose);
+    if (!file) throw KavoError("Could not open file to read JSON data '" + path + "': " + reason);
     char buffer[65536];
     rapidjson::FileReadStream stream(file.get(), buffer, sizeof buffer);
     Parse(stream, events, "'" + path + "'");

@@ -3,6 +3,7 @@
 // holding the whole value: a summary of millions of records is read one
 // record at a time. Numbers arrive as the literal text that stood in the
 // document, so integers of any width stay exact.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,9 @@ public:
 // its parts in order. Raises KavoError naming the file (or "text") and the
 // offset for anything that is not one JSON value, or nests deeper than 1,000
 // levels. An exception from `events` ends the reading and passes through.
-void ReadJsonEvents(const std::string& path, JsonEvents& events);
+// Only a regular file is read, of at most `maxBytes` bytes when that is not
+// 0: a pipe or device is refused at once, as is a larger file.
+void ReadJsonEvents(const std::string& path, JsonEvents& events, uint64_t maxBytes = 0);
 void ParseJsonEvents(std::string_view text, JsonEvents& events);
 // The same for a text that may be overwritten while it is read: its strings
 // are read in place rather than copied (journal lines, read once).

@@ -19,7 +19,10 @@ void AppendEscape(std::string& out, unsigned unit) {
 // text is lost.
 unsigned NextCodePoint(std::string_view text, size_t& at) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    const size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 1;
+    const size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                        : 1;
     if (length == 1 || at + length > text.size()) return static_cast<unsigned char>(text[at++]);
     unsigned point = lead & (0x7F >> length);
     for (size_t i = 1; i < length; ++i) {

@@ -12,21 +12,32 @@
 
 namespace kavo {
 
-AtomicFile::AtomicFile(const std::string& path) : path_(path) {
+namespace {
+
+// "Could not open file to write JSON data to 'x'" of a document; "Could not
+// write the report 'x'" of a file whose content has a name.
+std::string OpenFailure(const std::string& path, const char* what, const std::string& reason) {
+    if (what == nullptr) return "Could not open file to write JSON data to '" + path + "': " + reason;
+    return "Could not write the " + std::string(what) + " '" + path + "': " + reason;
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(const std::string& path, const char* what) : path_(path), what_(what) {
     // A link under the name is replaced by the file; a device, pipe or
     // folder is not a document to replace.
     std::error_code error;
     std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
     if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
         !std::filesystem::is_symlink(status))
-        throw KavoError("Could not open file to write JSON data to '" + path + "': not a regular file");
+        throw KavoError(OpenFailure(path, what, "not a regular file"));
     static unsigned counter = 0;
     std::string reason;
     for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
         temporary_ = path + ".tmp-" + std::to_string(MonotonicNanoseconds() % 1000000007) + "-" + std::to_string(++counter);
         file_ = platform::CreateNewFile(temporary_, reason);
     }
-    if (file_ == nullptr) throw KavoError("Could not open file to write JSON data to '" + path + "': " + reason);
+    if (file_ == nullptr) throw KavoError(OpenFailure(path, what, reason));
 }
 
 bool IsAtomicTemporary(std::string_view fileName, std::string_view& finalName) {
@@ -66,12 +77,13 @@ void AtomicFile::Fail(const std::string& reason) {
     if (file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
     std::remove(temporary_.c_str());
+    if (what_ != nullptr) throw KavoError(OpenFailure(path_, what_, reason));
     throw KavoError("Could not write JSON data to file '" + path_ + "': " + reason);
 }
 
-void WriteTextFile(const std::string& path, const std::string& text) {
+void WriteTextFile(const std::string& path, const std::string& text, const char* what) {
     int64_t start = MonotonicNanoseconds();
-    AtomicFile file(path);
+    AtomicFile file(path, what);
     file.Write(text);
     file.Commit();
     KLOG_AS(Debug, "kavo::WriteJsonFile") << "Wrote JSON data to file '" << path << "' in " << ElapsedText(start, 3);
@@ -79,11 +91,11 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 
 void WriteJsonFile(const std::string& path, const Json::Value& document) { WriteTextFile(path, StyledJson(document)); }
 
-void ReadJsonFile(const std::string& path, Json::Value& document) {
+void ReadJsonFile(const std::string& path, Json::Value& document, uint64_t maxBytes) {
     int64_t start = MonotonicNanoseconds();
     Json::Value parsed;
     JsonValueBuilder builder(parsed);
-    ReadJsonEvents(path, builder);
+    ReadJsonEvents(path, builder, maxBytes);
     document.swap(parsed);
     KLOG(Debug) << "Read JSON data from file '" << path << "' in " << ElapsedText(start, 3);
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string_view>
 
@@ -91,18 +90,21 @@ int& OpenBatches() {
 
 // Writes records to the trace file. The file is opened at the first record
 // after start-up or after a switch, in append mode; a new file first gets the
-// formatter's header, which is empty, so only the UTF-8 byte order mark.
+// formatter's header, which is empty, so only the UTF-8 byte order mark. A
+// file to be replaced is removed only then: a run that ends before its first
+// record (one that finds its folder in use) leaves the old file alone.
 class TraceFileSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
     // The sinks bring their own formatters, so no default pattern is built.
-    explicit TraceFileSink(std::string path)
-        : base_sink(std::make_unique<KavoTxtFormatter>()), path_(std::move(path)) {}
+    TraceFileSink(std::string path, bool replace)
+        : base_sink(std::make_unique<KavoTxtFormatter>()), path_(std::move(path)), replace_(replace) {}
     ~TraceFileSink() override { Close(); }
 
-    void SetFileName(const std::string& path) {
+    void SetFileName(const std::string& path, bool replace) {
         std::lock_guard<std::mutex> lock(mutex_);
         Close();
         path_ = path;
+        replace_ = replace;
     }
     void CloseFile() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -131,7 +133,10 @@ protected:
 private:
     bool Open() {
         if (path_.empty()) return false;  // console-only logging
-        file_ = std::fopen(path_.c_str(), "ab");
+        if (replace_) std::remove(path_.c_str());
+        replace_ = false;
+        std::string reason;
+        file_ = platform::OpenAppendFile(path_, reason);  // never through a link
         if (file_ == nullptr) return false;
         std::fseek(file_, 0, SEEK_END);
         if (std::ftell(file_) == 0) {
@@ -146,6 +151,7 @@ private:
     }
 
     std::string path_;
+    bool replace_ = false;
     std::FILE* file_ = nullptr;
 };
 
@@ -245,9 +251,9 @@ std::unique_ptr<spdlog::formatter> KavoTxtFormatter::clone() const { return std:
 static void StartLoggers(const std::string& tracePath, Severity maximum) {
     Loggers& state = State();
     if (state.traceSink) {
-        state.traceSink->SetFileName(tracePath);
+        state.traceSink->SetFileName(tracePath, true);
     } else {
-        state.traceSink = std::make_shared<TraceFileSink>(tracePath);
+        state.traceSink = std::make_shared<TraceFileSink>(tracePath, true);
         // The main logger writes to the trace file and the console; the
         // trace logger, for trace-only records, to the same trace sink.
         state.traceLogger = std::make_shared<spdlog::logger>("trace", state.traceSink);
@@ -257,11 +263,7 @@ static void StartLoggers(const std::string& tracePath, Severity maximum) {
     SetLogSeverity(maximum);
 }
 
-void StartLogging() {
-    std::error_code ignored;
-    std::filesystem::remove(kTraceFileName, ignored);
-    StartLoggers(kTraceFileName, Severity::Info);
-}
+void StartLogging() { StartLoggers(kTraceFileName, Severity::Info); }
 
 void WriteInfoRecordsAlone(const std::vector<const char*>& lines) {
     std::remove(kTraceFileName);
@@ -283,7 +285,8 @@ void WriteInfoRecordsAlone(const std::vector<const char*>& lines) {
         (record += line) += '\n';
         AppendNativeLines(text, record);
     }
-    if (std::FILE* file = std::fopen(kTraceFileName, "wb")) {
+    std::string reason;
+    if (std::FILE* file = platform::OpenAppendFile(kTraceFileName, reason)) {
         std::setvbuf(file, nullptr, _IONBF, 0);  // one write, no stream buffer
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
@@ -297,10 +300,12 @@ void StartConsoleLogging(Severity maximum) { StartLoggers("", maximum); }
 
 void SwitchTraceFile(const std::string& path) {
     EnsureStarted();
-    std::error_code ignored;
-    State().traceSink->CloseFile();
-    std::filesystem::remove(path, ignored);
-    State().traceSink->SetFileName(path);
+    State().traceSink->SetFileName(path, true);
+}
+
+void StopTraceFile() {
+    EnsureStarted();
+    State().traceSink->SetFileName("", false);
 }
 
 void SetLogSeverity(Severity maximum) {

@@ -33,15 +33,18 @@ public:
     std::unique_ptr<spdlog::formatter> clone() const override;
 };
 
-// Deletes "quellix.trace.log" in the current directory and creates both
-// loggers at severity info, the trace file being that file.
+// Creates both loggers at severity info, the trace file being
+// "quellix.trace.log" in the current directory; an old file of that name is
+// replaced at the first record.
 void StartLogging();
 // Both loggers without a trace file: records reach the console only. For
 // requests that must leave no file behind (the drive list).
 void StartConsoleLogging(Severity maximum);
-// Deletes the trace file at path if present and makes it the trace file;
-// the next record opens it.
+// Makes `path` the trace file; the next record replaces a file of that
+// name and opens it.
 void SwitchTraceFile(const std::string& path);
+// Records reach the console only from now on.
+void StopTraceFile();
 // Sets the maximum severity of both loggers.
 void SetLogSeverity(Severity maximum);
 bool LogEnabled(Severity severity);

@@ -222,6 +222,61 @@ std::string DriveText(const uint8_t* bytes, size_t width) {
 
 std::string DriveField(const uint8_t* bytes, size_t width) { return Trim(DriveText(bytes, width).c_str()); }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of `text`, 0 when the
+// first byte starts none (overlong forms, surrogates and values beyond
+// U+10FFFF are not valid).
+size_t Utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return i < text.size() ? static_cast<uint8_t>(text[i]) : 0; };
+    const auto continuation = [&](size_t i, uint8_t low = 0x80, uint8_t high = 0xBF) {
+        return i < text.size() && byte(i) >= low && byte(i) <= high;
+    };
+    const uint8_t first = byte(0);
+    if (first < 0x80) return 1;
+    if (first >= 0xC2 && first <= 0xDF) return continuation(1) ? 2 : 0;
+    if (first >= 0xE0 && first <= 0xEF) {
+        const uint8_t low = first == 0xE0 ? 0xA0 : 0x80, high = first == 0xED ? 0x9F : 0xBF;
+        return continuation(1, low, high) && continuation(2) ? 3 : 0;
+    }
+    if (first >= 0xF0 && first <= 0xF4) {
+        const uint8_t low = first == 0xF0 ? 0x90 : 0x80, high = first == 0xF4 ? 0x8F : 0xBF;
+        return continuation(1, low, high) && continuation(2) && continuation(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+void AppendEscapedByte(std::string& out, uint8_t byte) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+}
+
+}  // namespace
+
+std::string EscapedText(std::string_view text, bool escapeControls) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = Utf8SequenceLength(text.substr(at));
+        const uint8_t first = static_cast<uint8_t>(text[at]);
+        // C0 controls and DEL are single bytes; the C1 controls U+0080 to
+        // U+009F are C2 80 to C2 9F.
+        const bool control = length == 1 ? first < 0x20 || first == 0x7F
+                                         : length == 2 && first == 0xC2 && static_cast<uint8_t>(text[at + 1]) < 0xA0;
+        if (length == 0 || (escapeControls && control)) {
+            const size_t bytes = length == 0 ? 1 : length;
+            for (size_t i = 0; i < bytes; ++i) AppendEscapedByte(out, static_cast<uint8_t>(text[at + i]));
+            at += bytes;
+        } else {
+            out.append(text, at, length);
+            at += length;
+        }
+    }
+    return out;
+}
+
 bool IsDecimalDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }

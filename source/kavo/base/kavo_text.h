@@ -68,6 +68,11 @@ uint128 U128FromHalves(uint64_t low, uint64_t high);
 std::string DriveText(const uint8_t* bytes, size_t width);
 // The same without the field's padding: up to the first NUL, blanks trimmed.
 std::string DriveField(const uint8_t* bytes, size_t width);
+// A text made safe to show or to hand on as UTF-8: every byte that is not
+// part of valid UTF-8 becomes "\xHH"; with `escapeControls`, so do the
+// bytes of control characters (C0, DEL, C1), which a terminal would act on
+// (escape sequences, a line split by CR or LF).
+std::string EscapedText(std::string_view text, bool escapeControls);
 
 // Number parsing; never raise.
 std::string Trim(const std::string& text);

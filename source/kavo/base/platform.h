@@ -34,6 +34,31 @@ bool SyncFile(std::FILE* file, std::string& reason);
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& reason);
 // Puts a folder's entries (a rename) on the device; best effort.
 void SyncDirectory(const std::string& directory);
+// Opens `path` for appending, creating it when absent; a link under the name
+// is not followed (nullptr and `reason`), so a planted link cannot point a
+// write elsewhere.
+std::FILE* OpenAppendFile(const std::string& path, std::string& reason);
+
+// Opens `path` for reading only when it is a regular file of at most
+// `maxBytes` bytes (0: any size). A pipe, device or folder is refused at
+// once: opening a pipe does not wait for a writer. nullptr and `reason`
+// otherwise.
+std::FILE* OpenRegularFile(const std::string& path, uint64_t maxBytes, std::string& reason);
+// What lies under a name, without following a link.
+enum class EntryKind { Absent, Regular, Other };
+EntryKind KindOf(const std::string& path);
+
+// An exclusive advisory lock on a lock file, held by this process until it
+// ends: the system drops it with the process, however the process ends. The
+// file is created when absent (never through a link) and holds the holder's
+// process id as text.
+struct FileLock {
+    enum class Outcome { Taken, HeldElsewhere, Failed } outcome = Outcome::Failed;
+    long holder = 0;     // HeldElsewhere: the other process's id (0 when unknown)
+    std::string reason;  // Failed: why the lock file could not be used
+};
+FileLock LockForProcess(const std::string& path);
+long ProcessId();
 // The system's text for the last failure of a C library call.
 std::string LastErrorText();
 

@@ -51,9 +51,18 @@ int GetIdentifyNamespace(DriveHandle& handle, uint8_t* buffer, uint32_t nsid, In
 int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, CommandLog* commands);
 int DecodeIdentifyNamespace(const uint8_t* buffer, uint32_t nsid, InfoDocument& info, bool logHexData, uint32_t ver);
 // Identify Active Namespace List (CNS 02h): the active NSIDs from 1 to
-// `numberOfNamespaces`, ascending. 0 on success, 1 when the command failed.
+// `numberOfNamespaces`, ascending. A list holds at most 1,024 identifiers, so
+// it is asked again from the last NSID returned until it ends, for at most
+// `maxNamespaces` identifiers; `complete` (when given) tells whether it
+// ended within them. 0 on success, 1 when a command failed.
+constexpr uint32_t kNamespaceListEntries = 1024;
+// The most namespaces a sample lists and identifies: far more than drives
+// have, and a bound on the commands a controller that reports a huge NN
+// can make a sample spend.
+constexpr uint32_t kNamespaceListLimit = 65536;
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
-                            CommandLog* commands);
+                            CommandLog* commands, uint32_t maxNamespaces = kNamespaceListLimit,
+                            bool* complete = nullptr);
 
 // The size of one namespace, from its Identify Namespace structure.
 struct NamespaceSummary {

@@ -132,23 +132,45 @@ int ReadIdentifyNamespace(DriveHandle& handle, uint32_t nsid, uint8_t* buffer, C
 }
 
 int ReadActiveNamespaceList(DriveHandle& handle, uint32_t numberOfNamespaces, std::vector<uint32_t>& nsids,
-                            CommandLog* commands) {
+                            CommandLog* commands, uint32_t maxNamespaces, bool* complete) {
     nsids.clear();
-    std::array<uint8_t, 4096> list{};
-    if (NvmeQueryPropertyCommand(handle, "Identify Active Namespace List", kDataTypeIdentify, kCnsActiveNamespaceList,
-                                 0, static_cast<uint32_t>(list.size()), list.data(), nullptr, commands) != 0)
-        return 1;
-    // Ascending identifiers ended by 0. Anything a controller gets wrong
-    // (out of order, repeated, beyond NN) is left out rather than trusted.
-    uint32_t previous = 0;
-    for (size_t at = 0; at + 4 <= list.size(); at += 4) {
-        uint32_t nsid = static_cast<uint32_t>(Le(list.data(), list.size(), at, 4));
-        if (nsid == 0) break;
-        if (nsid <= previous || nsid > numberOfNamespaces) continue;
-        nsids.push_back(nsid);
-        previous = nsid;
+    if (complete != nullptr) *complete = true;
+    std::array<uint8_t, 4 * kNamespaceListEntries> list{};
+    // Each list names the active identifiers above the one asked with; only
+    // ascending identifiers up to NN are taken. A controller that fills its
+    // lists with identifiers it gets wrong is asked no more often than full
+    // lists of `maxNamespaces` would take.
+    const uint32_t maxLists = maxNamespaces / kNamespaceListEntries + 1;
+    uint32_t from = 0;
+    for (uint32_t lists = 0;; ++lists) {
+        if (lists == maxLists) {
+            if (complete != nullptr) *complete = false;
+            return 0;
+        }
+        list.fill(0);
+        if (NvmeQueryPropertyCommand(handle, "Identify Active Namespace List", kDataTypeIdentify,
+                                     kCnsActiveNamespaceList, from, static_cast<uint32_t>(list.size()), list.data(),
+                                     nullptr, commands) != 0)
+            return 1;
+        // Ascending identifiers ended by 0. Anything a controller gets wrong
+        // (out of order, repeated, beyond NN) is left out rather than trusted.
+        const uint32_t asked = from;
+        size_t entries = 0;
+        for (size_t at = 0; at < list.size(); at += 4, ++entries) {
+            uint32_t nsid = static_cast<uint32_t>(Le(list.data(), list.size(), at, 4));
+            if (nsid == 0) break;
+            if (nsid <= from || nsid > numberOfNamespaces) continue;
+            if (nsids.size() == maxNamespaces) {
+                if (complete != nullptr) *complete = false;
+                return 0;
+            }
+            nsids.push_back(nsid);
+            from = nsid;
+        }
+        // A list that is not full is the last; so is one that brought
+        // nothing new, or reached NN.
+        if (entries < kNamespaceListEntries || from == asked || from >= numberOfNamespaces) return 0;
     }
-    return 0;
 }
 
 NamespaceSummary SummarizeNamespace(uint32_t nsid, const uint8_t* buffer) {

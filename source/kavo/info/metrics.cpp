@@ -57,7 +57,9 @@ public:
     }
     std::string Finish() {
         if (!beyondFloat_.empty()) {
-            Family("quellix_counter_beyond_float_precision", "gauge",
+            // Not "counter" in the name: a gauge named so fails the
+            // exposition format's lint.
+            Family("quellix_value_beyond_float_precision", "gauge",
                    "1 for a series whose exact value in this file exceeds 2^53: Prometheus stores it rounded to a float");
             for (const std::string& name : beyondFloat_) Sample(std::string("1"), {{"series", name}});
         }
@@ -153,8 +155,10 @@ void LastSelfTest(Exposition& out, const SelfTestLog& log) {
 }  // namespace
 
 std::string EscapeLabelValue(const std::string& value) {
+    // The exposition is UTF-8: a byte that is not (a path named in another
+    // encoding) would make the whole file unreadable, so it shows as \xHH.
     std::string escaped;
-    for (char c : value) {
+    for (char c : EscapedText(value, false)) {
         if (c == '\\') escaped += "\\\\";
         else if (c == '"') escaped += "\\\"";
         else if (c == '\n') escaped += "\\n";

@@ -38,7 +38,8 @@ std::string FleetMetrics(const std::vector<FleetDriveMetrics>& drives);
 // file in file order. Lines that are no family's are kept after their family.
 std::string MergeMetricsTexts(const std::vector<std::string>& texts);
 
-// A label value with \, " and line feeds escaped.
+// A label value with \, " and line feeds escaped, and bytes that are not
+// UTF-8 shown as \xHH.
 std::string EscapeLabelValue(const std::string& value);
 
 }  // namespace kavo

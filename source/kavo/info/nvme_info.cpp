@@ -107,7 +107,14 @@ NamespaceScan ScanNamespaces(DriveHandle& handle, const uint8_t* id, bool identi
         scan.namespaces.push_back(SummarizeNamespace(nsid, buffer.data()));
     };
     std::vector<uint32_t> active;
-    if (ReadActiveNamespaceList(handle, nn, active, &commands) == 0) {
+    bool complete = true;
+    if (ReadActiveNamespaceList(handle, nn, active, &commands, kNamespaceListLimit, &complete) == 0) {
+        if (!complete) {
+            info["_metadata"]["namespace list"] = "The active namespace list names more than " +
+                                                  std::to_string(kNamespaceListLimit) + " namespaces: listed up to NSID " +
+                                                  std::to_string(active.back()) + " only";
+            KLOG(Warning) << info["_metadata"]["namespace list"].asString();
+        }
         for (uint32_t nsid : active) {
             if (!identify) scan.namespaces.push_back(NamespaceSummary{nsid});
             else if (read(nsid)) keep(nsid);

@@ -167,6 +167,10 @@ TEST(JsonWriter, TextIsAsciiAndNumbersReadBackExactly) {
     // a byte that starts no UTF-8 character stands for itself.
     EXPECT_EQ(CompactJson(Json::Value("\xc3\xa9 \xf0\x9f\x98\x80 \xff \xc3")), "\"\\u00e9 \\ud83d\\ude00 \\u00ff \\u00c3\"");
     EXPECT_EQ(CompactJson(Json::Value(std::string("a\0b", 3))), "\"a\\u0000b\"");
+    // Bytes F5h to FFh start no sequence: each stands for itself, and the
+    // continuation bytes after it stay apart, as they were.
+    EXPECT_EQ(CompactJson(Json::Value("\xff\x9c\x9c \xf8\x88\x80\x80\x80")),
+              "\"\\u00ff\\u009c\\u009c \\u00f8\\u0088\\u0080\\u0080\\u0080\"");
     // Reals in the shortest text that reads back, whole ones with ".0".
     Json::Value reals(Json::arrayValue);
     for (double real : {0.1, 3.0, -0.25, 1e300, 1e-300}) reals.append(real);

@@ -317,6 +317,93 @@ TEST_F(IdentifyTest, ActiveNamespaceListNamesTheNamespacesRead) {
     EXPECT_EQ(Value("Deallocated or Unwritten Logical Block Error Enable (DULBE)"), "Enabled");
 }
 
+namespace {
+
+// The active namespace lists of a controller whose active NSIDs are 1 to
+// `count`, one list per 1,024 from each list's starting NSID.
+void SetListsUpTo(test::FakeDrive& drive, uint32_t count) {
+    for (uint32_t from = 0; from < count; from += kNamespaceListEntries) {
+        std::vector<uint32_t> list;
+        for (uint32_t nsid = from + 1; nsid <= std::min(from + kNamespaceListEntries, count); ++nsid) list.push_back(nsid);
+        drive.Set(kDataTypeIdentify, 2, from, {ActiveList(list)});
+    }
+}
+
+size_t ListRequests(const test::FakeDrive& drive) {
+    size_t lists = 0;
+    for (const QueryPropertyRequest& request : drive.requests)
+        lists += request.dataType == kDataTypeIdentify && request.requestValue == 2;
+    return lists;
+}
+
+}  // namespace
+
+// A list names at most 1,024 namespaces: it is asked again from the last
+// NSID it returned, so every active namespace is listed and counted.
+TEST_F(IdentifyTest, TheActiveNamespaceListIsAskedAgainUntilItEnds) {
+    auto c = Controller(0x00010400);
+    Put(c, 516, 4000, 4);
+    drive.SetIdentifyController(c);
+    SetListsUpTo(drive, 3000);
+    for (uint32_t nsid = 1; nsid <= 3000; ++nsid) drive.Set(kDataTypeIdentify, 0, nsid, {Namespace(1000000, 0, 0)});
+    EXPECT_TRUE(NamespaceSample());
+    EXPECT_EQ(ListRequests(drive), 3u);
+    const Json::Value& namespaces = info["nvme"]["namespaces"];
+    ASSERT_EQ(namespaces.size(), 3000u);
+    EXPECT_EQ(namespaces[2999]["nsid"].asUInt(), 3000u);
+    EXPECT_EQ(Value("Size"), "1536 GB") << "3,000 namespaces of 512,000,000 bytes";
+    EXPECT_FALSE(info["_metadata"].isMember("namespace list"));
+
+    // Exactly 1,024: the second list is empty and ends it.
+    drive = test::FakeDrive();
+    drive.SetIdentifyController(c);
+    SetListsUpTo(drive, 1024);
+    drive.Set(kDataTypeIdentify, 2, 1024, {ActiveList({})});
+    std::vector<uint32_t> nsids;
+    bool complete = false;
+    EXPECT_EQ(ReadActiveNamespaceList(drive, 4000, nsids, nullptr, kNamespaceListLimit, &complete), 0);
+    EXPECT_EQ(nsids.size(), 1024u);
+    EXPECT_TRUE(complete);
+}
+
+// A controller whose lists never end (a huge NN, or the same full list again
+// and again) costs a bounded number of commands, and the sample says so.
+TEST_F(IdentifyTest, AnEndlessNamespaceListIsBounded) {
+    auto c = Controller(0x00010400);
+    Put(c, 516, 0xFFFFFFFEu, 4);
+    drive.SetIdentifyController(c);
+    SetListsUpTo(drive, kNamespaceListLimit + 4 * kNamespaceListEntries);
+    std::vector<uint32_t> nsids;
+    bool complete = true;
+    EXPECT_EQ(ReadActiveNamespaceList(drive, 0xFFFFFFFEu, nsids, nullptr, kNamespaceListLimit, &complete), 0);
+    EXPECT_EQ(nsids.size(), kNamespaceListLimit);
+    EXPECT_EQ(nsids.back(), kNamespaceListLimit);
+    EXPECT_FALSE(complete);
+    EXPECT_EQ(ListRequests(drive), kNamespaceListLimit / kNamespaceListEntries + 1);
+
+    // A sample that lists the namespaces (for Error Recovery) without
+    // identifying each of them.
+    SampleSettings settings = test::SampleSettings(false);
+    settings.features[0x05] = true;
+    std::vector<uint8_t> identify(4096, 0);
+    doc = InfoDocument();
+    GetNvmeInfo(drive, identify.data(), settings, test::FakeDriveName(), doc, run);
+    info = test::DocumentJson(doc);
+    EXPECT_NE(info["_metadata"]["namespace list"].asString().find("names more than 65536 namespaces: listed up to NSID 65536"),
+              std::string::npos) << info["_metadata"].toStyledString();
+
+    // The same full list whatever it is asked from: nothing new ends it.
+    drive = test::FakeDrive();
+    drive.SetIdentifyController(c);
+    std::vector<uint32_t> first;
+    for (uint32_t nsid = 1; nsid <= kNamespaceListEntries; ++nsid) first.push_back(nsid);
+    drive.Set(kDataTypeIdentify, 2, 0, {ActiveList(first)});
+    drive.Set(kDataTypeIdentify, 2, kNamespaceListEntries, {ActiveList(first)});
+    EXPECT_EQ(ReadActiveNamespaceList(drive, 0xFFFFFFFEu, nsids, nullptr), 0);
+    EXPECT_EQ(nsids.size(), kNamespaceListEntries);
+    EXPECT_EQ(ListRequests(drive), 2u);
+}
+
 TEST_F(IdentifyTest, WithoutANamespaceListTheWalkFindsTheActiveOnes) {
     auto c = Controller(0x00010400);
     Put(c, 516, 3, 4);  // NN 3, namespaces 2 and 3 inactive; no active namespace list

@@ -106,7 +106,7 @@ TEST_F(Metrics, CountersBeyondFloatPrecisionStayExactAndSaySo) {
     // (2^64 + 1) data units of 512,000 bytes, exactly.
     EXPECT_EQ(Line(text, "quellix_data_written_bytes_total{"),
               "quellix_data_written_bytes_total{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\"} 9444732965739290427904000");
-    EXPECT_NE(text.find("quellix_counter_beyond_float_precision{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\","
+    EXPECT_NE(text.find("quellix_value_beyond_float_precision{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\","
                         "series=\"quellix_data_written_bytes_total\"} 1\n"),
               std::string::npos) << text;
     EXPECT_EQ(text.find("series=\"quellix_data_read_bytes_total\""), std::string::npos);
@@ -127,4 +127,8 @@ TEST_F(Metrics, ASampleWithoutItsPagesLeavesTheirSeriesOut) {
     EXPECT_NE(text.find("quellix_drive_info{"), std::string::npos);
     EXPECT_NE(text.find("quellix_sample_failed{"), std::string::npos);
     EXPECT_EQ(EscapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+    // The exposition is UTF-8: a byte that is not shows as \xHH, the
+    // backslash escaped as every other; UTF-8 stays as it is.
+    EXPECT_EQ(EscapeLabelValue("sim:d\xff\xc3.json"), "sim:d\\\\xFF\\\\xC3.json");
+    EXPECT_EQ(EscapeLabelValue("Gr\xc3\xbc\xc3\x9f"), "Gr\xc3\xbc\xc3\x9f");
 }
