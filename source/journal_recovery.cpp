@@ -9,6 +9,7 @@
 #include "base/kavo_log.h"
 #include "base/kavo_text.h"
 #include "base/platform.h"
+#include "info/grades.h"
 #include "run_journal.h"
 
 namespace fs = std::filesystem;
@@ -86,12 +87,27 @@ std::string RecordProblem(const JournalKind& kind, const std::string& line, cons
     return "";
 }
 
+// The worst grade of a read run's samples, with the reasons of the latest
+// sample that had it, as the run itself keeps it.
+struct WorstGrade {
+    std::string status = "Unknown";
+    Json::Value reasons = Json::Value(Json::arrayValue);
+
+    void Take(const Json::Value& sample, const char* statusMember, const char* reasonsMember) {
+        const std::string grade = kavo::JsonText(sample, statusMember);
+        if (kavo::GradeRank(grade) < kavo::GradeRank(status)) return;
+        status = grade;
+        reasons = sample[reasonsMember].isArray() ? sample[reasonsMember] : Json::Value(Json::arrayValue);
+    }
+};
+
 // What a journal holds, every line checked.
 struct JournalContent {
     Json::Value summary;  // the skeleton
     Json::Value last;     // the last sample line, null when none
     size_t lines = 0, samples = 0;
     std::vector<std::string> sampleFiles;
+    WorstGrade health, temperature;  // of a read run's samples
 };
 
 // Every complete record counts. A line cut short by a crash (the last one,
@@ -122,6 +138,8 @@ JournalContent ReadJournalContent(const JournalKind& kind, const std::string& pa
         } else if (StartsWith(line, kJournalSamplePrefix)) {
             ++content.samples;
             if (record["f"].isString()) content.sampleFiles.push_back(record["f"].asString());
+            content.health.Take(record["s"], "health status", "health reasons");
+            content.temperature.Take(record["s"], "temp status", "temp reasons");
             content.last = std::move(record);
         }
         ++content.lines;
@@ -143,6 +161,13 @@ std::string WriteRecoveredSummary(const JournalKind& kind, const std::string& jo
     if (&kind == &ReadJournal() && last.isObject()) {
         details["static mismatches"] = last["sm"];
         details["counter mismatches"] = last["cm"];
+    }
+    if (&kind == &ReadJournal()) {
+        // The run's verdict on the drive, which fleets and reports read.
+        details["worst health status"] = content.health.status;
+        details["worst temp status"] = content.temperature.status;
+        details["worst health reasons"] = content.health.reasons;
+        details["worst temp reasons"] = content.temperature.reasons;
     }
     const std::string message = " Run interrupted: its last record was written at " + lastTime + "; " +
                                 std::to_string(content.samples) + " completed samples recovered from " +

@@ -248,3 +248,63 @@ TEST_F(LongRun, AFullFileSystemKeepsTheEarlierFiles) {
     for (const auto& entry : fs::directory_iterator(disk))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }
+
+// The summary recovered from a run's journal holds what the summary of the
+// same run, left to finish, holds: every record of its samples and commands,
+// the settings and the drive; only the ending differs.
+TEST_F(LongRun, ARecoveredSummaryMatchesTheFinishedOne) {
+    const std::string finished = dir + "/finished", copy = dir + "/copy";
+    fs::create_directories(finished);
+    fs::create_directories(copy);
+    // The run sleeps a whole interval after its last sample before it ends:
+    // time to copy the complete journal, as a run killed then would leave it.
+    // A worn drive: its grades and their reasons must come back too.
+    Json::Value changes = ManySamples(3, 1500);
+    pid_t child = Start(finished, changes, "-n sim:" QUELLIX_EXAMPLES "/drives/worn-end-of-life.json");
+    const std::string journal = finished + "/read.journal.jsonl";
+    for (int wait = 0; wait < 1500 && !(fs::exists(journal) && JournalSamples(journal) == 3); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(JournalSamples(journal), 3u) << test::ReadFile(finished + "/out.txt");
+    fs::copy_file(journal, copy + "/read.journal.jsonl");
+    ASSERT_EQ(Wait(child), 0) << test::ReadFile(finished + "/out.txt");
+    ASSERT_EQ(JournalSamples(copy + "/read.journal.jsonl"), 3u) << "copied before the run ended";
+    auto recovered = test::RunQuellix(copy, "--recover .");
+    ASSERT_EQ(recovered.exitCode, 0) << recovered.output;
+
+    Json::Value left = test::ReadJson(finished + "/read.summary.json");
+    Json::Value back = test::ReadJson(copy + "/read.summary.json");
+    // The ending: a finished run passed; a recovered one says it was cut short.
+    EXPECT_EQ(left["_cmd"]["result"].asString(), "PASS");
+    EXPECT_EQ(left["read details"]["worst health status"].asString(), "SUSPECT");
+    EXPECT_EQ(back["_cmd"]["result"].asString(), "FAIL");
+    EXPECT_EQ(back["_cmd"]["return code"].asInt(), 17);
+    EXPECT_TRUE(back["_cmd"]["interrupted"].asBool());
+    EXPECT_EQ(back["_cmd"]["end time"], back["read details"]["end time"]);
+    for (const char* member : {"result", "return code", "message", "end time", "interrupted"}) {
+        left["_cmd"].removeMember(member);
+        back["_cmd"].removeMember(member);
+    }
+    for (const char* member : {"end time", "run time"}) {
+        EXPECT_TRUE(back["read details"].isMember(member)) << member;
+        left["read details"].removeMember(member);
+        back["read details"].removeMember(member);
+    }
+    // The drive's record comes from the first sample's document, which the
+    // journal does not hold: a recovered summary has none.
+    EXPECT_TRUE(left["read details"].isMember("drive"));
+    left["read details"].removeMember("drive");
+    // Everything else, member by member.
+    for (const std::string& member : left.getMemberNames()) {
+        ASSERT_TRUE(back.isMember(member)) << member;
+        if (!left[member].isObject()) {
+            EXPECT_EQ(back[member].toStyledString(), left[member].toStyledString()) << member;
+            continue;
+        }
+        for (const std::string& inner : left[member].getMemberNames())
+            EXPECT_EQ(back[member][inner].toStyledString(), left[member][inner].toStyledString()) << member << " / " << inner;
+        for (const std::string& inner : back[member].getMemberNames())
+            EXPECT_TRUE(left[member].isMember(inner)) << member << " / " << inner << " only in the recovered summary";
+    }
+    for (const std::string& member : back.getMemberNames())
+        EXPECT_TRUE(left.isMember(member)) << member << " only in the recovered summary";
+}

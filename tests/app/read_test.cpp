@@ -1,10 +1,15 @@
 // The read command end to end on the simulated drive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <ctime>
 #include <sys/wait.h>
 #include <filesystem>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "decode/decoders.h"
 #include "run_binary.h"
@@ -217,6 +222,186 @@ TEST_F(ReadRun, FailLimitAndReturnCodes) {
     auto none = Read(changes, "-n sim:faulty.json");
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_NE(none.output.find(" No errors found on 0 samples"), std::string::npos);
+}
+
+// Failed samples between passing ones are counted one by one; the run fails
+// with 21 below the failure limit and 22 from it on, and a failed sample's
+// document is kept while fewer than the limit have failed before it.
+TEST_F(ReadRun, FailuresBetweenPassingSamples) {
+    // The SMART page fails in samples 2, 4 and 5 of 6.
+    Drive("gaps.json", R"({"faults": [{"command": "log 02", "status": 2, "after": 3, "times": 2},
+                                       {"command": "log 02", "status": 2, "after": 1, "times": 1}]})");
+    const struct {
+        int limit;
+        int exitCode;
+        std::vector<int> documents;  // the samples whose document is written
+    } kLimits[] = {{4, 21, {1, 2, 4, 5, 6}}, {3, 22, {1, 2, 4, 5, 6}}, {2, 22, {1, 2, 4, 6}}, {1, 22, {1, 2, 6}}};
+    for (const auto& limit : kLimits) {
+        SCOPED_TRACE("fail limit " + std::to_string(limit.limit));
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().filename().string().rfind("nvme.info.sample-", 0) == 0) fs::remove(entry.path());
+        Json::Value changes;
+        changes["samples"] = 6;
+        changes["fail limit"] = limit.limit;
+        auto run = Read(changes, "-n sim:gaps.json");
+        EXPECT_EQ(run.exitCode, limit.exitCode) << run.output;
+        const Json::Value summary = ReadJson(dir + "/read.summary.json");
+        EXPECT_EQ(summary["_cmd"]["message"].asString(), " Found errors on 3 samples of 6 total samples");
+        const Json::Value& samples = summary["read details"]["sample"];
+        ASSERT_EQ(samples.size(), 6u);
+        for (Json::ArrayIndex i = 0; i < 6; ++i) {
+            const bool failed = i == 1 || i == 3 || i == 4;
+            EXPECT_EQ(samples[i]["message"].asString(), failed ? "Sample " + std::to_string(i + 1) + " failed read" : "PASSED");
+            EXPECT_EQ(samples[i]["return code"].asInt(), failed ? 1 : 0) << i + 1;
+        }
+        for (int i = 1; i <= 6; ++i) {
+            const bool written = std::count(limit.documents.begin(), limit.documents.end(), i) != 0;
+            EXPECT_EQ(fs::exists(dir + "/nvme.info.sample-" + std::to_string(i) + ".json"), written) << i;
+        }
+        EXPECT_EQ(test::CountLines(run.output, "Reached the failure limit of "), static_cast<size_t>(std::max(0, 3 - limit.limit + 1)));
+    }
+}
+
+// Samples start on a fixed grid: a sample whose commands take half the
+// interval does not push the later ones back. The start times recorded in
+// the summary are checked against the first, with room for a busy machine;
+// a fixed delay after each sample would put the n-th start (n - 1) x 600 ms
+// after the first instead of (n - 1) x 400 ms.
+TEST_F(ReadRun, SamplesStartOnAFixedGrid) {
+    Drive("slow.json", R"({"faults": [{"command": "log 02", "delay ms": 200}]})");
+    constexpr int64_t kInterval = 400, kSamples = 6;
+    Json::Value changes;
+    changes["samples"] = static_cast<int>(kSamples);
+    changes["interval in ms"] = static_cast<int>(kInterval);
+    changes["read log page 07h"] = false;
+    changes["read log page 08h"] = false;
+    auto run = Read(changes, "-n sim:slow.json");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const Json::Value samples = ReadJson(dir + "/read.summary.json")["read details"]["sample"];
+    ASSERT_EQ(samples.size(), static_cast<Json::ArrayIndex>(kSamples));
+    // "YYYY-MM-DD HH:MM:SS.mmm" as milliseconds of a day count (differences only).
+    auto milliseconds = [](const std::string& text) {
+        std::tm t{};
+        int millis = 0;
+        EXPECT_EQ(std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                              &t.tm_min, &t.tm_sec, &millis), 7) << text;
+        t.tm_year -= 1900, t.tm_mon -= 1;
+        return static_cast<int64_t>(timegm(&t)) * 1000 + millis;
+    };
+    const int64_t first = milliseconds(samples[0]["timestamp"].asString());
+    for (Json::ArrayIndex n = 0; n < samples.size(); ++n) {
+        EXPECT_GE(samples[n]["numbers"]["run time"].asDouble(), 200.0) << "sample " << n + 1 << " took the delay";
+        const int64_t offset = milliseconds(samples[n]["timestamp"].asString()) - first;
+        EXPECT_GE(offset, static_cast<int64_t>(n) * kInterval - 20) << "sample " << n + 1;
+        EXPECT_LE(offset, static_cast<int64_t>(n) * kInterval + kInterval / 2) << "sample " << n + 1;
+    }
+}
+
+// Every capability the built-in drive reports, as its Identify Controller
+// data sets it (OACS 0017h, ONCS 005Fh, LPA 0Eh, FRMW 14h, ...), read as a
+// user reads it; the QEMU group compares a few of them with another tool.
+TEST_F(ReadRun, CapabilitiesOfTheBuiltInDrive) {
+    const std::pair<const char*, const char*> kCapabilities[] = {
+        {"NVM Subsystem PCIe Ports", "Single"},
+        {"NVM Subsystem Controllers", "Single"},
+        {"Associated Function Type", "PCI"},
+        {"Asymmetric Namespace Access Reporting", "Not Supported"},
+        {"Firmware Activation Notices", "Supported"},
+        {"Namespace Attribute Notices", "Supported"},
+        {"Asymmetric Namespace Access Change Notices", "Not Supported"},
+        {"Predictable Latency Event Log Change Notices", "Not Supported"},
+        {"LBA Status Information Notices", "Not Supported"},
+        {"Endurance Group Event Log Page Change Notices", "Not Supported"},
+        {"128-bit Host Identifier", "Not Supported"},
+        {"Non-Operational Power State Permissive Mode", "Supported"},
+        {"NVM Sets", "Not Supported"},
+        {"Read Recovery Levels", "Not Supported"},
+        {"Endurance Groups", "Not Supported"},
+        {"Predictable Latency Mode", "Not Supported"},
+        {"Traffic Based Keep Alive Support", "Not Supported"},
+        {"Namespace Granularity", "Not Supported"},
+        {"SQ Associations", "Not Supported"},
+        {"UUID List", "Not Supported"},
+        {"PCIe Management Endpoint (PCIEME)", "Not Supported"},
+        {"SMBus Management Endpoint (SMBUSME)", "Not Supported"},
+        {"Security Send and Security Receive Command", "Supported"},
+        {"Format NVM Command", "Supported"},
+        {"Firmware Commit and Image Download Commands", "Supported"},
+        {"Namespace Management and Attachment Commands", "Not Supported"},
+        {"Device Self-test Command", "Supported"},
+        {"Directive Send and Directive Receive Commands", "Not Supported"},
+        {"NVME MI Send/Receive Commands", "Not Supported"},
+        {"Virtualization Mgt Command", "Not Supported"},
+        {"Doorbell Buffer Config Command", "Not Supported"},
+        {"Get LBA Status capability", "Not Supported"},
+        {"Firmware Activation Without Reset", "Supported"},
+        {"Firmware Slots", "2"},
+        {"Firmware Slot 1 Read Status", "Read/Write"},
+        {"SMART/Health Log Page per Namespace", "Not Supported"},
+        {"Commands Supported and Effects Log Page", "Supported"},
+        {"Extended Data for Get Log Page", "Supported"},
+        {"Telemetry Log Notices", "Supported"},
+        {"Persistent Event Log", "Not Supported"},
+        {"Admin Vendor Specific command handling", "Not Vendor Specific"},
+        {"Autonomous Power State Transition", "Supported"},
+        {"Replay Protected Memory Blocks (RPMBS)", "Not Supported"},
+        {"One Self-Test", "Per Controller"},
+        {"Host Controlled Thermal Management (HCTMA)", "Supported"},
+        {"Overwrite Sanitize", "Not Supported"},
+        {"Block Erase Sanitize", "Supported"},
+        {"Crypto Erase Sanitize", "Supported"},
+        {"No-Deallocate Inhibited (NDI)", "Not Supported"},
+        {"No-Deallocate Modifies Media After Sanitize (NODMMAS)", "Media modification undefined"},
+        {"Report ANA Optimized state", "Not Supported"},
+        {"Report ANA Non-Optimized state", "Not Supported"},
+        {"Report ANA Inaccessible state", "Not Supported"},
+        {"Report ANA Persistent Loss state", "Not Supported"},
+        {"Report ANA Change state", "Not Supported"},
+        {"Unchanged ANAGRPID", "Not Supported"},
+        {"Non-zero ANAGRPID", "Not Supported"},
+        {"Compare NVM Command", "Supported"},
+        {"Write Uncorrectable NVM Command", "Supported"},
+        {"Dataset Management NVM Command", "Supported"},
+        {"Write Zeroes NVM Command", "Supported"},
+        {"Save/Select Fields in Features Command", "Supported"},
+        {"Reservations", "Not Supported"},
+        {"Timestamp Feature", "Supported"},
+        {"Verify NVM Command", "Not Supported"},
+        {"Compare and Write Fused Operation", "Not Supported"},
+        {"Format All Namespaces", "Not Supported"},
+        {"Secure Erase All Namespaces", "Not Supported"},
+        {"Crypto Erase", "Supported"},
+        {"Volatile Write Cache (VWC)", "Supported"},
+        {"Volatile Write Cache Flush All NSID", "Supported"},
+        {"Vendor Specific Command Configuration", "Not Vendor Specific"},
+        {"Write Protect Namespace States", "Not Supported"},
+        {"Write Protect Until Power Cycle", "Not Supported"},
+        {"Permanent Write Protect", "Not Supported"},
+        {"SGL support in NVM command", "Not Supported"},
+        // fields of zero, which say the feature is not supported
+        {"ANA Transition Time (ANATT)", "Not Supported"},
+        {"ANA Group Identifier Maximum (ANAGRPMAX)", "Not Supported"},
+        {"Number of ANA Group Identifiers (NANAGRPID)", "Not Supported"},
+        {"Maximum Outstanding Commands (MAXCMD)", "Not Supported"},
+    };
+    ASSERT_EQ(Read(Json::Value()).exitCode, 0);
+    const Json::Value info = Info();
+    for (const auto& [name, value] : kCapabilities) EXPECT_EQ(Parameter(info, name), value) << name;
+    // Conditions that leave parameters out: no NVM subsystem report, no
+    // SGL support, no RPMB.
+    for (const char* absent : {"NVMe Storage Device (NVMESD)", "NVMe Enclosure (NVMEE)", "Keyed SGL Data Block descriptor",
+                               "Number of RPMB Units", "Total NVM Capacity (TNVMCAP)"})
+        EXPECT_FALSE(info["nvme"]["parameters"].isMember(absent)) << absent;
+    // Every capability text of the document is one of the table's.
+    std::set<std::string> listed;
+    for (const auto& entry : kCapabilities) listed.insert(entry.first);
+    for (const std::string& name : info["nvme"]["parameters"].getMemberNames()) {
+        const std::string value = Parameter(info, name.c_str());
+        if (value == "Supported" || value == "Not Supported") {
+            EXPECT_TRUE(listed.count(name) != 0 || info["nvme"]["parameters"][name]["source"].asString() != "Identify Controller")
+                << name << " is a capability the table does not check";
+        }
+    }
 }
 
 TEST_F(ReadRun, StopRequestEndsAfterTheSampleInProgress) {

@@ -1,7 +1,10 @@
 // The self-test command end to end on simulated drives with short tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "run_binary.h"
 #include "scratch_test.h"
@@ -129,4 +132,63 @@ TEST_F(SelfTestRun, PollingEndsWhenTheLogCannotBeRead) {
     EXPECT_EQ(run.exitCode, 33) << run.output;
     EXPECT_EQ(summary["_cmd"]["message"].asString(), "Log Page 6 read failed 10 times in a row: the self-test cannot be followed");
     EXPECT_EQ(Details()["status"].size(), 11u) << "the entry at the start and the ten failed reads";
+}
+
+// Every result code the drive can give for the newest test: the run's exit
+// code and message, the code in the details and the result's text in the
+// self-test log (code Fh marks an unused entry, which the log leaves out).
+TEST_F(SelfTestRun, EveryResultCode) {
+    const char* const kTexts[16] = {"Passed",   "Aborted",  "Aborted",  "Aborted", "Aborted",  "Failed",
+                                    "Failed",   "Failed",   "Aborted",  "Reserved", "Reserved", "Reserved",
+                                    "Reserved", "Reserved", "Reserved", nullptr};
+    for (unsigned code = 0; code < 16; ++code) {
+        SCOPED_TRACE("result " + std::to_string(code));
+        auto run = Run(R"({"self-test": {"short seconds": 0, "result": )" + std::to_string(code) + "}}");
+        EXPECT_EQ(run.exitCode, code == 0 ? 0 : 33) << run.output;
+        EXPECT_EQ(summary["_cmd"]["message"].asString(), code == 0 ? " SELF-TEST PASSED" : " SELF-TEST FAILED");
+        EXPECT_EQ(summary["_cmd"]["result"].asString(), code == 0 ? "PASS" : "FAIL");
+        EXPECT_EQ(Details()["return code"].asInt(), static_cast<int>(code));
+        EXPECT_EQ(Details()["log page 6 result"].asString(), std::to_string(code));
+        EXPECT_NE(run.output.find(" Self-Test Result:   " + std::to_string(code) + "\n"), std::string::npos);
+        EXPECT_EQ(Details().isMember("failing segment"), code == 7);
+        const Json::Value& log = Details()["self-test log"];
+        ASSERT_GE(log.size(), 1u);
+        if (kTexts[code] != nullptr) {
+            EXPECT_EQ(log[0]["result"].asString(), kTexts[code]);
+            EXPECT_EQ(log[0]["numbers"]["result"].asUInt(), code);
+            EXPECT_EQ(log[0]["test"].asString(), "Short Test");
+        } else {
+            EXPECT_EQ(log[0]["test"].asString(), "Extended Test") << "the unused entry is left out";
+        }
+    }
+}
+
+// Failed reads of the self-test log are counted one by one, and only an
+// unbroken run of them ends the polling: ten failures with a good read
+// between them let the test be followed to its end, and the run fails.
+TEST_F(SelfTestRun, FailedStatusReadsBetweenGoodOnes) {
+    // Reads 2 to 6 and 8 to 12 of log page 06h fail (the first is the one at the start).
+    auto run = Run(R"({"self-test": {"short seconds": 13},
+                       "faults": [{"command": "log 06", "status": 2, "after": 7, "times": 5},
+                                  {"command": "log 06", "status": 2, "after": 1, "times": 5}]})");
+    EXPECT_EQ(run.exitCode, 33) << run.output;
+    EXPECT_EQ(summary["_cmd"]["message"].asString(), " SELF-TEST FAILED");
+    EXPECT_EQ(Details()["return code"].asInt(), 0) << "the drive's test itself passed";
+    std::vector<std::string> entries;
+    for (const Json::Value& entry : Details()["status"])
+        entries.push_back(entry["message"].asString().empty() ? entry["percent complete"].asString() : "failed");
+    ASSERT_GE(entries.size(), 13u);
+    const std::vector<std::string> failures(5, "failed");
+    EXPECT_EQ(std::vector<std::string>(entries.begin() + 1, entries.begin() + 6), failures);
+    EXPECT_NE(entries[6], "failed");
+    EXPECT_EQ(std::vector<std::string>(entries.begin() + 7, entries.begin() + 12), failures);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "failed"), 10);
+    EXPECT_EQ(Details()["status"][static_cast<Json::ArrayIndex>(entries.size() - 1)]["status"].asInt(), 0) << "the final entry";
+    EXPECT_EQ(test::CountLines(run.output, "Failed to read log page 6 for status update"), 10u);
+
+    // A single failed read of the SMART page alone fails an otherwise good run.
+    auto smart = Run(R"({"self-test": {"short seconds": 3}, "faults": [{"command": "log 02", "status": 2, "after": 2, "times": 1}]})");
+    EXPECT_EQ(smart.exitCode, 33) << smart.output;
+    EXPECT_EQ(test::CountLines(smart.output, "Failed to read log page 2 for status update"), 1u);
+    EXPECT_EQ(Run(R"({"self-test": {"short seconds": 3}})").exitCode, 0);
 }

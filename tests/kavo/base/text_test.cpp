@@ -1,10 +1,13 @@
 // Renderings, parsers, hex dumps and time texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
+#include <vector>
 
 #include <json/json.h>
 
@@ -297,3 +300,60 @@ TEST(JsonFiles, WritesReplaceTheFileOrLeaveItAlone) {
     fs::remove_all(dir);
 }
 #endif
+
+// A write abandoned by an exception between its start and its commit leaves
+// the folder as it was: the earlier file intact and no temporary file.
+TEST(JsonFiles, AnAbandonedWriteLeavesNoTemporaryFile) {
+    namespace fs = std::filesystem;
+    const fs::path dir = test::ScratchDirectory("atomic-abandoned");
+    const fs::path path = dir / "nvme.info.json";
+    test::WriteFile(path.string(), "earlier");
+    auto names = [&dir] {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir)) found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    try {
+        AtomicFile file(path.string());
+        file.Write(std::string(100000, 'x'));
+        const std::vector<std::string> during = names();
+        ASSERT_EQ(during.size(), 2u) << "the write goes to a temporary file beside the document";
+        std::string_view finalName;
+        EXPECT_TRUE(IsAtomicTemporary(during[1], finalName)) << during[1];
+        EXPECT_EQ(finalName, "nvme.info.json");
+        throw std::runtime_error("abandoned");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(names(), std::vector<std::string>{"nvme.info.json"});
+    EXPECT_EQ(test::ReadFile(path.string()), "earlier");
+    {
+        AtomicFile file(path.string());
+        file.Write("later");
+        file.Commit();
+    }
+    EXPECT_EQ(names(), std::vector<std::string>{"nvme.info.json"});
+    EXPECT_EQ(test::ReadFile(path.string()), "later");
+}
+
+TEST(JsonFiles, TemporaryNamesAreRecognisedExactly) {
+    const std::pair<const char*, const char*> kNames[] = {
+        // name, the document it belongs to ("" when it is no temporary file)
+        {"nvme.info.json.tmp-812-3", "nvme.info.json"},
+        {"read.report.html.tmp-0-1", "read.report.html"},
+        {"a.tmp-1-2.json.tmp-3-4", "a.tmp-1-2.json"},
+        {"nvme.info.json.tmp-812", ""},
+        {"nvme.info.json.tmp-x-1", ""},
+        {"nvme.info.json.tmp-1-", ""},
+        {"nvme.info.json.tmp--1", ""},
+        {"a.json.tmp-1-2.bak", ""},
+        {"nvme.info.json", ""},
+    };
+    for (const auto& [name, document] : kNames) {
+        std::string_view finalName;
+        EXPECT_EQ(IsAtomicTemporary(name, finalName), *document != '\0') << name;
+        if (*document != '\0') {
+            EXPECT_EQ(finalName, document) << name;
+        }
+    }
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 #include "fake_drive.h"
 #include "decode/decoders.h"
@@ -199,6 +200,158 @@ TEST_F(IdentifyTest, Renderings) {
     EXPECT_EQ(Value("Host Memory Buffer Preferred Size (HMPRE)"), "8,192 (32,768 KiB)");
     EXPECT_EQ(NumberOf("Host Memory Buffer Preferred Size (HMPRE)"), "33554432");
     EXPECT_EQ(Value("Host Memory Buffer Minimum Size (HMMIN)"), "Any Amount");
+}
+
+// Each capability bit of Identify Controller alone on a 1.4 controller: its
+// parameter shows the set text and every other bit of the same field the
+// clear one, so a bit read from the wrong position shows.
+TEST_F(IdentifyTest, EachCapabilityBitAlone) {
+    struct Bit {
+        unsigned bit;
+        const char* name;
+        const char* set;
+        const char* clear;
+    };
+    struct Field {
+        const char* field;
+        size_t offset, width;
+        uint64_t base;  // bits that must be set for the others to show
+        std::vector<Bit> bits;
+    };
+    const Field kFields[] = {
+        {"CMIC", 76, 1, 0, {
+            {0, "NVM Subsystem PCIe Ports", "Multiple", "Single"},
+            {1, "NVM Subsystem Controllers", "Multiple", "Single"},
+            {2, "Associated Function Type", "SR-IOV Virtual", "PCI"},
+            {3, "Asymmetric Namespace Access Reporting", "Supported", "Not Supported"},
+        }},
+        {"OAES", 92, 4, 0, {
+            {9, "Firmware Activation Notices", "Supported", "Not Supported"},
+            {8, "Namespace Attribute Notices", "Supported", "Not Supported"},
+            {11, "Asymmetric Namespace Access Change Notices", "Supported", "Not Supported"},
+            {12, "Predictable Latency Event Log Change Notices", "Supported", "Not Supported"},
+            {13, "LBA Status Information Notices", "Supported", "Not Supported"},
+            {14, "Endurance Group Event Log Page Change Notices", "Supported", "Not Supported"},
+        }},
+        {"CTRATT", 96, 4, 0, {
+            {0, "128-bit Host Identifier", "Supported", "Not Supported"},
+            {1, "Non-Operational Power State Permissive Mode", "Supported", "Not Supported"},
+            {2, "NVM Sets", "Supported", "Not Supported"},
+            {3, "Read Recovery Levels", "Supported", "Not Supported"},
+            {4, "Endurance Groups", "Supported", "Not Supported"},
+            {5, "Predictable Latency Mode", "Supported", "Not Supported"},
+            {6, "Traffic Based Keep Alive Support", "Supported", "Not Supported"},
+            {7, "Namespace Granularity", "Supported", "Not Supported"},
+            {8, "SQ Associations", "Supported", "Not Supported"},
+            {9, "UUID List", "Supported", "Not Supported"},
+        }},
+        {"NVMSR", 253, 1, 0, {
+            {0, "NVMe Storage Device (NVMESD)", "Supported", "Not Supported"},
+            {1, "NVMe Enclosure (NVMEE)", "Supported", "Not Supported"},
+        }},
+        {"MEC", 255, 1, 0, {
+            {1, "PCIe Management Endpoint (PCIEME)", "Supported", "Not Supported"},
+            {0, "SMBus Management Endpoint (SMBUSME)", "Supported", "Not Supported"},
+        }},
+        {"OACS", 256, 2, 0, {
+            {3, "Namespace Management and Attachment Commands", "Supported", "Not Supported"},
+            {2, "Firmware Commit and Image Download Commands", "Supported", "Not Supported"},
+            {1, "Format NVM Command", "Supported", "Not Supported"},
+            {0, "Security Send and Security Receive Command", "Supported", "Not Supported"},
+            {4, "Device Self-test Command", "Supported", "Not Supported"},
+            {5, "Directive Send and Directive Receive Commands", "Supported", "Not Supported"},
+            {6, "NVME MI Send/Receive Commands", "Supported", "Not Supported"},
+            {7, "Virtualization Mgt Command", "Supported", "Not Supported"},
+            {8, "Doorbell Buffer Config Command", "Supported", "Not Supported"},
+            {9, "Get LBA Status capability", "Supported", "Not Supported"},
+        }},
+        {"FRMW", 260, 1, 0, {
+            {4, "Firmware Activation Without Reset", "Supported", "Not Supported"},
+            {0, "Firmware Slot 1 Read Status", "Read only", "Read/Write"},
+        }},
+        {"LPA", 261, 1, 0, {
+            {0, "SMART/Health Log Page per Namespace", "Supported", "Not Supported"},
+            {1, "Commands Supported and Effects Log Page", "Supported", "Not Supported"},
+            {2, "Extended Data for Get Log Page", "Supported", "Not Supported"},
+            {3, "Telemetry Log Notices", "Supported", "Not Supported"},
+            {4, "Persistent Event Log", "Supported", "Not Supported"},
+        }},
+        {"AVSCC", 264, 1, 0, {
+            {0, "Admin Vendor Specific command handling", "Not Vendor Specific", "Vendor Specific"},
+        }},
+        {"APSTA", 265, 1, 0, {
+            {0, "Autonomous Power State Transition", "Supported", "Not Supported"},
+        }},
+        {"SANICAP", 328, 4, 0, {
+            {2, "Overwrite Sanitize", "Supported", "Not Supported"},
+            {1, "Block Erase Sanitize", "Supported", "Not Supported"},
+            {0, "Crypto Erase Sanitize", "Supported", "Not Supported"},
+            {29, "No-Deallocate Inhibited (NDI)", "Supported", "Not Supported"},
+        }},
+        {"ANACAP", 343, 1, 0, {
+            {0, "Report ANA Optimized state", "Supported", "Not Supported"},
+            {1, "Report ANA Non-Optimized state", "Supported", "Not Supported"},
+            {2, "Report ANA Inaccessible state", "Supported", "Not Supported"},
+            {3, "Report ANA Persistent Loss state", "Supported", "Not Supported"},
+            {4, "Report ANA Change state", "Supported", "Not Supported"},
+            {6, "Unchanged ANAGRPID", "Supported", "Not Supported"},
+            {7, "Non-zero ANAGRPID", "Supported", "Not Supported"},
+        }},
+        {"ONCS", 520, 2, 0, {
+            {0, "Compare NVM Command", "Supported", "Not Supported"},
+            {1, "Write Uncorrectable NVM Command", "Supported", "Not Supported"},
+            {2, "Dataset Management NVM Command", "Supported", "Not Supported"},
+            {3, "Write Zeroes NVM Command", "Supported", "Not Supported"},
+            {4, "Save/Select Fields in Features Command", "Supported", "Not Supported"},
+            {5, "Reservations", "Supported", "Not Supported"},
+            {6, "Timestamp Feature", "Supported", "Not Supported"},
+            {7, "Verify NVM Command", "Supported", "Not Supported"},
+        }},
+        {"FUSES", 522, 2, 0, {
+            {0, "Compare and Write Fused Operation", "Supported", "Not Supported"},
+        }},
+        {"FNA", 524, 1, 0, {
+            {0, "Format All Namespaces", "Supported", "Not Supported"},
+            {1, "Secure Erase All Namespaces", "Supported", "Not Supported"},
+            {2, "Crypto Erase", "Supported", "Not Supported"},
+        }},
+        {"VWC", 525, 1, 0, {
+            {0, "Volatile Write Cache (VWC)", "Supported", "Not Supported"},
+        }},
+        {"NVSCC", 530, 1, 0, {
+            {0, "Vendor Specific Command Configuration", "Not Vendor Specific", "Vendor Specific"},
+        }},
+        {"NWPC", 531, 1, 0, {
+            {0, "Write Protect Namespace States", "Supported", "Not Supported"},
+            {1, "Write Protect Until Power Cycle", "Supported", "Not Supported"},
+            {2, "Permanent Write Protect", "Supported", "Not Supported"},
+        }},
+        {"HCTMA", 322, 2, 0, {
+            {0, "Host Controlled Thermal Management (HCTMA)", "Supported", "Not Supported"},
+        }},
+        // The descriptor bits show once bits 1:0 say SGLs are supported.
+        {"SGLS", 536, 4, 1, {
+            {2, "Keyed SGL Data Block descriptor", "Supported", "Not Supported"},
+            {16, "SGL Bit Bucket descriptor", "Supported", "Not Supported"},
+            {17, "SGL byte aligned buffer of metadata", "Supported", "Not Supported"},
+            {18, "SGL command longer than the amount of data", "Supported", "Not Supported"},
+            {19, "SGL - MPTR containing an SGL Descriptor", "Supported", "Not Supported"},
+            {20, "SGL - Address field specifies offset", "Supported", "Not Supported"},
+            {21, "SGL - Transport SGL Data Block Descriptor", "Supported", "Not Supported"},
+        }},
+    };
+    for (const Field& field : kFields)
+        for (const Bit& alone : field.bits) {
+            std::vector<uint8_t> c = Controller(0x00010400);
+            Put(c, field.offset, field.base | (uint64_t(1) << alone.bit), static_cast<int>(field.width));
+            ASSERT_EQ(Decode(c), 0);
+            for (const Bit& other : field.bits) {
+                const Parameter* record = doc.parameters.Find(other.name);
+                ASSERT_NE(record, nullptr) << other.name;
+                EXPECT_EQ(record->value, other.bit == alone.bit ? other.set : other.clear)
+                    << field.field << " bit " << alone.bit << ": " << other.name;
+            }
+        }
 }
 
 TEST_F(IdentifyTest, PowerStates) {

@@ -1,6 +1,9 @@
 // Error information, firmware slot, self-test and SMART / health pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "fake_drive.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
@@ -197,6 +200,100 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
     EXPECT_FALSE(Has("EG Critical Warnings"));
     EXPECT_EQ(Value("Thermal Management Temperature 1 Time"), "60 Sec");
     EXPECT_EQ(info.highestVersion, 0x00010300u);
+}
+
+// Every field at its largest value (all bytes FF) and at a value that needs
+// its top byte (only the top bit set): a field read narrower, wider, signed
+// or at a shifted offset shows in the value or the number, or in another
+// field that should have stayed as it was on an all-zero page.
+TEST_F(LogPageTest, SmartFieldsAtTheirLargestAndTopByteValues) {
+    struct Shown {
+        const char* value;
+        const char* number;
+    };
+    struct Field {
+        const char* name;
+        size_t offset, width;
+        Shown largest, topByte;
+    };
+    const Field kFields[] = {
+        {"Critical Warnings", 0, 1, {"Yes (0xFF)", "255"}, {"Yes (0x80)", "128"}},
+        {"Composite Temperature", 1, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Available Spare", 3, 1, {"255 %", "255"}, {"128 %", "128"}},
+        {"Available Spare Threshold", 4, 1, {"255 %", "255"}, {"128 %", "128"}},
+        {"Percentage Used", 5, 1, {"255 %", "255"}, {"128 %", "128"}},
+        {"EG Critical Warnings", 6, 1, {"Yes (0xF)", "255"}, {"Yes (0x0)", "128"}},
+        {"Data Units Read", 32, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Data Read", 32, 16, {"174,224,571,863,520,493,293,247,799,005,065,324.265 GB", "174224571863520493293247799005065324264960000"}, {"87,112,285,931,760,246,646,623,899,502,532,662.133 GB", "87112285931760246646623899502532662132736000"}},
+        {"Data Units Written", 48, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Data Written", 48, 16, {"174,224,571,863,520,493,293,247,799,005,065,324.265 GB", "174224571863520493293247799005065324264960000"}, {"87,112,285,931,760,246,646,623,899,502,532,662.133 GB", "87112285931760246646623899502532662132736000"}},
+        {"Host Read Commands", 64, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Host Write Commands", 80, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Controller Busy Time", 96, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455 Min", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728 Min", "170141183460469231731687303715884105728"}},
+        {"Power Cycles", 112, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Power On Hours", 128, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Unsafe Shutdowns", 144, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Media and Data Integrity Errors", 160, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Number of Error Information Log Entries", 176, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"}, {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}},
+        {"Warning Composite Temperature Time", 192, 4, {"4,294,967,295 Min", "4294967295"}, {"2,147,483,648 Min", "2147483648"}},
+        {"Critical Composite Temperature Time", 196, 4, {"4,294,967,295 Min", "4294967295"}, {"2,147,483,648 Min", "2147483648"}},
+        {"Temperature Sensor 1", 200, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 2", 202, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 3", 204, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 4", 206, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 5", 208, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 6", 210, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 7", 212, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Temperature Sensor 8", 214, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
+        {"Thermal Management Temperature 1 Count", 216, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}},
+        {"Thermal Management Temperature 2 Count", 220, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}},
+        {"Thermal Management Temperature 1 Time", 224, 4, {"4,294,967,295 Sec", "4294967295"}, {"2,147,483,648 Sec", "2147483648"}},
+        {"Thermal Management Temperature 2 Time", 228, 4, {"4,294,967,295 Sec", "4294967295"}, {"2,147,483,648 Sec", "2147483648"}},
+    };
+    Put(identify, 80, 0x00010400, 4);
+    Put(identify, 322, 1, 2);  // host controlled thermal management: the thermal fields show
+    const std::vector<uint8_t> zero(512, 0);
+    DecodeSmartHealthLog(info, zero.data(), zero.size(), identify.data());
+    std::map<std::string, std::string> zeroNumbers;
+    for (const Field& field : kFields) zeroNumbers[field.name] = NumberOf(field.name);
+    for (const Field& field : kFields) {
+        for (const bool largest : {true, false}) {
+            std::vector<uint8_t> page(512, 0);
+            if (largest) std::fill_n(page.begin() + field.offset, field.width, 0xFF);
+            else page[field.offset + field.width - 1] = 0x80;
+            info = InfoDocument();
+            DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
+            const Shown& expected = largest ? field.largest : field.topByte;
+            const std::string pattern = std::string(field.name) + (largest ? " all FF" : " top byte 80h");
+            EXPECT_EQ(Value(field.name), expected.value) << pattern;
+            EXPECT_EQ(NumberOf(field.name), expected.number) << pattern;
+            for (const Field& other : kFields)
+                if (other.offset != field.offset) {
+                    EXPECT_EQ(NumberOf(other.name), zeroNumbers[other.name]) << other.name << " with " << pattern;
+                }
+        }
+    }
+}
+
+// Each critical warning bit sets its own flag and no other.
+TEST_F(LogPageTest, SmartWarningBitsEachSetOneFlag) {
+    const std::pair<size_t, std::vector<const char*>> kBytes[] = {
+        {0, {"Available Space Below Threshold", "Temperature Over/Under Threshold", "Reliability Degraded",
+             "Media in Read Only", "Volatile Backup Failed", "Persistent Memory Unreliable"}},
+        {6, {"EG Available Space Below Threshold", nullptr, "EG Reliability Degraded", "EG in Read Only"}},
+    };
+    Put(identify, 80, 0x00010400, 4);
+    for (const auto& [offset, flags] : kBytes)
+        for (unsigned bit = 0; bit < flags.size(); ++bit) {
+            std::vector<uint8_t> page(512, 0);
+            page[offset] = static_cast<uint8_t>(1u << bit);
+            info = InfoDocument();
+            DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
+            for (unsigned other = 0; other < flags.size(); ++other)
+                if (flags[other] != nullptr) {
+                    EXPECT_EQ(Value(flags[other]), other == bit ? "Yes" : "No") << "byte " << offset << " bit " << bit;
+                }
+        }
 }
 
 // A data unit is 64/125 of a thousandth of a gigabyte: rounded to the
