@@ -58,8 +58,19 @@ TEST(HealthGrade, EachThresholdAtBelowAndAbove) {
         {"media 11", [](SmartHealth& h) { h.mediaErrors = 11; }, "CRITICAL", "Media and Data Integrity Errors 11 is above 10"},
         {"media 2^64", [](SmartHealth& h) { h.mediaErrors = uint128(1) << 64; }, "CRITICAL",
          "Media and Data Integrity Errors 18,446,744,073,709,551,616 is above 10"},
+        {"warning bit 0", [](SmartHealth& h) { h.criticalWarning = 0x01; }, "CRITICAL",
+         "Critical Warning bit 0: available spare below threshold"},
+        {"warning bit 1", [](SmartHealth& h) { h.criticalWarning = 0x02; }, "CRITICAL",
+         "Critical Warning bit 1: temperature outside a threshold"},
         {"warning bit 2", [](SmartHealth& h) { h.criticalWarning = 0x04; }, "CRITICAL",
          "Critical Warning bit 2: reliability degraded"},
+        {"warning bit 3", [](SmartHealth& h) { h.criticalWarning = 0x08; }, "CRITICAL",
+         "Critical Warning bit 3: media in read only mode"},
+        {"warning bit 4", [](SmartHealth& h) { h.criticalWarning = 0x10; }, "CRITICAL",
+         "Critical Warning bit 4: volatile memory backup failed"},
+        {"warning bit 5", [](SmartHealth& h) { h.criticalWarning = 0x20; }, "CRITICAL",
+         "Critical Warning bit 5: persistent memory unreliable"},
+        {"warning bit 6", [](SmartHealth& h) { h.criticalWarning = 0x40; }, "CRITICAL", "Critical Warning bit 6: reserved bit 6 set"},
         {"warning bit 7", [](SmartHealth& h) { h.criticalWarning = 0x80; }, "CRITICAL", "Critical Warning bit 7: reserved bit 7 set"},
     };
     for (const Case& c : kCases) {
@@ -95,6 +106,10 @@ TEST(TemperatureGrade, EachTimeAtZeroAndOne) {
          "Thermal Management Temperature 1 Time 1 Sec is above 0 Sec"},
         {"thermal 2 one second", [](SmartHealth& h) { h.thermalSeconds[1] = 1; }, "SUSPECT",
          "Thermal Management Temperature 2 Time 1 Sec is above 0 Sec"},
+        {"critical over warning", [](SmartHealth& h) { h.criticalTemperatureMinutes = 1, h.warningTemperatureMinutes = 9; },
+         "CRITICAL", "Critical Composite Temperature Time 1 Min is above 0 Min"},
+        {"largest times", [](SmartHealth& h) { h.warningTemperatureMinutes = 4294967295u; }, "SUSPECT",
+         "Warning Composite Temperature Time 4,294,967,295 Min is above 0 Min"},
     };
     for (const Case& c : kCases) {
         SmartHealth h = Healthy();
