@@ -331,7 +331,8 @@ int RunRead(const Settings& settings) {
                 kavo::WriteInfoDocument((fs::path(common.logDirectory) / sampleFile).string(), sample);
             }
             journal->Sample(SampleRecordText(sample, failed, message, sampleTime, sampleStart),
-                            details["static mismatches"].asInt(), details["counter mismatches"].asInt(), sampleFile);
+                            details["static mismatches"].asInt(), details["counter mismatches"].asInt(), sampleFile,
+                            i == 1 ? kavo::CompactJson(details["drive"]) : "");
             journal->Flush();
             if (failed && ++failCount >= read.failLimit) KLOG_AS(Error, "Read") << "Reached the failure limit of " << read.failLimit;
             // A stop ends the run after this sample. A sample that passed is

@@ -81,6 +81,7 @@ std::string RecordProblem(const JournalKind& kind, const std::string& line, cons
         for (const char* count : {"sm", "cm"})
             if (!record[count].isNull() && !record[count].isIntegral())
                 return "a sample record whose mismatch count \"" + std::string(count) + "\" is not an integer";
+    if (!ObjectOrAbsent(record["d"])) return "a sample record whose drive \"d\" is not an object";
     const Json::Value& file = record["f"];
     if (!file.isNull() && !(file.isString() && IsSampleFileName(file.asString())))
         return "a sample record whose file \"f\" is not the name of a sample file";
@@ -108,6 +109,7 @@ struct JournalContent {
     size_t lines = 0, samples = 0;
     std::vector<std::string> sampleFiles;
     WorstGrade health, temperature;  // of a read run's samples
+    Json::Value drive;               // a read run's drive record, null when none
 };
 
 // Every complete record counts. A line cut short by a crash (the last one,
@@ -138,6 +140,7 @@ JournalContent ReadJournalContent(const JournalKind& kind, const std::string& pa
         } else if (StartsWith(line, kJournalSamplePrefix)) {
             ++content.samples;
             if (record["f"].isString()) content.sampleFiles.push_back(record["f"].asString());
+            if (record["d"].isObject() && content.drive.isNull()) content.drive = record["d"];
             content.health.Take(record["s"], "health status", "health reasons");
             content.temperature.Take(record["s"], "temp status", "temp reasons");
             content.last = std::move(record);
@@ -168,6 +171,7 @@ std::string WriteRecoveredSummary(const JournalKind& kind, const std::string& jo
         details["worst temp status"] = content.temperature.status;
         details["worst health reasons"] = content.health.reasons;
         details["worst temp reasons"] = content.temperature.reasons;
+        if (!content.drive.isNull()) details["drive"] = content.drive;
     }
     const std::string message = " Run interrupted: its last record was written at " + lastTime + "; " +
                                 std::to_string(content.samples) + " completed samples recovered from " +

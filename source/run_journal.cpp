@@ -246,11 +246,12 @@ void RunJournal::Commands(const kavo::CommandLog& records) {
 }
 
 void RunJournal::Sample(const std::string& record, int staticMismatches, int counterMismatches,
-                        const std::string& sampleFile) {
+                        const std::string& sampleFile, const std::string& driveRecord) {
     const std::string file = sampleFile.empty() ? "" : ",\"f\":" + kavo::CompactJson(Json::Value(sampleFile));
+    const std::string drive = driveRecord.empty() ? "" : ",\"d\":" + driveRecord;
     Line(std::string(kJournalSamplePrefix) + "\"" + kavo::CurrentTimeText() + "\",\"e\":" +
          kavo::FixedText(kavo::ElapsedMilliseconds(start_), 3) + ",\"sm\":" + std::to_string(staticMismatches) +
-         ",\"cm\":" + std::to_string(counterMismatches) + file + ",\"s\":" + record + "}");
+         ",\"cm\":" + std::to_string(counterMismatches) + file + drive + ",\"s\":" + record + "}");
 }
 
 void RunJournal::Flush() {

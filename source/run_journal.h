@@ -39,10 +39,12 @@ public:
     // The command records of an array, in order.
     void Commands(const kavo::CommandLog& records);
     // A sample record given as JSON text, with the running mismatch counts of
-    // the read summary and the name of the file the sample was written to
-    // ("" when none), which a recovery keeps beside the recovered summary.
+    // the read summary, the name of the file the sample was written to ("" when
+    // none), which a recovery keeps beside the recovered summary, and the
+    // read summary's drive record as JSON text (the first sample's; "" for
+    // the others), which a recovery puts back into the summary.
     void Sample(const std::string& record, int staticMismatches = 0, int counterMismatches = 0,
-                const std::string& sampleFile = "");
+                const std::string& sampleFile = "", const std::string& driveRecord = "");
     // The records so far reach the file (and, at most once a second, the
     // device). Raises KavoError when they cannot.
     void Flush();
