@@ -1,10 +1,8 @@
 // Error information, firmware slot, self-test and SMART / health pages.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-
 #include "fake_drive.h"
+#include "field_limits.h"
 #include "decode/decoders.h"
 #include "base/kavo_text.h"
 #include "decode/health_log.h"
@@ -207,16 +205,7 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
 // or at a shifted offset shows in the value or the number, or in another
 // field that should have stayed as it was on an all-zero page.
 TEST_F(LogPageTest, SmartFieldsAtTheirLargestAndTopByteValues) {
-    struct Shown {
-        const char* value;
-        const char* number;
-    };
-    struct Field {
-        const char* name;
-        size_t offset, width;
-        Shown largest, topByte;
-    };
-    const Field kFields[] = {
+    const std::vector<test::FieldLimits> kFields = {
         {"Critical Warnings", 0, 1, {"Yes (0xFF)", "255"}, {"Yes (0x80)", "128"}},
         {"Composite Temperature", 1, 2, {"65,262 C", "65262"}, {"32,495 C", "32495"}},
         {"Available Spare", 3, 1, {"255 %", "255"}, {"128 %", "128"}},
@@ -252,27 +241,82 @@ TEST_F(LogPageTest, SmartFieldsAtTheirLargestAndTopByteValues) {
     };
     Put(identify, 80, 0x00010400, 4);
     Put(identify, 322, 1, 2);  // host controlled thermal management: the thermal fields show
-    const std::vector<uint8_t> zero(512, 0);
-    DecodeSmartHealthLog(info, zero.data(), zero.size(), identify.data());
-    std::map<std::string, std::string> zeroNumbers;
-    for (const Field& field : kFields) zeroNumbers[field.name] = NumberOf(field.name);
-    for (const Field& field : kFields) {
-        for (const bool largest : {true, false}) {
-            std::vector<uint8_t> page(512, 0);
-            if (largest) std::fill_n(page.begin() + field.offset, field.width, 0xFF);
-            else page[field.offset + field.width - 1] = 0x80;
-            info = InfoDocument();
-            DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
-            const Shown& expected = largest ? field.largest : field.topByte;
-            const std::string pattern = std::string(field.name) + (largest ? " all FF" : " top byte 80h");
-            EXPECT_EQ(Value(field.name), expected.value) << pattern;
-            EXPECT_EQ(NumberOf(field.name), expected.number) << pattern;
-            for (const Field& other : kFields)
-                if (other.offset != field.offset) {
-                    EXPECT_EQ(NumberOf(other.name), zeroNumbers[other.name]) << other.name << " with " << pattern;
-                }
-        }
-    }
+    test::ExpectFieldsAtTheirLimits(std::vector<uint8_t>(512, 0), kFields, [&](const std::vector<uint8_t>& page) {
+        info = InfoDocument();
+        DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
+        return info.parameters;
+    });
+}
+
+// The error entry, firmware slot and self-test fields at their limits, with
+// the same check as the SMART fields. The error entry is one of a TCP
+// controller, so that its transport information is a number.
+TEST_F(LogPageTest, LogEntryFieldsAtTheirLargestAndTopByteValues) {
+    const char* const kMax64 = "18,446,744,073,709,551,615";
+    const char* const kTop64 = "9,223,372,036,854,775,808";
+    const std::vector<test::FieldLimits> kErrorFields = {
+        {"Error 0 Error Count", 0, 8, {kMax64, "18446744073709551615"}, {kTop64, "9223372036854775808"}, "count"},
+        {"Error 0 Submission Queue ID", 8, 2, {"Not Specific", ""}, {"32,768", "32768"}, "identifier"},
+        {"Error 0 Command ID", 10, 2, {"Not Specific", ""}, {"32,768", "32768"}, "identifier"},
+        {"Error 0 Status Field", 12, 2, {"0xFFFF", "65535"}, {"0x8000", "32768"}, "bit field"},
+        {"Error 0 Bit Location", 14, 2, {"Not Specific", ""}, {"0", "0"}, "count"},
+        {"Error 0 Byte Location", 14, 2, {"Not Specific", ""}, {"0", "0"}, "count"},
+        {"Error 0 LBA", 16, 8, {"Not Applicable", ""}, {kTop64, "9223372036854775808"}, "identifier"},
+        {"Error 0 Namespace", 24, 4, {"Not Applicable", ""}, {"2,147,483,648", "2147483648"}, "identifier"},
+        {"Error 0 Vendor Specific Info", 28, 1, {"0xFF", "255"}, {"0x80", "128"}, "identifier"},
+        {"Error 0 Transport Type", 29, 1, {"Reserved", ""}, {"Reserved", ""}, nullptr, true},
+        {"Error 0 Command Specific Info", 32, 8, {"0xFFFFFFFFFFFFFFFF", "18446744073709551615"},
+         {"0x8000000000000000", "9223372036854775808"}, "bit field"},
+        // TCP defines byte 40 only (the transport's status); byte 41 is reserved.
+        {"Error 0 Transport Type Info", 40, 2, {"255", "255"}, {"0", "0"}, "code"},
+    };
+    Put(identify, 80, 0x00010400, 4);
+    std::vector<uint8_t> entry(64, 0);
+    entry[0] = 1, entry[29] = 3;
+    test::ExpectFieldsAtTheirLimits(entry, kErrorFields, [&](const std::vector<uint8_t>& page) {
+        info = InfoDocument();
+        DecodeErrorInformationLog(info, page.data(), page.size(), identify.data());
+        return info.parameters;
+    });
+
+    const std::vector<test::FieldLimits> kSlotFields = {
+        {"Firmware Active Slot", 0, 1, {"7", "7"}, {"0", "0"}, "identifier"},
+        {"Firmware Pending Slot", 0, 1, {"7", "7"}, {"Not Reported", ""}, "identifier"},
+        {"Firmware Slot 1 Revision", 8, 8, {"\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF", ""}, {"", ""}},
+        {"Firmware Slot 7 Revision", 56, 8, {"\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF", ""}, {"", ""}},
+    };
+    identify[260] = 0x0E;  // seven slots
+    test::ExpectFieldsAtTheirLimits(std::vector<uint8_t>(512, 0), kSlotFields, [&](const std::vector<uint8_t>& page) {
+        info = InfoDocument();
+        DecodeFirmwareSlotLog(info, page.data(), page.size(), identify.data());
+        return info.parameters;
+    });
+
+    // The first and the last result: failed in a segment, every diagnostic valid.
+    const std::vector<test::FieldLimits> kSelfTestFields = {
+        {"Current Self-Test Operation", 0, 1, {"Reserved", ""}, {"Reserved", ""}},
+        {"Current Self-Test Completion", 1, 1, {"255", "255"}, {"128", "128"}, "percent"},
+        {"Self-Test 1 Segment Number", 5, 1, {"255", "255"}, {"128", "128"}, "identifier"},
+        {"Self-Test 1 Power On Hours", 8, 8, {kMax64, "18446744073709551615"}, {kTop64, "9223372036854775808"}, "hours"},
+        {"Self-Test 1 Namespace ID", 16, 4, {"4294967295", "4294967295"}, {"2147483648", "2147483648"}, "identifier"},
+        {"Self-Test 1 Failing LBA", 20, 8, {kMax64, "18446744073709551615"}, {kTop64, "9223372036854775808"}, "identifier"},
+        {"Self-Test 1 Status Code Type", 28, 1, {"255", "255"}, {"128", "128"}, "code"},
+        {"Self-Test 1 Status Code", 29, 1, {"255", "255"}, {"128", "128"}, "code"},
+        {"Self-Test 20 Segment Number", 537, 1, {"255", "255"}, {"128", "128"}, "identifier"},
+        {"Self-Test 20 Power On Hours", 540, 8, {kMax64, "18446744073709551615"}, {kTop64, "9223372036854775808"}, "hours"},
+        {"Self-Test 20 Namespace ID", 548, 4, {"4294967295", "4294967295"}, {"2147483648", "2147483648"}, "identifier"},
+        {"Self-Test 20 Failing LBA", 552, 8, {kMax64, "18446744073709551615"}, {kTop64, "9223372036854775808"}, "identifier"},
+        {"Self-Test 20 Status Code Type", 560, 1, {"255", "255"}, {"128", "128"}, "code"},
+        {"Self-Test 20 Status Code", 561, 1, {"255", "255"}, {"128", "128"}, "code"},
+    };
+    std::vector<uint8_t> log(564, 0);
+    for (size_t j = 0; j < 20; ++j) log[4 + 28 * j] = 0x0F;
+    for (const size_t at : {size_t(4), size_t(4 + 28 * 19)}) log[at] = 0x27, log[at + 2] = 0x0F;
+    test::ExpectFieldsAtTheirLimits(log, kSelfTestFields, [&](const std::vector<uint8_t>& page) {
+        info = InfoDocument();
+        DecodeSelfTestLog(info, page.data(), page.size());
+        return info.parameters;
+    });
 }
 
 // Each critical warning bit sets its own flag and no other.
