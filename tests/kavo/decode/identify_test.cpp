@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_drive.h"
+#include "field_limits.h"
 #include "decode/decoders.h"
 #include "decode/info_document.h"
 #include "info/nvme_info.h"
@@ -427,6 +428,174 @@ TEST_F(IdentifyTest, NamespaceFormatsSizesAndGates) {
     auto many = Namespace(1000, 200, 0);
     drive.Set(kDataTypeIdentify, 0, 1, {many});
     EXPECT_EQ(DecodeNamespace(0x00010400), 1);
+}
+
+// Every decoded field of Identify Controller at its largest value and at a
+// value that needs its top byte, on a 1.4 controller whose capability bits
+// let every field show (OACS: capacities and self-test time; HMPRE for HMMIN;
+// one RPMB unit; LPA: PELS; FUSES: ACWU; 32 power states, the idle and
+// active power in hundredths of a watt).
+TEST_F(IdentifyTest, ControllerFieldsAtTheirLargestAndTopByteValues) {
+    const char* const kMax128 = "340282366920938463463374607431768211455";
+    const char* const kTop128 = "170141183460469231731687303715884105728";
+    const char* const kMax128Grouped = "340,282,366,920,938,463,463,374,607,431,768,211,455";
+    const char* const kTop128Grouped = "170,141,183,460,469,231,731,687,303,715,884,105,728";
+    const test::Shown kMaxLatency{"4,294,967,295 uS (4,294.967 sec)", "4294967295"};
+    const test::Shown kTopLatency{"2,147,483,648 uS (2,147.483 sec)", "2147483648"};
+    const test::Shown kMaxKelvin{"65,262 C", "65262"}, kTopKelvin{"32,495 C", "32495"};
+    const test::Shown kMax4KiB{"4,294,967,295 (17,179,869,180 KiB)", "17592186040320"};
+    const test::Shown kTop4KiB{"2,147,483,648 (8,589,934,592 KiB)", "8796093022208"};
+    const test::Shown kMaxWatts{"655.35 Watts", "655.35"}, kTopWatts{"327.68 Watts", "327.68"};
+    const std::vector<test::FieldLimits> kFields = {
+        {"Controller Vendor", 0, 2, {"Unknown", ""}, {"Unknown", ""}},
+        {"PCI Vendor ID (VID)", 0, 2, {"0xFFFF", "65535"}, {"0x8000", "32768"}, "identifier"},
+        {"PCI Subsystem Vendor ID (SSVID)", 2, 2, {"0xFFFF", "65535"}, {"0x8000", "32768"}, "identifier"},
+        {"Recommended Arbitration Burst (RAB)", 72, 1, {"255 (2^255)", ""}, {"128 (2^128)", ""}, "count"},
+        {"IEEE OUI Identifier (IEEE)", 73, 3, {"ff-ff-ff", ""}, {"80-00-00", ""}},
+        {"Maximum Data Transfer Size (MDTS)", 77, 1, {"255 (2^255)", ""}, {"128 (2^128)", ""}, "count"},
+        {"Controller ID (CNTLID)", 78, 2, {"65535", "65535"}, {"32768", "32768"}, "identifier"},
+        {"Version (VER)", 80, 4, {"65535.255.255", ""}, {"32768.0.0", ""}},
+        {"RTD3 Resume Latency (RTD3R)", 84, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"RTD3 Entry Latency (RTD3E)", 88, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"Read Recovery Levels Supported (RRLS)", 100, 2, {"0xFFFF", "65535"}, {"0x8000", "32768"}, "bit field"},
+        {"Controller Type (CNTRLTYPE)", 111, 1, {"Reserved", ""}, {"Reserved", ""}},
+        {"FRU Globally Unique Identifier (FGUID)", 112, 16, {"ffffff-ffffffffffffffffffffffffff", ""},
+         {"000000-00000000000000000000000080", ""}},
+        {"Command Retry Delay Time 1 (CRDT1)", 128, 2, {"65,535 (6,553,500 mS)", "6553500"}, {"32,768 (3,276,800 mS)", "3276800"}, "milliseconds"},
+        {"Command Retry Delay Time 2 (CRDT2)", 130, 2, {"65,535 (6,553,500 mS)", "6553500"}, {"32,768 (3,276,800 mS)", "3276800"}, "milliseconds"},
+        {"Command Retry Delay Time 3 (CRDT3)", 132, 2, {"65,535 (6,553,500 mS)", "6553500"}, {"32,768 (3,276,800 mS)", "3276800"}, "milliseconds"},
+        {"VPD Write Cycles Remaining (VWCR)", 254, 1, {"127", "127"}, {"0", "0"}, "count"},
+        {"Abort Command Limit (ACL)", 258, 1, {"256", "256"}, {"129", "129"}, "count"},
+        {"Asynchronous Event Request Limit (AERL)", 259, 1, {"256", "256"}, {"129", "129"}, "count"},
+        {"Firmware Slots", 260, 1, {"7", "7"}, {"0", "0"}, "count"},
+        {"Error Log Page Entries (ELPE)", 262, 1, {"256", "256"}, {"129", "129"}, "count"},
+        // More power states than the structure holds: decoding stops at the 33rd.
+        {"Number of Power States Support (NPSS)", 263, 1, {"256", "256"}, {"129", "129"}, "count", true},
+        {"Warning Composite Temperature Threshold (WCTEMP)", 266, 2, kMaxKelvin, kTopKelvin, "celsius"},
+        {"Critical Composite Temperature Threshold (CCTEMP)", 268, 2, kMaxKelvin, kTopKelvin, "celsius"},
+        {"Maximum Time for Firmware Activation (MTFA)", 270, 2, {"6,553,500 mS", "6553500"}, {"3,276,800 mS", "3276800"}, "milliseconds"},
+        {"Host Memory Buffer Preferred Size (HMPRE)", 272, 4, kMax4KiB, kTop4KiB, "bytes"},
+        {"Host Memory Buffer Minimum Size (HMMIN)", 276, 4, kMax4KiB, kTop4KiB, "bytes"},
+        {"Total NVM Capacity (TNVMCAP)", 280, 16, {kMax128Grouped, kMax128}, {kTop128Grouped, kTop128}, "bytes"},
+        {"Unallocated NVM Capacity (UNVMCAP)", 296, 16, {kMax128Grouped, kMax128}, {kTop128Grouped, kTop128}, "bytes"},
+        {"Number of RPMB Units", 312, 1, {"7", "7"}, {"", ""}, "count", true},  // none: the RPMB fields go
+        {"RPMB Total Size", 314, 1, {"256 (128KiB units)", "33554432"}, {"129 (128KiB units)", "16908288"}, "bytes"},
+        {"RPMB Access Size", 315, 1, {"256 (512B units)", "131072"}, {"129 (512B units)", "66048"}, "bytes"},
+        {"Extended Device Self-test Time (EDSTT)", 316, 2, {"65,535 Min", "65535"}, {"32,768 Min", "32768"}, "minutes"},
+        {"One Self-Test", 318, 1, {"Per System", ""}, {"Per System", ""}},
+        {"Firmware Update Granularity (FWUG)", 319, 1, {"Unrestricted", ""}, {"512 KiB", "524288"}, "bytes"},
+        {"Keep Alive Support (KAS)", 320, 2, {"6,553,500 mS", "6553500"}, {"3,276,800 mS", "3276800"}, "milliseconds"},
+        {"Minimum Thermal Management Temperature (MNTMT)", 324, 2, kMaxKelvin, kTopKelvin, "celsius"},
+        {"Maximum Thermal Management Temperature (MXTMT)", 326, 2, kMaxKelvin, kTopKelvin, "celsius"},
+        {"No-Deallocate Modifies Media After Sanitize (NODMMAS)", 328, 4, {"Reserved", ""}, {"Media modified", ""}},
+        {"Host Memory Buffer Minimum Descriptor Entry Size (HMMINDS)", 332, 4, kMax4KiB, kTop4KiB, "bytes"},
+        {"Host Memory Maximum Descriptors Entries (HMMAXD)", 336, 2, {"65,535", "65535"}, {"32,768", "32768"}, "count"},
+        {"NVM Set Identifier Maximum (NSETIDMAX)", 338, 2, {"65,535", "65535"}, {"32,768", "32768"}, "identifier"},
+        {"Endurance Group Identifier Maximum (ENDGIDMAX)", 340, 2, {"65,535", "65535"}, {"32,768", "32768"}, "identifier"},
+        {"ANA Transition Time (ANATT)", 342, 1, {"255 sec", "255"}, {"128 sec", "128"}, "seconds"},
+        {"ANA Group Identifier Maximum (ANAGRPMAX)", 344, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}, "identifier"},
+        {"Number of ANA Group Identifiers (NANAGRPID)", 348, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}, "count"},
+        {"Persistent Event Log Size (PELS)", 352, 4, {"274,877,906,880 KiB", "281474976645120"}, {"137,438,953,472 KiB", "140737488355328"}, "bytes"},
+        {"Maximum Submission Queue Entry Size", 512, 1, {"15 (2^15=32768)", "32768"}, {"8 (2^8=256)", "256"}, "bytes"},
+        {"Required Submission Queue Entry Size", 512, 1, {"15 (2^15=32768)", "32768"}, {"0 (2^0=1)", "1"}, "bytes"},
+        {"Maximum Completion Queue Entry Size", 513, 1, {"15 (2^15=32768)", "32768"}, {"8 (2^8=256)", "256"}, "bytes"},
+        {"Required Completion Queue Entry Size", 513, 1, {"15 (2^15=32768)", "32768"}, {"0 (2^0=1)", "1"}, "bytes"},
+        {"Maximum Outstanding Commands (MAXCMD)", 514, 2, {"65535", "65535"}, {"32768", "32768"}, "count"},
+        {"Number of Namespaces (NN)", 516, 4, {"4294967295", "4294967295"}, {"2147483648", "2147483648"}, "count"},
+        {"Volatile Write Cache Flush All NSID", 525, 1, {"Supported", ""}, {"Not Reported", ""}},
+        {"Atomic Write Unit Normal (AWUN)", 526, 2, {"All Commands", ""}, {"32769", "32769"}, "blocks"},
+        {"Atomic Write Unit Power Fail (AWUPF)", 528, 2, {"65536", "65536"}, {"32769", "32769"}, "blocks"},
+        {"Atomic Compare & Write Unit (ACWU)", 532, 2, {"65,536", "65536"}, {"32,769", "32769"}, "blocks"},
+        {"SGL support in NVM command", 536, 4, {"Reserved", ""}, {"Not Supported", ""}},
+        {"Maximum Number Allowed Namespaces (MNAN)", 540, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}, "count"},
+        {"Power State 0 Maximum Power (MP)", 2048, 2, kMaxWatts, kTopWatts, "watts"},
+        {"Power State 0 Non-Operational State (NOPS)", 2051, 1, {"True", ""}, {"False", ""}},
+        {"Power State 0 Entry Latency (ENLAT)", 2052, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"Power State 0 Exit Latency (EXLAT)", 2056, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"Power State 0 Relative Read Throughput (RRT)", 2060, 1, {"31", "31"}, {"0", "0"}, "count"},
+        {"Power State 0 Relative Read Latency (RRL)", 2061, 1, {"31", "31"}, {"0", "0"}, "count"},
+        {"Power State 0 Relative Write Throughput (RWT)", 2062, 1, {"31", "31"}, {"0", "0"}, "count"},
+        {"Power State 0 Relative Write Latency (RWL)", 2063, 1, {"31", "31"}, {"0", "0"}, "count"},
+        {"Power State 0 Idle Power (IDLP)", 2064, 2, kMaxWatts, kTopWatts, "watts"},
+        {"Power State 0 Active Power (ACTP)", 2068, 2, kMaxWatts, kTopWatts, "watts"},
+        {"Power State 0 Active Power Workload (APW)", 2070, 1, {"Reserved", ""}, {"No workload", ""}},
+        {"Power State 31 Maximum Power (MP)", 3040, 2, kMaxWatts, kTopWatts, "watts"},
+        {"Power State 31 Entry Latency (ENLAT)", 3044, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"Power State 31 Exit Latency (EXLAT)", 3048, 4, kMaxLatency, kTopLatency, "microseconds"},
+        {"Power State 31 Idle Power (IDLP)", 3056, 2, kMaxWatts, kTopWatts, "watts"},
+        {"Power State 31 Active Power (ACTP)", 3060, 2, kMaxWatts, kTopWatts, "watts"},
+    };
+    std::vector<uint8_t> base = Controller(0x00010400);
+    Put(base, 256, 0x18, 2);  // OACS bits 3 and 4
+    Put(base, 272, 1, 4);     // HMPRE
+    base[261] = 0x10;         // LPA bit 4
+    Put(base, 312, 1, 4);     // one RPMB unit
+    Put(base, 522, 1, 2);     // FUSES bit 0
+    base[263] = 31;
+    for (size_t state = 0; state < 32; ++state) base[2048 + 32 * state + 18] = base[2048 + 32 * state + 22] = 0x80;
+    test::ExpectFieldsAtTheirLimits(base, kFields, [&](const std::vector<uint8_t>& bytes) {
+        Decode(bytes);
+        return doc.parameters;
+    });
+}
+
+// Every decoded field of Identify Namespace at its largest value and at a
+// value that needs its top byte, on a 1.4 controller. All sixteen LBA formats
+// are of 512-byte blocks, so the size stays whichever format is active.
+TEST_F(IdentifyTest, NamespaceFieldsAtTheirLargestAndTopByteValues) {
+    const test::Shown kMax64{"18,446,744,073,709,551,615", "18446744073709551615"};
+    const test::Shown kTop64{"9,223,372,036,854,775,808", "9223372036854775808"};
+    const test::Shown kMax16{"65,535", "65535"}, kTop16{"32,768", "32768"};
+    const test::Shown kMax16Plus1{"65,536", "65536"}, kTop16Plus1{"32,769", "32769"};
+    const std::vector<test::FieldLimits> kFields = {
+        {"Namespace 1 Size in LBA (NSZE)", 0, 8, kMax64, kTop64, "blocks"},
+        // The text is of the 64-bit product of blocks and block size, as it
+        // has always been; the number is the exact product.
+        {"Namespace 1 Size", 0, 8, {"18446744074 GB", "9444732965739290426880"}, {"0 GB", "4722366482869645213696"}, "bytes"},
+        {"Namespace 1 Size in GiB", 0, 8, {"17179869184.0 GiB", "9444732965739290426880"}, {"0.0 GiB", "4722366482869645213696"}, "bytes"},
+        {"Namespace 1 Capacity (NCAP)", 8, 8, kMax64, kTop64, "blocks"},
+        {"Namespace 1 Utilization (NUSE)", 16, 8, kMax64, kTop64, "blocks"},
+        // More formats than the structure describes: decoding stops at the 17th.
+        {"Namespace 1 Number of LBA Formats (NLBAF)", 25, 1, {"256", "256"}, {"129", "129"}, "count", true},
+        {"Namespace 1 Active LBA Format", 26, 1, {"15", "15"}, {"0", "0"}, "identifier"},
+        {"Namespace 1 Protection Information Enabled", 29, 1, {"Reserved", ""}, {"Disabled", ""}},
+        {"Namespace 1 Format Percent Complete", 32, 1, {"127", "127"}, {"0", "0"}, "percent"},
+        {"Namespace 1 Deallocate Logical Block Value", 33, 1, {"Reserved", ""}, {"Not Reported", ""}},
+        {"Namespace 1 Atomic Write Unit Normal (NAWUN)", 34, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Atomic Write Unit Power Fail (NAWUPF)", 36, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Atomic Compare & Write Unit (NACWU)", 38, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Atomic Boundary Size Normal (NABSN)", 40, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Atomic Boundary Offset (NABO)", 42, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Atomic Boundary Size Power Fail (NABSPF)", 44, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 Optimal IO Boundary (NOIOB)", 46, 2, kMax16, kTop16, "blocks"},
+        {"Namespace 1 NVM Capacity (NVMCAP)", 48, 16, {"340,282,366,920,938,463,463,374,607,431,768,211,455", "340282366920938463463374607431768211455"},
+         {"170,141,183,460,469,231,731,687,303,715,884,105,728", "170141183460469231731687303715884105728"}, "bytes"},
+        {"Namespace 1 Preferred Write Granularity (NPWG)", 64, 2, kMax16Plus1, kTop16Plus1, "blocks"},
+        {"Namespace 1 Preferred Write Alignment (NPWA)", 66, 2, kMax16Plus1, kTop16Plus1, "blocks"},
+        {"Namespace 1 Preferred Deallocate Granularity (NPDG)", 68, 2, kMax16Plus1, kTop16Plus1, "blocks"},
+        {"Namespace 1 Preferred Deallocate Alignment (NPDA)", 70, 2, kMax16Plus1, kTop16Plus1, "blocks"},
+        {"Namespace 1 Optimal Write Size (NOWS)", 72, 2, kMax16Plus1, kTop16Plus1, "blocks"},
+        {"Namespace 1 ANA Group Identifier (ANAGRPID)", 92, 4, {"4,294,967,295", "4294967295"}, {"2,147,483,648", "2147483648"}, "identifier"},
+        {"Namespace 1 NVM Set Identifier (NVMSETID)", 100, 2, kMax16, kTop16, "identifier"},
+        {"Namespace 1 Endurance Group Identifier (ENDGID)", 102, 2, kMax16, kTop16, "identifier"},
+        {"Namespace 1 Globally Unique Identifier (NGUID)", 104, 16, {"ffffffffffffffff-ffffff-ffffffffff", ""},
+         {"0000000000000000-000000-0000000080", ""}},
+        {"Namespace 1 IEEE Extended Unique Identifier (EUI64)", 120, 8, {"ffffff-ffffffffff", ""}, {"000000-0000000080", ""}},
+        {"Namespace 1 LBA 0 Metadata Size (MS)", 128, 2, {"65535", "65535"}, {"32768", "32768"}, "bytes"},
+        {"Namespace 1 LBA 0 Relative Performance (RP)", 131, 1, {"Degraded Performance *", ""}, {"Best Performance *", ""}},
+        {"Namespace 1 LBA 15 Metadata Size (MS)", 188, 2, {"65535", "65535"}, {"32768", "32768"}, "bytes"},
+        {"Namespace 1 LBA 15 Data Size (LBADS)", 190, 1, {"255 (2^255)", ""}, {"128 (2^128)", ""}, "bytes"},
+        {"Namespace 1 LBA 15 Relative Performance (RP)", 191, 1, {"Degraded Performance", ""}, {"Best Performance", ""}},
+    };
+    std::vector<uint8_t> base(4096, 0);
+    Put(base, 0, 1000, 8), Put(base, 8, 1000, 8), Put(base, 16, 1000, 8);
+    base[25] = 15;
+    for (size_t format = 0; format < 16; ++format) base[128 + 4 * format + 2] = 9;
+    test::ExpectFieldsAtTheirLimits(base, kFields, [&](const std::vector<uint8_t>& bytes) {
+        doc = InfoDocument();
+        DecodeIdentifyNamespace(bytes.data(), 1, doc, false, 0x00010400);
+        return doc.parameters;
+    });
 }
 
 // The answer of Identify Active Namespace List naming `nsids`.
