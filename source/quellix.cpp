@@ -109,7 +109,10 @@ int FinishRun(Json::Value& summary, int returnCode, std::string message, const s
         // result in the summary too.
         RecordResult(summary, returnCode, message);
         try {
-            WriteReport(journal != nullptr ? SummaryWithJournal(summary, *journal) : InMemory(summary, kind),
+            const bool read = &kind == &ReadJournal();
+            WriteReport(journal != nullptr
+                            ? SummaryWithJournal(summary, *journal, read ? &ReadReportSampleMembers() : nullptr)
+                            : InMemory(summary, kind),
                         &kind == &SelfTestJournal(), reportPath);
             reportWritten = true;
         } catch (const kavo::Error& e) {

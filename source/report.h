@@ -4,6 +4,7 @@
 // values moved, drawn from the run's summary.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -17,6 +18,10 @@ using SummarySource = std::function<void(Json::Value& document, const std::funct
 void WriteReport(const std::string& summaryPath, const std::string& reportPath);
 // The same from another source: a run draws its report from its journal.
 void WriteReport(const SummarySource& source, bool selfTest, const std::string& reportPath);
+// The members of a read run's sample records that its report draws (the
+// parameters it charts come from "numbers"): a run reading its journal for
+// the report needs no others.
+const std::vector<std::string>& ReadReportSampleMembers();
 // The report's file name beside a summary: "read.report.html" beside
 // "read.summary.json", "selftest.report.html" beside "selftest.summary.json".
 std::string ReportPathFor(const std::string& summaryPath);

@@ -57,6 +57,11 @@ double Value(const Json::Value& record, const char* name, double scale) {
     return number.isNumeric() ? number.asDouble() / scale : NAN;
 }
 
+bool HasFigure(const Json::Value& record, const char* name) {
+    const Json::Value& numbers = record["numbers"];
+    return numbers.isObject() ? numbers.isMember(name) : record.isMember(name);
+}
+
 double SampleMilliseconds(const Json::Value& record) {
     const Json::Value& numbers = record["numbers"];
     if (numbers.isObject()) return numbers["run time"].isNumeric() ? numbers["run time"].asDouble() : NAN;

@@ -17,6 +17,9 @@ namespace report {
 // record without numbers, the figure of its text, which showed that unit.
 // NAN when the record lacks it.
 double Value(const Json::Value& record, const char* name, double scale = 1);
+// Whether a record has a value `name`: among its numbers, or, in a record
+// without numbers, as a member.
+bool HasFigure(const Json::Value& record, const char* name);
 // The duration of a sample in milliseconds.
 double SampleMilliseconds(const Json::Value& record);
 // "2026-12-08 21:40:00.123" as seconds on a day count (no time zone: only

@@ -112,7 +112,7 @@ void ReadPage::AddSensors(double x, const Json::Value& r) {
                                            "#5e35b1", "#c2185b", "#546e7a", "#3949ab"};
     for (int n = 1; n <= 8; ++n) {
         const std::string sensor = "Temperature Sensor " + std::to_string(n);
-        if (r[sensor].isNull()) continue;
+        if (!HasFigure(r, sensor.c_str())) continue;
         if (!sensorSeries.count(n)) {
             sensorSeries[n] = temperature.series.size();
             temperature.series.push_back({"sensor " + std::to_string(n), kColours[n - 1], MinMaxSeries()});
@@ -249,3 +249,11 @@ std::string ReadReport(const SummarySource& source) {
 }
 
 }  // namespace report
+
+const std::vector<std::string>& ReadReportSampleMembers() {
+    // What ReadPage::Add and the failing-sample list read of a record.
+    static const std::vector<std::string> members = {"numbers",     "health status", "health reasons",
+                                                     "temp status", "temp reasons",  "return code",
+                                                     "timestamp",   "message",       "run time"};
+    return members;
+}

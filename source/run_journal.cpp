@@ -2,6 +2,7 @@
 // a time, and turned into the summary at the end.
 #include "run_journal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -74,6 +75,48 @@ private:
     std::string member_;
     size_t depth_ = 0, copyDepth_ = 0;
     bool copying_ = false, wanted_ = false;
+};
+
+// Hands on a record with only the members named in `keep` (of the record
+// itself; what they hold passes whole): a reader that needs a few members
+// of each record builds no values for the rest.
+class MemberFilter : public kavo::JsonEvents {
+public:
+    MemberFilter(kavo::JsonEvents& target, const std::vector<std::string>& keep) : target_(target), keep_(keep) {}
+    void Null() override { Scalar([&] { target_.Null(); }); }
+    void Bool(bool value) override { Scalar([&] { target_.Bool(value); }); }
+    void Number(std::string_view literal) override { Scalar([&] { target_.Number(literal); }); }
+    void String(std::string_view text) override { Scalar([&] { target_.String(text); }); }
+    void Key(std::string_view name) override {
+        if (depth_ == 1) skipping_ = std::find(keep_.begin(), keep_.end(), name) == keep_.end();
+        if (!skipping_) target_.Key(name);
+    }
+    void BeginObject() override { Begin([&] { target_.BeginObject(); }); }
+    void BeginArray() override { Begin([&] { target_.BeginArray(); }); }
+    void EndObject() override { End([&] { target_.EndObject(); }); }
+    void EndArray() override { End([&] { target_.EndArray(); }); }
+
+private:
+    template <typename F>
+    void Scalar(F f) {
+        if (!skipping_) f();
+        if (depth_ == 1) skipping_ = false;
+    }
+    template <typename F>
+    void Begin(F f) {
+        if (!skipping_) f();
+        ++depth_;
+    }
+    template <typename F>
+    void End(F f) {
+        --depth_;
+        if (!skipping_) f();
+        if (depth_ == 1) skipping_ = false;
+    }
+    kavo::JsonEvents& target_;
+    const std::vector<std::string>& keep_;
+    size_t depth_ = 0;
+    bool skipping_ = false;
 };
 
 // The record inside a journal line: its last member ("c" or "s"), which
@@ -272,14 +315,21 @@ void RunJournal::WriteSummary(Json::Value& summary, const std::string& path) {
     SummaryWriter(kind_, path_, SIZE_MAX, path).Write(summary);
 }
 
-void RunJournal::EachSample(const std::function<void(const Json::Value& record)>& sample) {
+void RunJournal::EachSample(const std::function<void(const Json::Value& record)>& sample,
+                            const std::vector<std::string>* members) {
     if (file_ != nullptr) Flush();
     EachLine(path_, SIZE_MAX, [&](std::string& line) {
         if (!StartsWith(line, kJournalSamplePrefix)) return;
         Json::Value record;
         kavo::JsonValueBuilder builder(record);
-        MemberCopy copy(builder, "s");
-        kavo::ParseJsonEventsInPlace(line, copy);
+        if (members != nullptr) {
+            MemberFilter filter(builder, *members);
+            MemberCopy copy(filter, "s");
+            kavo::ParseJsonEventsInPlace(line, copy);
+        } else {
+            MemberCopy copy(builder, "s");
+            kavo::ParseJsonEventsInPlace(line, copy);
+        }
         sample(record);
     });
 }
@@ -292,10 +342,11 @@ void RunJournal::Remove() {
 }
 
 std::function<void(Json::Value&, const std::function<void(const Json::Value&)>&)> SummaryWithJournal(
-    const Json::Value& summary, RunJournal& journal) {
-    return [&summary, &journal](Json::Value& document, const std::function<void(const Json::Value&)>& sample) {
+    const Json::Value& summary, RunJournal& journal, const std::vector<std::string>* members) {
+    return [&summary, &journal, members](Json::Value& document,
+                                         const std::function<void(const Json::Value&)>& sample) {
         document = summary;
-        journal.EachSample(sample);
+        journal.EachSample(sample, members);
     };
 }
 

@@ -51,8 +51,10 @@ public:
     // Writes the summary with the journal's records in place of its command
     // and sample arrays. The journal stays until Remove.
     void WriteSummary(Json::Value& summary, const std::string& path);
-    // Hands each sample record so far to `sample`, in order.
-    void EachSample(const std::function<void(const Json::Value& record)>& sample);
+    // Hands each sample record so far to `sample`, in order; with `members`,
+    // each record holds only those of its members.
+    void EachSample(const std::function<void(const Json::Value& record)>& sample,
+                    const std::vector<std::string>* members = nullptr);
     // Removes the journal: its records stand in the summary.
     void Remove();
 
@@ -75,8 +77,9 @@ struct JournalRemoval {
 
 // A run's summary in memory with its journal's sample records, as a report
 // reads a summary: the report of a run is drawn before the journal goes.
+// With `members`, each sample record holds only those of its members.
 std::function<void(Json::Value&, const std::function<void(const Json::Value&)>&)> SummaryWithJournal(
-    const Json::Value& summary, RunJournal& journal);
+    const Json::Value& summary, RunJournal& journal, const std::vector<std::string>* members = nullptr);
 
 // Line prefixes of a journal: the skeleton, a command record, a sample record.
 extern const char kJournalHeadPrefix[];

@@ -155,7 +155,15 @@ TEST(ReportRuns, SummariesAreReadARecordAtATimeAndDrawn) {
     fs::remove(dir + "/many/read.report.html");
     auto again = test::RunQuellix(dir, "--report many");
     EXPECT_EQ(again.exitCode, 0) << again.output;
-    EXPECT_EQ(test::ReadFile(dir + "/many/read.report.html").size(), page.size());
+    // The run drew its page from its journal, reading only the members the
+    // page shows; from the summary it is the same page, but for the run's
+    // end, which the summary states after the page was drawn.
+    auto withoutEnd = [](std::string html) {
+        const size_t at = html.find("<th>end</th><td>");
+        if (at != std::string::npos) html.erase(at, html.find("</td>", at) - at);
+        return html;
+    };
+    EXPECT_EQ(withoutEnd(test::ReadFile(dir + "/many/read.report.html")), withoutEnd(page));
     EXPECT_EQ(test::RunQuellix(dir, "--report one/none").exitCode, 16);
     Json::Value off;
     off["report"] = false;
