@@ -199,6 +199,22 @@ TEST_F(LogPageTest, SmartCountersTemperaturesAndGates) {
     EXPECT_EQ(info.highestVersion, 0x00010300u);
 }
 
+// Each critical warning bit raised alone shows in its own flag and no other.
+TEST_F(LogPageTest, EachCriticalWarningBitShowsInItsOwnFlag) {
+    const char* const flags[] = {"Available Space Below Threshold", "Temperature Over/Under Threshold",
+                                 "Reliability Degraded", "Media in Read Only", "Volatile Backup Failed",
+                                 "Persistent Memory Unreliable"};
+    Put(identify, 80, 0x00010400, 4);
+    std::vector<uint8_t> page(512, 0);
+    for (unsigned raised = 0; raised < 6; ++raised) {
+        page[0] = static_cast<uint8_t>(1u << raised);
+        info = InfoDocument();
+        DecodeSmartHealthLog(info, page.data(), page.size(), identify.data());
+        for (unsigned bit = 0; bit < 6; ++bit)
+            EXPECT_EQ(Value(flags[bit]), bit == raised ? "Yes" : "No") << flags[bit] << " with bit " << raised << " raised";
+    }
+}
+
 // A data unit is 64/125 of a thousandth of a gigabyte: rounded to the
 // nearest thousandth, exactly, up to the largest counter.
 TEST(DataUnits, GigabytesRoundToTheNearestThousandthExactly) {
