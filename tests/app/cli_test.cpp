@@ -195,7 +195,10 @@ TEST_F(Cli, DriveChoice) {
     // A namespace's name stands for its controller, which must be there.
     auto namespaceName = RunQuellix(dir, "-n /dev/nvme97n1");
     EXPECT_EQ(namespaceName.exitCode, 19) << namespaceName.output;
-    EXPECT_NE(namespaceName.output.find("NVMe drive /dev/nvme97n1 was not found"), std::string::npos);
+    EXPECT_NE(namespaceName.output.find("USAGE ERROR\nNVMe drive /dev/nvme97n1 was not found"), std::string::npos)
+        << namespaceName.output;
+    EXPECT_NE(namespaceName.output.find("Display this usage information"), std::string::npos)
+        << "a drive that is not there comes with the usage text";
     auto description = RunQuellix(dir, "-n sim:missing.json");
     EXPECT_EQ(description.exitCode, 16);
     EXPECT_NE(description.output.find("Simulated drive description 'missing.json': file not found"), std::string::npos);

@@ -94,6 +94,21 @@ TEST_F(Metrics, NumbersInBaseUnitsFromTheStructures) {
     EXPECT_NE(text.find("# TYPE quellix_temperature_celsius gauge\n"), std::string::npos);
 }
 
+TEST_F(Metrics, EachCriticalWarningBitHasItsOwnSeries) {
+    const char* const labels[] = {"available_spare", "temperature", "reliability", "read_only",
+                                  "volatile_memory_backup", "persistent_memory"};
+    const std::string drive = "{device=\"/dev/nvme0\",serial=\"SN \\\"1\\\"\"";
+    for (unsigned raised = 0; raised < 6; ++raised) {
+        info.smartHealth->criticalWarning = static_cast<uint8_t>(1u << raised);
+        const std::string text = PrometheusMetrics(sample);
+        for (unsigned bit = 0; bit < 6; ++bit) {
+            const std::string series = "quellix_critical_warning" + drive + ",bit=\"" + labels[bit] + "\"} ";
+            EXPECT_NE(text.find(series + (bit == raised ? "1\n" : "0\n")), std::string::npos)
+                << "bit " << bit << " with bit " << raised << " raised";
+        }
+    }
+}
+
 TEST_F(Metrics, AnUnknownGradeHasNoNumber) {
     sample.healthStatus = "Unknown";
     std::string text = PrometheusMetrics(sample);
