@@ -23,7 +23,7 @@ protected:
 };
 
 const char kHead[] = R"({"journal":"read","head":{"_cmd":{"begin time":"2026-12-08 21:40:00.000"},"read details":{}}})";
-const char kSample[] = R"({"t":"2026-12-08 21:40:01.000","e":1.5,"sm":0,"cm":0,"s":{"message":"PASSED","return code":0}})";
+const char kSample[] = R"({"t":"2026-12-08 21:40:01.000","e":1.5,"sm":2,"cm":3,"s":{"message":"PASSED","return code":0}})";
 
 std::string Nested(const char* open, const char* close, int levels) {
     std::string text;
@@ -105,6 +105,10 @@ TEST_F(Journals, ACrashedJournalsTailIsNoDamage) {
         EXPECT_EQ(recover.exitCode, 0) << recover.output;
         EXPECT_EQ(hostile::Samples(dir + "/read.summary.json").size(), 1u);
         EXPECT_TRUE(Damaged(dir).empty());
+        // The running mismatch counts of the last complete record stand.
+        const Json::Value details = test::ReadJson(dir + "/read.summary.json")["read details"];
+        EXPECT_EQ(details["static mismatches"].asInt(), 2);
+        EXPECT_EQ(details["counter mismatches"].asInt(), 3);
     }
 }
 

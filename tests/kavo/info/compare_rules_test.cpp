@@ -216,6 +216,7 @@ TEST(Rules, OperatorsAtTheLimitBelowAndAbove) {
         {"Data Written", "1 GB", "999999999", "1000000000", "1000000001"},
         {"Power On Hours", "9007199254740992", "9007199254740991", "9007199254740992", "9007199254740993"},
         {"Critical Composite Temperature Time", "0 Min", "-1", "0", "1"},
+        {"Warning Composite Temperature Time", "10 Min", "9", "10", "11"},
         // every unit text, and every scale of bytes
         {"ANA Transition Time (ANATT)", "5 Sec", "4", "5", "6"},
         {"ANA Transition Time (ANATT)", "5 sec", "4", "5", "6"},
