@@ -74,7 +74,7 @@ void ChooseDrives(const std::vector<std::string>& values, Settings& run) {
 // drive's own when it starts the drive's run; a single drive's is picked now.
 void ChooseBaseline(Settings& run) {
     if (run.commandType != "read" || run.read.compareFile.empty()) return;
-    const std::string path = InputFilePath(run.read.compareFile, run.common.commandFile);
+    const std::string path = InputFilePath(run.read.compareFile, run.common.commandFile, true);
     std::error_code error;
     if (!fs::is_directory(path, error)) return;
     if (run.isFleet()) {

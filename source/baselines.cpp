@@ -11,12 +11,16 @@
 
 namespace fs = std::filesystem;
 
-std::string InputFilePath(const std::string& name, const std::string& commandFile) {
+std::string InputFilePath(const std::string& name, const std::string& commandFile, bool folderAllowed) {
+    auto found = [folderAllowed](const fs::path& path) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        return fs::is_regular_file(status) || (folderAllowed && fs::is_directory(status));
+    };
     fs::path path = fs::absolute(name);
-    std::error_code error;
-    if (fs::exists(path, error) || fs::path(name).is_absolute()) return path.string();
+    if (found(path) || fs::path(name).is_absolute()) return path.string();
     fs::path besideCommandFile = fs::absolute(commandFile).parent_path() / name;
-    return fs::exists(besideCommandFile, error) ? besideCommandFile.string() : path.string();
+    return found(besideCommandFile) ? besideCommandFile.string() : path.string();
 }
 
 BaselineFolder IndexBaselines(const std::string& folder) {

@@ -14,9 +14,12 @@ struct BaselineFolder {
     std::map<std::string, std::vector<std::string>> filesBySerial;
 };
 
-// A compare file name as the read command finds it: relative to the current
-// directory or, when nothing is there, to the command file's folder.
-std::string InputFilePath(const std::string& name, const std::string& commandFile);
+// An input file named in the settings (rules, compare file): relative to the
+// current directory or, when it is not found there, to the command file's
+// folder, so a command file can name the files beside it from anywhere.
+// Only a regular file counts as found, or, with `folderAllowed`, a folder
+// (a compare "file" that is a folder of baselines).
+std::string InputFilePath(const std::string& name, const std::string& commandFile, bool folderAllowed = false);
 // Reads every *.json file of `folder` (not its subfolders).
 BaselineFolder IndexBaselines(const std::string& folder);
 // The baseline of the drive with `serial`. Raises UsageError when the

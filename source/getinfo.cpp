@@ -19,6 +19,7 @@
 #include "info/grades.h"
 #include "info/metrics.h"
 #include "info/nvme_info.h"
+#include "baselines.h"
 #include "quellix.h"
 #include "report.h"
 #include "run_journal.h"
@@ -97,17 +98,6 @@ void CountByParameter(const Json::Value& entries, const char* messageMember, con
         if (!count.isMember("first time")) count["first time"] = time;
         count["last time"] = time;
     }
-}
-
-// An input file named in the settings: relative to the current directory,
-// or, when it is not found there, relative to the command file's folder, so
-// a command file can name the rules that lie beside it from anywhere.
-std::string InputFilePath(const std::string& name, const std::string& commandFile) {
-    fs::path path = fs::absolute(name);
-    std::error_code error;
-    if (fs::is_regular_file(path, error) || fs::path(name).is_absolute()) return path.string();
-    fs::path besideCommandFile = fs::absolute(commandFile).parent_path() / name;
-    return fs::is_regular_file(besideCommandFile, error) ? besideCommandFile.string() : path.string();
 }
 
 std::string SampleFileName(uint32_t samples, uint32_t sample) {
