@@ -31,17 +31,26 @@ void EachLine(const std::string& path, size_t count, Use use) {
     for (size_t n = 0; n < count && lines.Next(line, complete); ++n) use(line);
 }
 
-// Hands on the events of one member's value of a journal line ("c" or "s").
+// Hands on the events of one member's value of a journal line ("c" or "s");
+// with `keep`, of that value's own members only those named there (what
+// they hold passes whole): a reader that needs a few members of each record
+// builds no values for the rest.
 class MemberCopy : public kavo::JsonEvents {
 public:
-    MemberCopy(kavo::JsonEvents& target, const char* member) : copy_(target), member_(member) {}
+    MemberCopy(kavo::JsonEvents& target, const char* member, const std::vector<std::string>* keep = nullptr)
+        : copy_(target), member_(member), keep_(keep) {}
     void Null() override { Scalar([&] { copy_.Null(); }); }
     void Bool(bool value) override { Scalar([&] { copy_.Bool(value); }); }
     void Number(std::string_view literal) override { Scalar([&] { copy_.Number(literal); }); }
     void String(std::string_view text) override { Scalar([&] { copy_.String(text); }); }
     void Key(std::string_view name) override {
-        if (copying_) copy_.Key(name);
-        else if (depth_ == 1) wanted_ = name == member_;
+        if (copying_) {
+            if (keep_ != nullptr && depth_ == copyDepth_)
+                skipping_ = std::find(keep_->begin(), keep_->end(), name) == keep_->end();
+            if (!skipping_) copy_.Key(name);
+        } else if (depth_ == 1) {
+            wanted_ = name == member_;
+        }
     }
     void BeginObject() override { Begin([&] { copy_.BeginObject(); }); }
     void BeginArray() override { Begin([&] { copy_.BeginArray(); }); }
@@ -51,7 +60,8 @@ public:
 private:
     template <typename F>
     void Scalar(F f) {
-        if (copying_ || (depth_ == 1 && wanted_)) f();
+        if ((copying_ && !skipping_) || (depth_ == 1 && wanted_)) f();
+        if (copying_ && depth_ == copyDepth_) skipping_ = false;
         wanted_ = false;
     }
     template <typename F>
@@ -60,7 +70,7 @@ private:
             copying_ = true;
             copyDepth_ = depth_ + 1;
         }
-        if (copying_) f();
+        if (copying_ && !skipping_) f();
         ++depth_;
         wanted_ = false;
     }
@@ -68,55 +78,15 @@ private:
     void End(F f) {
         --depth_;
         if (!copying_) return;
-        f();
+        if (!skipping_) f();
+        if (depth_ == copyDepth_) skipping_ = false;
         if (depth_ < copyDepth_) copying_ = false;
     }
     kavo::JsonEvents& copy_;
     std::string member_;
+    const std::vector<std::string>* keep_;
     size_t depth_ = 0, copyDepth_ = 0;
-    bool copying_ = false, wanted_ = false;
-};
-
-// Hands on a record with only the members named in `keep` (of the record
-// itself; what they hold passes whole): a reader that needs a few members
-// of each record builds no values for the rest.
-class MemberFilter : public kavo::JsonEvents {
-public:
-    MemberFilter(kavo::JsonEvents& target, const std::vector<std::string>& keep) : target_(target), keep_(keep) {}
-    void Null() override { Scalar([&] { target_.Null(); }); }
-    void Bool(bool value) override { Scalar([&] { target_.Bool(value); }); }
-    void Number(std::string_view literal) override { Scalar([&] { target_.Number(literal); }); }
-    void String(std::string_view text) override { Scalar([&] { target_.String(text); }); }
-    void Key(std::string_view name) override {
-        if (depth_ == 1) skipping_ = std::find(keep_.begin(), keep_.end(), name) == keep_.end();
-        if (!skipping_) target_.Key(name);
-    }
-    void BeginObject() override { Begin([&] { target_.BeginObject(); }); }
-    void BeginArray() override { Begin([&] { target_.BeginArray(); }); }
-    void EndObject() override { End([&] { target_.EndObject(); }); }
-    void EndArray() override { End([&] { target_.EndArray(); }); }
-
-private:
-    template <typename F>
-    void Scalar(F f) {
-        if (!skipping_) f();
-        if (depth_ == 1) skipping_ = false;
-    }
-    template <typename F>
-    void Begin(F f) {
-        if (!skipping_) f();
-        ++depth_;
-    }
-    template <typename F>
-    void End(F f) {
-        --depth_;
-        if (!skipping_) f();
-        if (depth_ == 1) skipping_ = false;
-    }
-    kavo::JsonEvents& target_;
-    const std::vector<std::string>& keep_;
-    size_t depth_ = 0;
-    bool skipping_ = false;
+    bool copying_ = false, wanted_ = false, skipping_ = false;
 };
 
 // The record inside a journal line: its last member ("c" or "s"), which
@@ -322,14 +292,8 @@ void RunJournal::EachSample(const std::function<void(const Json::Value& record)>
         if (!StartsWith(line, kJournalSamplePrefix)) return;
         Json::Value record;
         kavo::JsonValueBuilder builder(record);
-        if (members != nullptr) {
-            MemberFilter filter(builder, *members);
-            MemberCopy copy(filter, "s");
-            kavo::ParseJsonEventsInPlace(line, copy);
-        } else {
-            MemberCopy copy(builder, "s");
-            kavo::ParseJsonEventsInPlace(line, copy);
-        }
+        MemberCopy copy(builder, "s", members);
+        kavo::ParseJsonEventsInPlace(line, copy);
         sample(record);
     });
 }
