@@ -23,9 +23,11 @@ bool EndsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-// A line of zero bytes: where a crash left the room of writes that never
-// reached the device.
-bool OnlyZeros(const std::string& line) { return line.find_first_not_of('\0') == std::string::npos; }
+// A line with zero bytes: where a crash left the room of writes that never
+// reached the device, for the whole line or the rest of it. No record holds
+// one (JSON escapes it), and the parser would stop at it and take the part
+// before it for the whole line.
+bool HasZeros(const std::string& line) { return line.find('\0') != std::string::npos; }
 
 // The names a run gives its sample files: "nvme.info.json" and
 // "nvme.info.sample-N.json". Nothing else is renamed on a journal's word.
@@ -123,7 +125,7 @@ JournalContent ReadJournalContent(const JournalKind& kind, const std::string& pa
     std::string line;
     bool complete = false;
     while (lines.Next(line, complete)) {
-        if (OnlyZeros(line)) break;
+        if (HasZeros(line)) break;
         const std::string where = "line " + std::to_string(content.lines + 1) + ": ";
         Json::Value record;
         try {

@@ -98,6 +98,10 @@ TEST_F(Journals, ACrashedJournalsTailIsNoDamage) {
         head + "\n" + sample + "\n" + sample.substr(0, sample.size() - 1),
         head + "\n" + sample + "\n" + std::string(4096, '\0'),
         head + "\n" + sample + "\n" + std::string(100, '\0') + "\n" + std::string(100, '\0'),
+        // A record whose line the zeros end: the parser would stop at the
+        // first zero and the summary would take the zeros in.
+        head + "\n" + sample + "\n" + sample + std::string(30, '\0') + "\n",
+        head + "\n" + sample + "\n" + R"({"c":{"admin command":"Identify"}})" + std::string(30, '\0') + "\n",
     };
     for (const std::string& journal : kJournals) {
         test::WriteFile(dir + "/read.journal.jsonl", journal);
